@@ -1,0 +1,346 @@
+// The text logs: exact bytes and timestamps of every writer, headers of a new log, logs
+// that exist or cannot be opened, the status-log window and the scan-log record.
+#include "logfiles.h"
+#include "maker.h"
+#include "scanstate.h"
+#include "stationfixture.h"
+#include "stationpaths.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QtTest>
+
+namespace
+{
+
+QDateTime FixedClock()
+{
+    return QDateTime(QDate(2026, 3, 3), QTime(9, 5, 7));
+}
+
+const QByteArray kStamp = "Tue Mar 03 2026 09:05:07 ";
+const QByteArray kWeb = SCANSTATION_MAKER_WEB;
+const QByteArray kOldContent = "old line\n";
+
+enum Writer { Boot, Error, Scan, Scanning, Plain, ScanHead, Dated };
+
+// Fixed path of the file each writer lands in on the KIREL-5000/5100.
+QString TargetPath(Writer w)
+{
+    switch (w) {
+    case Boot:
+        return QStringLiteral("/home/pi/KIREL5-IR/KIREL5_boot.log");
+    case Error:
+        return QStringLiteral("/home/pi/KIREL5-IR/KIREL5_error.log");
+    case Scan:
+        return QStringLiteral("/home/pi/KIREL5-IR/KIREL5_scan.log");
+    default:
+        return QStringLiteral("/home/gel 1.log");
+    }
+}
+
+// Calls a writer the way its callers do: the file-object writers with kirelscanfile_log
+// named, the stream writers with LOGdatastream attached to the open file.
+int CallWriter(Writer w, const QString &targetPath, const QString &text)
+{
+    switch (w) {
+    case Boot:
+        return BootLogWrite(text);
+    case Error:
+        return ErrorLogWrite(text);
+    case Scan:
+    case Scanning:
+        kirelscanfile_log.setFileName(targetPath);
+        return w == Scan ? ScanLogWrite(text) : ScanningLogWrite(text);
+    case Plain:
+    case ScanHead:
+    case Dated: {
+        QFile file(targetPath);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return 0;
+        LOGdatastream.setDevice(&file);
+        const int result = w == Plain      ? LogFileWrite(text)
+                           : w == ScanHead ? ScanLogHeadFileWrite(text)
+                                           : LogDateFileWrite(text);
+        LOGdatastream.setDevice(nullptr);
+        return result;
+    }
+    }
+    return 0;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Writer)
+
+class TestLogFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void bootLogLineAtFixedTime();
+    void writers_data();
+    void writers();
+    void kirel3ErrorLogNeverWritten();
+    void unopenableLogsSkipped();
+
+    void headers_data();
+    void headers();
+    void existingLogsUntouched();
+
+    void statusLogElevenEvents();
+    void statusLogReplacesNewest();
+    void statusLogBeforeStartup();
+
+    void scanLogRecord_data();
+    void scanLogRecord();
+
+private:
+    QScopedPointer<TempStationRoot> root;
+};
+
+void TestLogFiles::initTestCase()
+{
+    // A machine set to German must still log English day and month names.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+}
+
+void TestLogFiles::init()
+{
+    root.reset(new TempStationRoot);
+    QVERIFY(root->isValid());
+    ResetSharedState(kModelKIREL5);
+    LogClock = FixedClock;
+    kirelscanfile_log.setFileName(QString());
+}
+
+void TestLogFiles::cleanup()
+{
+    LOGdatastream.setDevice(nullptr);
+    LogClock = &QDateTime::currentDateTime;
+    root.reset();
+}
+
+void TestLogFiles::cleanupTestCase()
+{
+    QLocale::setDefault(QLocale::c());
+}
+
+void TestLogFiles::bootLogLineAtFixedTime()
+{
+    QVERIFY(QLocale().toString(FixedClock(), QStringLiteral("ddd MMM")) != "Tue Mar");
+    QCOMPARE(LogTimestamp(), QString::fromLatin1(kStamp));
+    QCOMPARE(BootLogWrite(QStringLiteral("CONNECT:")), 1);
+    QCOMPARE(root->readFile(TargetPath(Boot)), QByteArray("Tue Mar 03 2026 09:05:07 CONNECT:\n"));
+}
+
+void TestLogFiles::writers_data()
+{
+    QTest::addColumn<Writer>("writer");
+    QTest::addColumn<QByteArray>("prefix"); // what the writer puts before the text
+    QTest::newRow("boot log") << Boot << kStamp;
+    QTest::newRow("error log") << Error << kStamp;
+    QTest::newRow("scan log: two blanks") << Scan << kStamp + ' ';
+    QTest::newRow("scanning log") << Scanning << kStamp;
+    QTest::newRow("undated line on the stream") << Plain << QByteArray();
+    QTest::newRow("scanning-log head on the stream") << ScanHead << QByteArray();
+    QTest::newRow("dated line on the stream: two blanks") << Dated << kStamp + ' ';
+}
+
+// Every writer appends one line to what the file holds, one byte per character: characters
+// outside Latin-1 keep the low byte of their code unit.
+void TestLogFiles::writers()
+{
+    QFETCH(Writer, writer);
+    QFETCH(QByteArray, prefix);
+    const QString path = TargetPath(writer);
+    QVERIFY(root->writeFile(path, kOldContent));
+    const QString text = QStringLiteral("gel \u00e9\u03a9\u20ac 1");
+    QCOMPARE(CallWriter(writer, root->path(path), text), 1);
+    QCOMPARE(CallWriter(writer, root->path(path), QStringLiteral("2")), 1);
+    QCOMPARE(root->readFile(path), kOldContent + prefix + "gel \xe9\xa9\xac 1\n" + prefix + "2\n");
+}
+
+void TestLogFiles::kirel3ErrorLogNeverWritten()
+{
+    ScannerType = kModelKIREL3;
+    LogFilesCreate();
+    const QByteArray header = root->readFile(QStringLiteral("/home/pi/KIREL3-IR/KIREL3_error.log"));
+    QCOMPARE(header, "KIREL-3000 ERROR LOG - " + kWeb + "\n");
+    QCOMPARE(ErrorLogWrite(QStringLiteral("Sense Key: 02h Sense Code: 0401h")), 1);
+    QCOMPARE(root->readFile(QStringLiteral("/home/pi/KIREL3-IR/KIREL3_error.log")), header);
+}
+
+// A log that cannot be opened is skipped: every writer still returns 1 and nothing is made.
+void TestLogFiles::unopenableLogsSkipped()
+{
+    QVERIFY(QDir(root->path(QStringLiteral("/home/pi/KIREL5-IR"))).removeRecursively());
+    LogFilesCreate();
+    const QString inMissingFolder = root->path(QStringLiteral("/home/pi/KIREL5-IR/gel.log"));
+    for (Writer w : {Boot, Error, Scan, Scanning})
+        QCOMPARE(CallWriter(w, inMissingFolder, QStringLiteral("x")), 1);
+    QCOMPARE(LogFileWrite(QStringLiteral("no stream")), 1);
+    QCOMPARE(LogDateFileWrite(QStringLiteral("no stream")), 1);
+    kirelscanfile_log.setFileName(QString());
+    QCOMPARE(ScanLogWrite(QStringLiteral("no name")), 1);
+    QVERIFY(!QFileInfo::exists(root->path(QStringLiteral("/home/pi/KIREL5-IR"))));
+}
+
+void TestLogFiles::headers_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("stem"); // fixed path without "_boot.log" and the like
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<QByteArray>("columns");
+    QTest::newRow("KIREL-5000/5100")
+        << int(kModelKIREL5) << QStringLiteral("/home/pi/KIREL5-IR/KIREL5")
+        << QByteArray("KIREL-5000/5100")
+        << QByteArray("Date,Time,File,Mode,Resolution,StartW,StartH,Width,Height,Laser1,Filter1,"
+                      "HV1,Laser2,Filter2,HV2");
+    QTest::newRow("KIREL-3000")
+        << int(kModelKIREL3) << QStringLiteral("/home/pi/KIREL3-IR/KIREL3")
+        << QByteArray("KIREL-3000")
+        << QByteArray("Date,Time,File,Mode,Resolution,StartW,StartH,Width,Height,Laser,Filter,"
+                      "Sensitivity");
+    QTest::newRow("VESK-5000") << int(kModelVESK5000) << QStringLiteral("/home/pi/VESK-IR/VESK")
+                               << QByteArray("VESK-5000")
+                               << QByteArray(
+                                      "Date,Time,File,Resolution,StartW,StartH,Width,Height");
+    QTest::newRow("VESK-1800II") << int(kModelVESK1800) << QStringLiteral("/home/pi/VESK-IR/VESK")
+                                 << QByteArray("VESK-1802")
+                                 << QByteArray(
+                                        "Date,Time,File,Resolution,StartW,StartH,Width,Height");
+}
+
+void TestLogFiles::headers()
+{
+    QFETCH(int, model);
+    QFETCH(QString, stem);
+    QFETCH(QByteArray, title);
+    QFETCH(QByteArray, columns);
+    ScannerType = model;
+    QCOMPARE(BootLogPath(), root->path(stem + QStringLiteral("_boot.log")));
+    QCOMPARE(ErrorLogPath(), root->path(stem + QStringLiteral("_error.log")));
+    QCOMPARE(ScanLogPath(), root->path(stem + QStringLiteral("_scan.log")));
+    LogFilesCreate();
+    QCOMPARE(root->readFile(stem + QStringLiteral("_boot.log")),
+             title + " BOOT LOG - " + kWeb + "\n");
+    QCOMPARE(root->readFile(stem + QStringLiteral("_error.log")),
+             title + " ERROR LOG - " + kWeb + "\n");
+    QCOMPARE(root->readFile(stem + QStringLiteral("_scan.log")),
+             title + " SCAN LOG - " + kWeb + "\n" + columns + "\n");
+    QVERIFY(!LOGdatastream.device());
+}
+
+// Headers go only into a log that is missing at start-up: a second start-up or an existing
+// log adds nothing, a deleted log comes back with all its header lines before any record.
+void TestLogFiles::existingLogsUntouched()
+{
+    const QString scanLog = TargetPath(Scan);
+    const QByteArray custom = "KIREL-5000/5100 SCAN LOG - old\nrecord 1\n";
+    QVERIFY(root->writeFile(scanLog, custom));
+    LogFilesCreate();
+    QCOMPARE(root->readFile(scanLog), custom);
+    const QByteArray bootHeader = root->readFile(TargetPath(Boot));
+    QVERIFY(bootHeader.startsWith("KIREL-5000/5100 BOOT LOG - "));
+    LogFilesCreate();
+    QCOMPARE(root->readFile(TargetPath(Boot)), bootHeader);
+
+    QVERIFY(QFile::remove(root->path(scanLog)));
+    LogFilesCreate();
+    kirelscanfile_log.setFileName(ScanLogPath());
+    ScanLogWrite(QStringLiteral("/home/gel,2"));
+    const QList<QByteArray> lines = root->readFile(scanLog).split('\n');
+    QCOMPARE(lines.size(), 4); // two header lines, the record, and nothing after its line feed
+    QCOMPARE(lines[0], "KIREL-5000/5100 SCAN LOG - " + kWeb);
+    QVERIFY(lines[1].startsWith("Date,Time,File,"));
+    QCOMPARE(lines[2], kStamp + " /home/gel,2");
+}
+
+// Callers add a line by incrementing logeventnumber first; past ten lines the oldest goes.
+void TestLogFiles::statusLogElevenEvents()
+{
+    logeventnumber = 1; // as start-up leaves it
+    QStringList shown;
+    for (int event = 1; event <= 11; ++event) {
+        if (event > 1)
+            ++logeventnumber;
+        QCOMPARE(StatusLogUpdate(QStringLiteral("event %1").arg(event)), 1);
+        shown << QStringLiteral("event %1").arg(event);
+        if (shown.size() > kStatusLogLines)
+            shown.removeFirst();
+        QCOMPARE(QNewStatusString, shown.join('\n'));
+    }
+    QCOMPARE(logeventnumber, kStatusLogLines);
+    QCOMPARE(QStatusString[0], QStringLiteral("event 2"));
+    QCOMPARE(QStatusString[kStatusLogLines - 1], QStringLiteral("event 11"));
+}
+
+// Without an increment the newest line is rewritten, also once the window is full.
+void TestLogFiles::statusLogReplacesNewest()
+{
+    logeventnumber = 1;
+    StatusLogUpdate(QStringLiteral("No Connect"));
+    StatusLogUpdate(QStringLiteral("No Connect"));
+    ++logeventnumber;
+    StatusLogUpdate(QStringLiteral("KIREL   5000"));
+    StatusLogUpdate(QStringLiteral("Connected"));
+    QCOMPARE(QNewStatusString, QStringLiteral("No Connect\nConnected"));
+
+    logeventnumber = kStatusLogLines;
+    for (int i = 0; i < kStatusLogLines; ++i)
+        QStatusString[i] = QString::number(i);
+    StatusLogUpdate(QStringLiteral("Ready"));
+    QCOMPARE(QNewStatusString, QStringLiteral("0\n1\n2\n3\n4\n5\n6\n7\n8\nReady"));
+}
+
+// A status event before start-up has set the count takes the first line instead of writing
+// in front of the array.
+void TestLogFiles::statusLogBeforeStartup()
+{
+    logeventnumber = 0;
+    StatusLogUpdate(QStringLiteral("No Connect"));
+    QCOMPARE(logeventnumber, 1);
+    QCOMPARE(QNewStatusString, QStringLiteral("No Connect"));
+}
+
+void TestLogFiles::scanLogRecord_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("record");
+    QTest::newRow("KIREL-5000/5100")
+        << int(kModelKIREL5) << QStringLiteral("/home/gel 1,2,100,25,75,150,0,4,3,650,0,0,0");
+    QTest::newRow("KIREL-3000") << int(kModelKIREL3)
+                                << QStringLiteral("/home/gel 1,6,5,4000,25,75,150,0,4,3");
+    QTest::newRow("VESK-5000") << int(kModelVESK5000)
+                               << QStringLiteral("/home/gel 1,6,5,4000,25,75,150,0");
+    QTest::newRow("VESK-1800II") << int(kModelVESK1800)
+                                 << QStringLiteral("/home/gel 1,6,5,4000,25,75,150,0");
+}
+
+// Micrometres become whole millimetres, the remainder dropped.
+void TestLogFiles::scanLogRecord()
+{
+    QFETCH(int, model);
+    QFETCH(QString, record);
+    ScannerType = model;
+    image_dir = QStringLiteral("/home");
+    image_name = QStringLiteral("gel 1");
+    scanTemplate[0].mode = kModeFluorescence;
+    scan_HVch1 = 650;
+    const BYTE block[10] = {0, 6, 5, 0, 0, 0, 0, 100, 0, 4};
+    std::copy(block, block + 10, scanparams);
+    if (model != kModelKIREL5) {
+        scanparams[7] = 0x0F; // sensitivity 4000
+        scanparams[8] = 0xA0;
+    }
+    QCOMPARE(ScanLogRecord(25000, 75999, 150000, 999, 3), record);
+}
+
+QTEST_MAIN(TestLogFiles)
+#include "tst_logfiles.moc"
