@@ -1,0 +1,486 @@
+// The configuration dialog driven as the operator drives it: the tray and module lists it
+// shows, "Add", OK and Cancel, and the files OK leaves behind, byte for byte.
+#include "configdialog.h"
+
+#include "datafiles.h"
+#include "scanstate.h"
+#include "settingstestsupport.h"
+#include "stationfixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace
+{
+
+const FilterMod kGfp = Module("GFP", 510, "Y510", 0, "", 12);
+const FilterMod kCy5 = Module("Cy5", 670, "R670", 575, "O575", 3);
+const FilterMod kGfpTwin = Module("GFP", 520, "Y520", 0, "", 13);
+
+QByteArray ModulesBytes(const QList<FilterMod> &modules)
+{
+    QByteArray b;
+    for (const FilterMod &m : modules)
+        b += ModuleBytes(m);
+    return b;
+}
+
+template <typename T> T *Child(QWidget *parent, const QString &name)
+{
+    T *w = parent->findChild<T *>(name);
+    if (!w)
+        qFatal("no widget %s", qPrintable(name));
+    return w;
+}
+
+QComboBox *TrayBox(ConfigDialog &d, int position)
+{
+    return Child<QComboBox>(&d, QStringLiteral("comboBox_TrayPos%1").arg(position));
+}
+
+QString PositionLabel(ConfigDialog &d, int channel, int position)
+{
+    return Child<QLabel>(&d, QStringLiteral("label_Ch%1Pos%2Name").arg(channel).arg(position))
+        ->text();
+}
+
+void DigitsChoose(ConfigDialog &d, const char *channel, int hundreds, int tens, int units)
+{
+    const int digits[] = {hundreds, tens, units};
+    for (int i = 0; i < 3; ++i)
+        Child<QComboBox>(
+            &d, QStringLiteral("comboBox_Filter_%1_%2").arg(QLatin1String(channel)).arg(i + 1))
+            ->setCurrentIndex(digits[i]);
+}
+
+void ButtonPress(ConfigDialog &d, QDialogButtonBox::StandardButton which)
+{
+    Child<QDialogButtonBox>(&d, "buttonBox")->button(which)->click();
+}
+
+bool SameModule(const FilterMod &a, const FilterMod &b)
+{
+    return ModuleBytes(a) == ModuleBytes(b);
+}
+
+} // namespace
+
+class TestConfigDialog : public QObject
+{
+    Q_OBJECT
+
+    MessageBoxCloser *boxes = nullptr;
+
+private slots:
+    void initTestCase() { boxes = new MessageBoxCloser; }
+    void cleanupTestCase() { delete boxes; }
+    void init() { boxes->shown.clear(); }
+
+    void moduleListEnds_data();
+    void moduleListEnds();
+    void traySelection_data();
+    void traySelection();
+    void entriesShowBothCodes();
+    void checkBoxesFollowSettings_data();
+    void checkBoxesFollowSettings();
+    void addModule_data();
+    void addModule();
+    void addWhenListFullAddsNothing();
+    void okWritesFiles_data();
+    void okWritesFiles();
+    void okWithEmptyModuleListKeepsTray();
+    void cancelWritesNothing();
+    void unwritableFileKeepsSettings_data();
+    void unwritableFileKeepsSettings();
+    void imagingPlateLayout_data();
+    void imagingPlateLayout();
+};
+
+void TestConfigDialog::moduleListEnds_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("modules");
+
+    const FilterMod unnamed = Module("", 100, "x", 0, "", 0);
+    const FilterMod nullName = Module(QString(), 100, "x", 0, "", 0);
+    QByteArray fiftyOne;
+    for (int i = 0; i < 51; ++i)
+        fiftyOne += ModuleBytes(Module(QStringLiteral("M%1").arg(i), i, "a", 0, "b", 0));
+
+    QTest::newRow("no file") << QByteArray() << 0;
+    QTest::newRow("third name empty") << ModulesBytes({kGfp, kCy5, unnamed, kGfpTwin}) << 2;
+    QTest::newRow("third name null") << ModulesBytes({kGfp, kCy5, nullName, kGfpTwin}) << 2;
+    QTest::newRow("51 records read up to 50") << fiftyOne << 50;
+}
+
+void TestConfigDialog::moduleListEnds()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, modules);
+    TempStationRoot root;
+    ResetSharedState(kModelKIREL5);
+    if (!file.isEmpty())
+        QVERIFY(root.writeFile(FilterModuleFixedPath(), file));
+
+    ConfigDialog d(nullptr);
+    QCOMPARE(filtercount, modules);
+    for (int position = 1; position <= kTrayPositions; ++position)
+        QCOMPARE(TrayBox(d, position)->count(), modules);
+}
+
+void TestConfigDialog::traySelection_data()
+{
+    QTest::addColumn<QString>("installed");
+    QTest::addColumn<int>("selected");
+
+    QTest::newRow("installed module") << "Cy5" << 1;
+    QTest::newRow("name matches no module: first") << "Unknown" << 0;
+    QTest::newRow("two modules of that name: first") << "GFP" << 0;
+    QTest::newRow("empty position: first") << "" << 0;
+}
+
+void TestConfigDialog::traySelection()
+{
+    QFETCH(QString, installed);
+    QFETCH(int, selected);
+    TempStationRoot root;
+    ResetSharedState(kModelKIREL5);
+    const QList<FilterMod> modules = {kGfp, kCy5, kGfpTwin};
+    QVERIFY(root.writeFile(FilterModuleFixedPath(), ModulesBytes(modules)));
+    for (FilterMod &position : filterTray)
+        position = Module(installed, 0, "", 0, "", 0);
+
+    ConfigDialog d(nullptr);
+    for (int position = 1; position <= kTrayPositions; ++position) {
+        QCOMPARE(TrayBox(d, position)->currentIndex(), selected);
+        QCOMPARE(PositionLabel(d, 1, position), modules[selected].labelCh1);
+        QCOMPARE(PositionLabel(d, 2, position), modules[selected].labelCh2);
+    }
+    // The labels follow the operator's choice too.
+    TrayBox(d, 4)->setCurrentIndex(1);
+    QCOMPARE(PositionLabel(d, 1, 4), modules[1].labelCh1);
+    QCOMPARE(PositionLabel(d, 2, 4), modules[1].labelCh2);
+}
+
+void TestConfigDialog::entriesShowBothCodes()
+{
+    TempStationRoot root;
+    ResetSharedState(kModelKIREL5);
+    QVERIFY(root.writeFile(FilterModuleFixedPath(),
+                           ModulesBytes({kGfp, Module("Dual", 5, "a", 45, "b", 0)})));
+    ConfigDialog d(nullptr);
+    QComboBox *box = TrayBox(d, 3);
+    QCOMPARE(box->itemText(0), QStringLiteral("GFP 510/  0"));
+    QCOMPARE(box->itemText(1), QStringLiteral("Dual   5/ 45"));
+}
+
+void TestConfigDialog::checkBoxesFollowSettings_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::newRow("all off") << 0;
+    QTest::newRow("all on") << 1;
+}
+
+void TestConfigDialog::checkBoxesFollowSettings()
+{
+    QFETCH(int, value);
+    TempStationRoot root;
+    ResetSharedState(kModelKIREL5);
+    sysparams = {value, value, value, value, value};
+    LD685manctrl = value;
+    ConfigDialog d(nullptr);
+    for (const char *name : {"checkBox_RawDataSave", "checkBox_ShadingDataSave", "checkBox_bootlog",
+                             "checkBox_scanlog", "checkBox_readinglog", "checkBox_LD685manctrl"})
+        QCOMPARE(Child<QCheckBox>(&d, name)->isChecked(), value == 1);
+    QVERIFY(Child<QCheckBox>(&d, "checkBox_FlipVeskImage")->isHidden());
+}
+
+void TestConfigDialog::addModule_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("ch1Label");
+    QTest::addColumn<QString>("ch2Label");
+    QTest::addColumn<QList<int>>("digits"); // hundreds, tens, units of channel 1, then 2
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QByteArray>("module"); // what OK will store
+    QTest::addColumn<QString>("entry");
+
+    QTest::newRow("digits 5 1 0 give 510, code 0 shows 000")
+        << "GFP"
+        << "Y510"
+        << "none" << QList<int>{5, 1, 0, 0, 0, 0} << 12
+        << ModuleBytes(Module("GFP", 510, "Y510", 0, "none", 12)) << "GFP 510/000";
+    QTest::newRow("both channels, model 99")
+        << "Dual"
+        << "a"
+        << "b" << QList<int>{0, 0, 7, 9, 9, 9} << 99
+        << ModuleBytes(Module("Dual", 7, "a", 999, "b", 99)) << "Dual 007/999";
+    QTest::newRow("empty texts") << ""
+                                 << ""
+                                 << "" << QList<int>{1, 4, 0, 1, 7, 0} << 0
+                                 << ModuleBytes(Module("BLANK", 140, "-EMPTY-", 170, "-EMPTY-", 0))
+                                 << "BLANK 140/170";
+}
+
+void TestConfigDialog::addModule()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, ch1Label);
+    QFETCH(QString, ch2Label);
+    QFETCH(QList<int>, digits);
+    QFETCH(int, model);
+    QFETCH(QByteArray, module);
+    QFETCH(QString, entry);
+    TempStationRoot root;
+    ResetSharedState(kModelKIREL5);
+    QVERIFY(root.writeFile(FilterModuleFixedPath(), ModulesBytes({kCy5})));
+
+    ConfigDialog d(nullptr);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText(name);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh1Name")->setText(ch1Label);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh2Name")->setText(ch2Label);
+    DigitsChoose(d, "Ch1", digits[0], digits[1], digits[2]);
+    DigitsChoose(d, "Ch2", digits[3], digits[4], digits[5]);
+    Child<QComboBox>(&d, "comboBox_Filter_Model")->setCurrentIndex(model);
+    QTest::mouseClick(Child<QPushButton>(&d, "pushButton"), Qt::LeftButton);
+
+    QCOMPARE(filtercount, 2);
+    QCOMPARE(ModuleBytes(filterModule[1]), module);
+    for (int position = 1; position <= kTrayPositions; ++position) {
+        QCOMPARE(TrayBox(d, position)->count(), 2);
+        QCOMPARE(TrayBox(d, position)->itemText(1), entry);
+    }
+    // Nothing is stored before OK.
+    QCOMPARE(root.readFile(FilterModuleFixedPath()), ModulesBytes({kCy5}));
+}
+
+void TestConfigDialog::addWhenListFullAddsNothing()
+{
+    TempStationRoot root;
+    ResetSharedState(kModelKIREL5);
+    QByteArray fifty;
+    for (int i = 0; i < kMaxFilterModules; ++i)
+        fifty += ModuleBytes(Module(QStringLiteral("M%1").arg(i), i, "a", 0, "b", 0));
+    QVERIFY(root.writeFile(FilterModuleFixedPath(), fifty));
+
+    ConfigDialog d(nullptr);
+    QCOMPARE(filtercount, kMaxFilterModules);
+    Child<QPushButton>(&d, "pushButton")->click();
+    QCOMPARE(boxes->shown.size(), 1);
+    QCOMPARE(boxes->shown[0].title, QStringLiteral("Input Error"));
+    QVERIFY(boxes->shown[0].text.contains(QLatin1String("full")));
+    QCOMPARE(filtercount, kMaxFilterModules);
+    QCOMPARE(TrayBox(d, 1)->count(), kMaxFilterModules);
+}
+
+void TestConfigDialog::okWritesFiles_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5);
+    QTest::newRow("KIREL-3000") << int(kModelKIREL3);
+    QTest::newRow("VESK-5000") << int(kModelVESK5000);
+    QTest::newRow("VESK-1800II") << int(kModelVESK1800);
+}
+
+void TestConfigDialog::okWritesFiles()
+{
+    QFETCH(int, model);
+    TempStationRoot root;
+    ResetSharedState(model);
+    const QByteArray modulesBefore = ModulesBytes({kGfp, kCy5});
+    const QByteArray trayBefore = ModulesBytes({kGfp, kGfp, kGfp, kGfp});
+    QVERIFY(root.writeFile(FilterModuleFixedPath(), modulesBefore));
+    QVERIFY(root.writeFile(FilterTrayFixedPath(), trayBefore));
+    FilterMod installed[kTrayPositions] = {kGfp, kGfp, kGfp, kGfp};
+    std::copy(installed, installed + kTrayPositions, filterTray);
+    sysparams = {0, 1, 1, 0, 0};
+
+    ConfigDialog d(nullptr);
+    const FilterMod added = Module("New", 139, "a", 140, "b", 7);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText("New");
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh1Name")->setText("a");
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh2Name")->setText("b");
+    DigitsChoose(d, "Ch1", 1, 3, 9);
+    DigitsChoose(d, "Ch2", 1, 4, 0);
+    Child<QComboBox>(&d, "comboBox_Filter_Model")->setCurrentIndex(7);
+    Child<QPushButton>(&d, "pushButton")->click();
+    const int choice[kTrayPositions] = {1, 0, 2, 1};
+    for (int k = 0; k < kTrayPositions; ++k)
+        TrayBox(d, k + 1)->setCurrentIndex(choice[k]);
+    Child<QCheckBox>(&d, "checkBox_RawDataSave")->setChecked(true);
+    Child<QCheckBox>(&d, "checkBox_ShadingDataSave")->setChecked(false);
+    Child<QCheckBox>(&d, "checkBox_bootlog")->setChecked(false);
+    Child<QCheckBox>(&d, "checkBox_scanlog")->setChecked(true);
+    Child<QCheckBox>(&d, "checkBox_readinglog")->setChecked(true);
+    Child<QCheckBox>(&d, "checkBox_LD685manctrl")->setChecked(true);
+    ButtonPress(d, QDialogButtonBox::Ok);
+
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QVERIFY(boxes->shown.isEmpty());
+    QCOMPARE(root.readFile(SysParamFixedPath(model)), SysParamBytes(1, 0, 0, 1, 1));
+    QCOMPARE(sysparams.rawdatasave, 1);
+    QCOMPARE(sysparams.bootlog, 0);
+    QCOMPARE(sysparams.readlog, 1);
+
+    const FilterMod chosen[kTrayPositions] = {kCy5, kGfp, added, kCy5};
+    if (model == kModelKIREL5) {
+        QCOMPARE(root.readFile(FilterTrayFixedPath()), ModulesBytes({kCy5, kGfp, added, kCy5}));
+        QCOMPARE(root.readFile(FilterModuleFixedPath()), ModulesBytes({kGfp, kCy5, added}));
+        QCOMPARE(filtertraystatus, 1);
+        QCOMPARE(LD685manctrl, 1);
+    } else {
+        QCOMPARE(root.readFile(FilterTrayFixedPath()), trayBefore);
+        QCOMPARE(root.readFile(FilterModuleFixedPath()), modulesBefore);
+        QCOMPARE(filtertraystatus, 0);
+        QCOMPARE(LD685manctrl, 0);
+    }
+    // The imaging-plate readers still take the hidden choices; the KIREL-3000 keeps its
+    // fixed tray.
+    for (int k = 0; k < kTrayPositions; ++k)
+        QVERIFY(SameModule(filterTray[k], model == kModelKIREL3 ? installed[k] : chosen[k]));
+}
+
+void TestConfigDialog::okWithEmptyModuleListKeepsTray()
+{
+    TempStationRoot root;
+    ResetSharedState(kModelKIREL5);
+    FilterMod installed[kTrayPositions] = {kGfp, kCy5, kGfpTwin, kGfp};
+    std::copy(installed, installed + kTrayPositions, filterTray);
+
+    ConfigDialog d(nullptr);
+    QCOMPARE(TrayBox(d, 1)->count(), 0);
+    ButtonPress(d, QDialogButtonBox::Ok);
+
+    for (int k = 0; k < kTrayPositions; ++k)
+        QVERIFY(SameModule(filterTray[k], installed[k]));
+    QCOMPARE(root.readFile(FilterTrayFixedPath()), ModulesBytes({kGfp, kCy5, kGfpTwin, kGfp}));
+}
+
+void TestConfigDialog::cancelWritesNothing()
+{
+    TempStationRoot root;
+    ResetSharedState(kModelKIREL5);
+    const QByteArray modules = ModulesBytes({kGfp, kCy5});
+    QVERIFY(root.writeFile(FilterModuleFixedPath(), modules));
+    std::fill(filterTray, filterTray + kTrayPositions, kGfp);
+    sysparams = {0, 0, 1, 1, 0};
+    {
+        ConfigDialog d(nullptr);
+        Child<QPushButton>(&d, "pushButton")->click();
+        for (int k = 1; k <= kTrayPositions; ++k)
+            TrayBox(d, k)->setCurrentIndex(1);
+        Child<QCheckBox>(&d, "checkBox_readinglog")->setChecked(true);
+        Child<QCheckBox>(&d, "checkBox_LD685manctrl")->setChecked(true);
+        ButtonPress(d, QDialogButtonBox::Cancel);
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+    }
+    QVERIFY(!QFile::exists(root.path(FilterTrayFixedPath())));
+    QVERIFY(!QFile::exists(root.path(SysParamFixedPath(kModelKIREL5))));
+    QCOMPARE(root.readFile(FilterModuleFixedPath()), modules);
+    QCOMPARE(sysparams.readlog, 0);
+    QCOMPARE(LD685manctrl, 0);
+    QCOMPARE(filtertraystatus, 0);
+    for (const FilterMod &position : filterTray)
+        QVERIFY(SameModule(position, kGfp));
+    // The module added before Cancel stays in memory until the list is read again.
+    QCOMPARE(filtercount, 3);
+    ConfigDialog again(nullptr);
+    QCOMPARE(filtercount, 2);
+}
+
+void TestConfigDialog::unwritableFileKeepsSettings_data()
+{
+    QTest::addColumn<QString>("blocked");
+    QTest::newRow("tray file") << FilterTrayFixedPath();
+    QTest::newRow("module file") << FilterModuleFixedPath();
+    QTest::newRow("system parameters") << SysParamFixedPath(kModelKIREL5);
+}
+
+void TestConfigDialog::unwritableFileKeepsSettings()
+{
+    QFETCH(QString, blocked);
+    TempStationRoot root;
+    ResetSharedState(kModelKIREL5);
+    const bool modulesBlocked = blocked == FilterModuleFixedPath();
+    if (!modulesBlocked)
+        QVERIFY(root.writeFile(FilterModuleFixedPath(), ModulesBytes({kGfp, kCy5})));
+    // A folder in the file's place: no one, not even root, can write the file there.
+    QVERIFY(QDir().mkpath(root.path(blocked)));
+    std::fill(filterTray, filterTray + kTrayPositions, kGfp);
+    sysparams = {0, 0, 1, 1, 0};
+
+    ConfigDialog d(nullptr);
+    if (modulesBlocked)
+        Child<QPushButton>(&d, "pushButton")->click(); // the only module: "Filter name"
+    else
+        for (int k = 1; k <= kTrayPositions; ++k)
+            TrayBox(d, k)->setCurrentIndex(1);
+    Child<QCheckBox>(&d, "checkBox_RawDataSave")->setChecked(true);
+    ButtonPress(d, QDialogButtonBox::Ok);
+
+    QCOMPARE(boxes->shown.size(), 1);
+    QCOMPARE(boxes->shown[0].title, QStringLiteral("FILE ERROR"));
+    QVERIFY(boxes->shown[0].text.contains(root.path(blocked)));
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+
+    if (blocked == FilterTrayFixedPath()) {
+        for (const FilterMod &position : filterTray)
+            QVERIFY(SameModule(position, kGfp));
+        QCOMPARE(filtertraystatus, 0);
+    } else {
+        QCOMPARE(filtertraystatus, 1);
+    }
+    if (modulesBlocked)
+        QCOMPARE(filtercount, 0); // as on disk: no module list
+    else
+        QCOMPARE(filtercount, 2);
+    if (blocked == SysParamFixedPath(kModelKIREL5)) {
+        QCOMPARE(sysparams.rawdatasave, 0);
+    } else {
+        QCOMPARE(sysparams.rawdatasave, 1);
+        QCOMPARE(root.readFile(SysParamFixedPath(kModelKIREL5)), SysParamBytes(1, 0, 1, 1, 0));
+    }
+}
+
+void TestConfigDialog::imagingPlateLayout_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<bool>("reduced");
+    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << false;
+    QTest::newRow("KIREL-3000") << int(kModelKIREL3) << false;
+    QTest::newRow("VESK-5000") << int(kModelVESK5000) << true;
+    QTest::newRow("VESK-1800II") << int(kModelVESK1800) << true;
+}
+
+void TestConfigDialog::imagingPlateLayout()
+{
+    QFETCH(int, model);
+    QFETCH(bool, reduced);
+    TempStationRoot root;
+    ResetSharedState(model);
+    ConfigDialog d(nullptr);
+    QCOMPARE(d.windowTitle(), QStringLiteral("Configuration Settings"));
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox")->isHidden(), reduced);
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox_FilterTray")->isHidden(), reduced);
+    QCOMPARE(Child<QCheckBox>(&d, "checkBox_LD685manctrl")->isHidden(), reduced);
+    if (!reduced) {
+        QCOMPARE(d.size(), QSize(649, 682));
+        return;
+    }
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox_sysparam")->geometry(), QRect(30, 10, 171, 91));
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox_logrecord")->geometry(), QRect(240, 10, 141, 121));
+    QCOMPARE(Child<QDialogButtonBox>(&d, "buttonBox")->geometry(), QRect(270, 190, 341, 32));
+    QCOMPARE(d.geometry(), QRect(300, 520, 649, 242));
+}
+
+QTEST_MAIN(TestConfigDialog)
+#include "tst_configdialog.moc"

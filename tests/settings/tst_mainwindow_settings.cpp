@@ -1,0 +1,359 @@
+// The main window's side of the settings: "System Settings" rebuilding the filter selectors
+// after a saved tray, and "Save as Template" capturing the settings before the template
+// dialog and applying a template loaded there.
+#include "mainwindow.h"
+#include "scantile.h"
+
+#include "configdialog.h"
+#include "scanstate.h"
+#include "settingstestsupport.h"
+#include "stationfixture.h"
+#include "templatesdialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGraphicsItem>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+
+constexpr int kModel = kModelKIREL5;
+
+const QString kYellow = QStringLiteral(":/img/KIREL5-Filter-Y510_i.png");
+const QString kOrange = QStringLiteral(":/img/KIREL5-Filter-O575_i.png");
+const QString kRed = QStringLiteral(":/img/KIREL5-Filter-R665_i.png");
+
+template <typename T> T *Child(QWidget *parent, const QString &name)
+{
+    T *w = parent->findChild<T *>(name);
+    if (!w)
+        qFatal("no widget %s", qPrintable(name));
+    return w;
+}
+
+ScanTempl Templ(const QString &name, int mode, int area, int resolution, QPointF l, QPointF r,
+                int filterPosition, int HV, const QString &folder)
+{
+    ScanTempl t;
+    t.name = name;
+    t.comment = QLatin1String("");
+    t.mode = mode;
+    t.area = area;
+    t.scancornerL = l;
+    t.scancornerR = r;
+    t.scancornerC = QPointF(l.x() + int((r.x() - l.x()) / 2), l.y() + int((r.y() - l.y()) / 2) + 1);
+    t.resolution = resolution;
+    t.filterCh1 = filterPosition;
+    t.filterCh2 = filterPosition;
+    t.filterLabel = QStringLiteral("label");
+    t.HVch1 = HV;
+    t.folder = folder;
+    return t;
+}
+
+// The window as the station starts it, from the files under the test root; the status poll
+// is stopped, since no scanner is on the bus.
+std::unique_ptr<MainWindow> WindowStart()
+{
+    auto w = std::make_unique<MainWindow>(nullptr);
+    for (QTimer *timer : w->findChildren<QTimer *>())
+        timer->stop();
+    return w;
+}
+
+void TemplatesFileWrite(const TempStationRoot &root, const QList<ScanTempl> &list)
+{
+    QByteArray b;
+    for (const ScanTempl &t : list)
+        b += TemplateBytes(t);
+    QVERIFY(root.writeFile(TemplatesFixedPath(kModel), b));
+}
+
+// Runs the template dialog from the window: action on the dialog, then Exit.
+void TemplatesRun(MainWindow &w, std::function<void(TemplatesDialog *)> action)
+{
+    WhenShown<TemplatesDialog>([action](TemplatesDialog *d) {
+        action(d);
+        Child<QPushButton>(d, "pushButton_Exit")->click();
+    });
+    Child<QPushButton>(&w, "pushButtonTemplateSave")->click();
+}
+
+QList<QPoint> FlaggedTiles()
+{
+    QList<QPoint> flagged;
+    for (int c = 0; c < kTileColumns; ++c)
+        for (int r = 0; r < kTileRows; ++r)
+            if (tileflag[c][r])
+                flagged << QPoint(c, r);
+    return flagged;
+}
+
+} // namespace
+
+class TestMainWindowSettings : public QObject
+{
+    Q_OBJECT
+
+    MessageBoxCloser *boxes = nullptr;
+
+private slots:
+    void initTestCase() { boxes = new MessageBoxCloser; }
+    void cleanupTestCase() { delete boxes; }
+
+    void loadedTemplateShown();
+    void loadedTemplateModeLocks_data();
+    void loadedTemplateModeLocks();
+    void captureBeforeDialog();
+    void settingsRebuildFilterSelectors_data();
+    void settingsRebuildFilterSelectors();
+    void settingsCancelKeepsSelectors();
+};
+
+// Templates "A", "B", "C": loading row 0 puts C onto the window.
+void TestMainWindowSettings::loadedTemplateShown()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    const ScanTempl startup =
+        Templ("startup", kModeIP, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/home/start");
+    const ScanTempl c =
+        Templ("C", kModeFluorescence, kArea2340, 50, {2, 3}, {4, 5}, 2, 800, "/data/c");
+    TemplatesFileWrite(root,
+                       {startup, Templ("A", kModeIP, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/a"),
+                        Templ("B", kModeIPV, kAreaGrid, 100, {0, 0}, {2, 2}, 1, 500, "/b"), c});
+    auto w = WindowStart();
+    QCOMPARE(templatecount, 4);
+
+    TemplatesRun(*w, [](TemplatesDialog *d) {
+        Child<QTableWidget>(d, "tableWidget_templates")->selectRow(0);
+        Child<QPushButton>(d, "pushButton_Delete_2")->click();
+    });
+
+    QCOMPARE(templateload, 1);
+    QVERIFY(Child<QRadioButton>(w.get(), "radioButton_FluorescenceMode")->isChecked());
+    QVERIFY(Child<QRadioButton>(w.get(), "radioButtonIP2340")->isChecked());
+    QVERIFY(Child<QRadioButton>(w.get(), "radioButton_Res50")->isChecked());
+    QCOMPARE(scancornerL, QPointF(2, 3));
+    QCOMPARE(scancornerR, QPointF(4, 5));
+    QList<QPoint> block;
+    for (int col = 2; col <= 4; ++col)
+        for (int row = 3; row <= 5; ++row)
+            block << QPoint(col, row);
+    QCOMPARE(FlaggedTiles(), block);
+    QVERIFY(item[3][4]->scene() != nullptr);
+    QVERIFY(item[0][0]->scene() == nullptr);
+    // Nine tiles, estimated at the resolution the operator last chose (200 um at start-up).
+    QCOMPARE(scanDur.num, 9);
+    QCOMPARE(Child<QLabel>(w.get(), "labelScanTime")->text(), QStringLiteral("Read time: 53sec"));
+    QCOMPARE(Child<QLabel>(w.get(), "labelFileSize")->text(), QStringLiteral("File size: 0.3 MB"));
+    QCOMPARE(image_dir, QStringLiteral("/data/c"));
+    QCOMPARE(Child<QLabel>(w.get(), "labelFolder")->text(), QStringLiteral("/data/c"));
+    QCOMPARE(scan_HVch1, 800);
+    QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->value(), 800);
+    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->currentIndex(), 2);
+    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh2")->currentIndex(), 2);
+}
+
+void TestMainWindowSettings::loadedTemplateModeLocks_data()
+{
+    QTest::addColumn<int>("startMode");
+    QTest::addColumn<int>("loadedMode");
+    QTest::addColumn<bool>("voltageFree");
+    QTest::addColumn<bool>("filterFree");
+
+    QTest::newRow("IP locks all") << int(kModeFluorescence) << int(kModeIP) << false << false;
+    QTest::newRow("IP-V locks laser and filter") << int(kModeIP) << int(kModeIPV) << true << false;
+    QTest::newRow("fluorescence after IP frees all")
+        << int(kModeIP) << int(kModeFluorescence) << true << true;
+    QTest::newRow("digitizing after IP-V frees all")
+        << int(kModeIPV) << int(kModeDigitizing) << true << true;
+}
+
+void TestMainWindowSettings::loadedTemplateModeLocks()
+{
+    QFETCH(int, startMode);
+    QFETCH(int, loadedMode);
+    QFETCH(bool, voltageFree);
+    QFETCH(bool, filterFree);
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    TemplatesFileWrite(root,
+                       {Templ("startup", startMode, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/s"),
+                        Templ("T", loadedMode, kAreaGrid, 200, {1, 1}, {1, 1}, 1, 600, "/t")});
+    auto w = WindowStart();
+    TemplatesRun(*w, [](TemplatesDialog *d) {
+        Child<QTableWidget>(d, "tableWidget_templates")->selectRow(0);
+        Child<QPushButton>(d, "pushButton_Delete_2")->click();
+    });
+
+    QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->isEnabled(), voltageFree);
+    QCOMPARE(Child<QWidget>(w.get(), "horizontalSlider_HVch1")->isEnabled(), voltageFree);
+    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->isEnabled(), filterFree);
+    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_Laser1")->isEnabled(), filterFree);
+}
+
+// The dialog opens on the window's settings; closing it without a load changes nothing.
+void TestMainWindowSettings::captureBeforeDialog()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    TemplatesFileWrite(
+        root, {Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/s")});
+    QVERIFY(root.writeFile(FilterTrayFixedPath(),
+                           ModuleBytes(Module("a", 0, "", 0, "", 0)) +
+                               ModuleBytes(Module("b", 0, "", 0, "", 0)) +
+                               ModuleBytes(Module("c", 0, "", 0, "", 0)) +
+                               ModuleBytes(Module("R", 670, "R R665", 0, "", 4))));
+    auto w = WindowStart();
+    // What the poll does when the scanner reports its lasers: here a 635 nm laser, code 4.
+    laserCh1[0] = 1;
+    laserCh1[1] = 4;
+    auto *lasers = Child<QComboBox>(w.get(), "comboBox_Laser1");
+    lasers->addItem(QStringLiteral("473nm"));
+    lasers->addItem(QStringLiteral("635nm"));
+    lasers->setCurrentIndex(1);
+    Child<QRadioButton>(w.get(), "radioButton_DigitizingMode")->setChecked(true);
+    Child<QRadioButton>(w.get(), "radioButton_Res100")->setChecked(true);
+    Child<QSpinBox>(w.get(), "spinBox_HVch1")->setValue(600);
+    Child<QComboBox>(w.get(), "comboBox_FilterCh1")->setCurrentIndex(3);
+    image_dir = QStringLiteral("/data/now");
+
+    ScanTempl seen;
+    QString modeShown;
+    TemplatesRun(*w, [&seen, &modeShown](TemplatesDialog *d) {
+        seen = scanTemplate[0];
+        modeShown = Child<QLabel>(d, "label_modetext")->text();
+    });
+
+    QCOMPARE(seen.name, QStringLiteral("startup"));
+    QCOMPARE(seen.mode, int(kModeDigitizing));
+    QCOMPARE(seen.area, int(kAreaGrid));
+    QCOMPARE(seen.scancornerR, QPointF(1, 1));
+    QCOMPARE(seen.resolution, 100);
+    QCOMPARE(int(seen.laserCh1), 5); // the laser code plus one
+    QCOMPARE(int(seen.laserCh2), 0);
+    QCOMPARE(seen.filterCh1, 3);
+    QCOMPARE(seen.filterCh2, 3);
+    QCOMPARE(seen.filterType, 4);
+    QCOMPARE(seen.filterLabel, QStringLiteral("R R665"));
+    QCOMPARE(seen.HVch1, 600);
+    QCOMPARE(seen.folder, QStringLiteral("/data/now"));
+    QCOMPARE(modeShown, QStringLiteral("Digitizing"));
+    QCOMPARE(templateload, 0);
+    QVERIFY(Child<QRadioButton>(w.get(), "radioButton_DigitizingMode")->isChecked());
+    QCOMPARE(image_dir, QStringLiteral("/data/now"));
+}
+
+void TestMainWindowSettings::settingsRebuildFilterSelectors_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("icon");
+
+    QTest::newRow("139 yellow") << 139 << kYellow;
+    QTest::newRow("140 orange") << 140 << kOrange;
+    QTest::newRow("169 orange") << 169 << kOrange;
+    QTest::newRow("170 red") << 170 << kRed;
+    QTest::newRow("0 none") << 0 << QString();
+}
+
+// The tray saved in the dialog: channel 1 and channel 2 of position 3 carry the code under
+// test, and both selectors list the new tray with the icons of its codes.
+void TestMainWindowSettings::settingsRebuildFilterSelectors()
+{
+    QFETCH(int, code);
+    QFETCH(QString, icon);
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    TemplatesFileWrite(
+        root, {Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {0, 0}, 1, 750, "/s")});
+    QVERIFY(root.writeFile(FilterModuleFixedPath(),
+                           ModuleBytes(Module("One", 520, "Y520", 0, "", 1)) +
+                               ModuleBytes(Module("Two", 580, "R580", 550, "O550", 2)) +
+                               ModuleBytes(Module("Test", code, "T1", code, "T2", 3))));
+    auto w = WindowStart();
+    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
+
+    WhenShown<ConfigDialog>([](ConfigDialog *d) {
+        const int choice[] = {0, 1, 2, 1};
+        for (int k = 0; k < kTrayPositions; ++k)
+            Child<QComboBox>(d, QStringLiteral("comboBox_TrayPos%1").arg(k + 1))
+                ->setCurrentIndex(choice[k]);
+        Child<QCheckBox>(d, "checkBox_LD685manctrl")->setChecked(true);
+        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Ok)->click();
+    });
+    Child<QPushButton>(w.get(), "pushButtonSettings")->click();
+
+    QCOMPARE(filtertraystatus, 1);
+    QVERIFY(!Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
+    QCOMPARE(iconnameCh1Pos[2], icon);
+    QCOMPARE(iconnameCh2Pos[2], icon);
+    QCOMPARE(iconnameCh1Pos[1], kRed);
+    QCOMPARE(iconnameCh2Pos[1], kOrange);
+    QCOMPARE(iconnameCh2Pos[0], QString());
+
+    auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
+    auto *ch2 = Child<QComboBox>(w.get(), "comboBox_FilterCh2");
+    QCOMPARE(ch1->count(), kTrayPositions);
+    QCOMPARE(ch2->count(), kTrayPositions);
+    const QStringList ch1Texts = {"Y520", "R580", "T1", "R580"};
+    const QStringList ch2Texts = {"", "O550", "T2", "O550"};
+    for (int k = 0; k < kTrayPositions; ++k) {
+        QCOMPARE(ch1->itemText(k), ch1Texts[k]);
+        QCOMPARE(ch2->itemText(k), ch2Texts[k]);
+    }
+    QCOMPARE(ch1->itemIcon(2).isNull(), icon.isEmpty());
+    QCOMPARE(ch2->itemIcon(2).isNull(), icon.isEmpty());
+    QVERIFY(ch2->itemIcon(0).isNull());
+    // The position of the current settings is selected again.
+    QCOMPARE(ch1->currentIndex(), 1);
+    QCOMPARE(ch2->currentIndex(), 1);
+}
+
+void TestMainWindowSettings::settingsCancelKeepsSelectors()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    QVERIFY(
+        root.writeFile(FilterTrayFixedPath(), ModuleBytes(Module("a", 520, "A1", 0, "", 0)) +
+                                                  ModuleBytes(Module("b", 580, "B1", 0, "", 0)) +
+                                                  ModuleBytes(Module("c", 550, "C1", 0, "", 0)) +
+                                                  ModuleBytes(Module("d", 0, "", 0, "", 0))));
+    QVERIFY(
+        root.writeFile(FilterModuleFixedPath(), ModuleBytes(Module("Other", 670, "X", 0, "", 0))));
+    auto w = WindowStart();
+    auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
+    ch1->setCurrentIndex(2);
+
+    WhenShown<ConfigDialog>([](ConfigDialog *d) {
+        Child<QCheckBox>(d, "checkBox_LD685manctrl")->setChecked(true);
+        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
+    });
+    Child<QPushButton>(w.get(), "pushButtonSettings")->click();
+
+    QCOMPARE(filtertraystatus, 0);
+    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
+    QCOMPARE(ch1->itemText(0), QStringLiteral("A1"));
+    QCOMPARE(ch1->itemText(2), QStringLiteral("C1"));
+    QCOMPARE(ch1->currentIndex(), 2);
+    QCOMPARE(filterTray[0].labelCh1, QStringLiteral("A1"));
+
+    // The configuration button opens the same dialog and nothing else.
+    WhenShown<ConfigDialog>([](ConfigDialog *d) {
+        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
+    });
+    Child<QPushButton>(w.get(), "pushButton_Config")->click();
+    QCOMPARE(ch1->itemText(0), QStringLiteral("A1"));
+}
+
+QTEST_MAIN(TestMainWindowSettings)
+#include "tst_mainwindow_settings.moc"

@@ -1,0 +1,399 @@
+// The template dialog driven as the operator drives it: the current-settings group, the
+// table newest first, Save, Delete and Load, and the templates file they leave behind.
+#include "templatesdialog.h"
+
+#include "scanstate.h"
+#include "settingstestsupport.h"
+#include "stationfixture.h"
+
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace
+{
+
+constexpr int kModel = kModelKIREL5;
+
+ScanTempl Templ(const QString &name, int mode, int area, int resolution, int laser,
+                const QString &filterLabel, int HV, const QString &folder)
+{
+    ScanTempl t;
+    t.name = name;
+    t.comment = name.isEmpty() ? QString() : name + QStringLiteral(" comment");
+    t.mode = mode;
+    t.area = area;
+    t.scancornerL = QPointF(2, 3);
+    t.scancornerR = QPointF(4, 5);
+    t.scancornerC = QPointF(3, 5);
+    t.resolution = resolution;
+    t.laserCh1 = BYTE(laser);
+    t.filterCh1 = 1;
+    t.filterCh2 = 1;
+    t.filterLabel = filterLabel;
+    t.HVch1 = HV;
+    t.folder = folder;
+    return t;
+}
+
+const ScanTempl kCurrent =
+    Templ("startup", kModeFluorescence, kAreaGrid, 100, 3, "Y510", 600, "/home/pi/images");
+const ScanTempl kA = Templ("A", kModeIP, kArea3543, 200, 1, "IP", 750, "/home/a");
+const ScanTempl kB = Templ("B", kModeIPV, kArea2040, 100, 2, "G O575", 500, "/home/b");
+const ScanTempl kC = Templ("C", kModeFluorescence, kArea2340, 50, 2, "R R665", 800, "/home/c");
+
+void ListSet(const QList<ScanTempl> &list)
+{
+    for (int i = 0; i < list.size(); ++i)
+        scanTemplate[i] = list[i];
+    templatecount = list.size();
+}
+
+QByteArray RecordsBytes(const QList<ScanTempl> &list)
+{
+    QByteArray b;
+    for (const ScanTempl &t : list)
+        b += TemplateBytes(t);
+    return b;
+}
+
+// Every element and the count, to see that nothing at all changed.
+QByteArray AllTemplatesBytes()
+{
+    QByteArray b = Be32(quint32(templatecount));
+    for (const ScanTempl &t : scanTemplate)
+        b += TemplateBytes(t);
+    return b;
+}
+
+template <typename T> T *Child(QWidget *parent, const QString &name)
+{
+    T *w = parent->findChild<T *>(name);
+    if (!w)
+        qFatal("no widget %s", qPrintable(name));
+    return w;
+}
+
+QTableWidget *Table(TemplatesDialog &d)
+{
+    return Child<QTableWidget>(&d, "tableWidget_templates");
+}
+
+QStringList RowNames(TemplatesDialog &d)
+{
+    QStringList names;
+    for (int r = 0; r < Table(d)->rowCount(); ++r)
+        names << Table(d)->item(r, 0)->text();
+    return names;
+}
+
+void Press(TemplatesDialog &d, const char *button)
+{
+    QTest::mouseClick(Child<QPushButton>(&d, QLatin1String(button)), Qt::LeftButton);
+}
+
+QString Shown(TemplatesDialog &d, const char *label)
+{
+    return Child<QLabel>(&d, QLatin1String(label))->text();
+}
+
+} // namespace
+
+class TestTemplatesDialog : public QObject
+{
+    Q_OBJECT
+
+    MessageBoxCloser *boxes = nullptr;
+
+private slots:
+    void initTestCase() { boxes = new MessageBoxCloser; }
+    void cleanupTestCase() { delete boxes; }
+    void init() { boxes->shown.clear(); }
+
+    void firstSaveWithoutFile();
+    void saveKeepsCurrentSettingsUnlisted();
+    void tableNewestFirst();
+    void currentSettingsTexts_data();
+    void currentSettingsTexts();
+    void deleteClosesGap();
+    void noSelectionDoesNothing_data();
+    void noSelectionDoesNothing();
+    void loadCopiesIntoElementZero();
+    void emptyNameRefused();
+    void saveWhenListFullRefused();
+    void unwritableFileKeepsList_data();
+    void unwritableFileKeepsList();
+};
+
+void TestTemplatesDialog::firstSaveWithoutFile()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    scanTemplate[0] = kCurrent;
+
+    TemplatesDialog d(nullptr);
+    QCOMPARE(d.windowTitle(), QStringLiteral("Template Management"));
+    QCOMPARE(Table(d)->rowCount(), 0);
+    Child<QLineEdit>(&d, "lineEdit_name")->setText("A");
+    Child<QLineEdit>(&d, "lineEdit_comment")->setText("first");
+    Press(d, "pushButton_save");
+
+    ScanTempl saved = kCurrent;
+    saved.name = "A";
+    saved.comment = "first";
+    QCOMPARE(templatecount, 1);
+    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(saved));
+    QCOMPARE(root.readFile(TemplatesFixedPath(kModel)), TemplateBytes(saved));
+    QCOMPARE(RowNames(d), QStringList{"A"});
+}
+
+void TestTemplatesDialog::saveKeepsCurrentSettingsUnlisted()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    ListSet({kCurrent, kB});
+
+    TemplatesDialog d(nullptr);
+    Child<QLineEdit>(&d, "lineEdit_name")->setText("A");
+    Press(d, "pushButton_save");
+
+    ScanTempl current = kCurrent;
+    current.name = "Last Settings";
+    current.comment = "Not displayed";
+    ScanTempl saved = kCurrent;
+    saved.name = "A";
+    saved.comment = QLatin1String(""); // empty, not null
+    QCOMPARE(templatecount, 3);
+    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(current));
+    QCOMPARE(TemplateBytes(scanTemplate[2]), TemplateBytes(saved));
+    QCOMPARE(root.readFile(TemplatesFixedPath(kModel)), RecordsBytes({current, kB, saved}));
+    QCOMPARE(RowNames(d), (QStringList{"A", "B"}));
+}
+
+void TestTemplatesDialog::tableNewestFirst()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    ScanTempl c = kC;
+    c.laserCh2 = 9;
+    c.filterCh2 = 3;
+    c.HVch2 = 0;
+    ListSet({kCurrent, kA, kB, c});
+
+    TemplatesDialog d(nullptr);
+    QTableWidget *table = Table(d);
+    QCOMPARE(RowNames(d), (QStringList{"C", "B", "A"}));
+
+    const QStringList headers = {"Name",      "Comment",  "Mode",     "Area",
+                                 "Res µm",    "LaserCh1", "LaserCh2", "FilterCh1",
+                                 "FilterCh2", "HV Ch1",   "HV Ch2",   "Destination Folder"};
+    QCOMPARE(table->columnCount(), 12);
+    for (int col = 0; col < 12; ++col)
+        QCOMPARE(table->horizontalHeaderItem(col)->text(), headers[col]);
+    QVERIFY(table->verticalHeader()->isHidden());
+    QCOMPARE(table->rowHeight(0), 18);
+
+    const QStringList cells = {"C",     "C comment", "Fluorescence", "23x40cm", "50",
+                               "532nm", "9",         "R R665",       "3",       "800",
+                               "0",     "/home/c"};
+    for (int col = 0; col < 12; ++col)
+        QCOMPARE(table->item(0, col)->text(), cells[col]);
+}
+
+void TestTemplatesDialog::currentSettingsTexts_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("area");
+    QTest::addColumn<int>("resolution");
+    QTest::addColumn<int>("laser");
+    QTest::addColumn<int>("HV");
+    QTest::addColumn<QStringList>("texts"); // mode, area, resolution, laser, HV
+
+    QTest::newRow("IP, 35x43, no laser")
+        << 0 << 1 << 200 << 0 << 1000 << QStringList{"IP", "35x43cm", "200µm", "none", "1000 V"};
+    QTest::newRow("digitizing, 20x25, last laser name")
+        << 3 << 5 << 25 << 6 << 250
+        << QStringList{"Digitizing", "20x25cm", " 25µm", "785nm", " 250 V"};
+    QTest::newRow("laser value past the names shows the number")
+        << 1 << 0 << 50 << 7 << 750 << QStringList{"IP-V", "Grid", " 50µm", "7", " 750 V"};
+    QTest::newRow("highest laser byte")
+        << 2 << 4 << 100 << 255 << 500
+        << QStringList{"Fluorescence", "23x25cm", "100µm", "255", " 500 V"};
+}
+
+void TestTemplatesDialog::currentSettingsTexts()
+{
+    QFETCH(int, mode);
+    QFETCH(int, area);
+    QFETCH(int, resolution);
+    QFETCH(int, laser);
+    QFETCH(int, HV);
+    QFETCH(QStringList, texts);
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    ScanTempl t = Templ("X", mode, area, resolution, laser, "G O575", HV, "/home/x");
+    t.laserCh2 = BYTE(laser);
+    ListSet({kCurrent, t});
+    scanTemplate[0] = t;
+
+    TemplatesDialog d(nullptr);
+    QCOMPARE(Shown(d, "label_modetext"), texts[0]);
+    QCOMPARE(Shown(d, "label_areatext"), texts[1]);
+    QCOMPARE(Shown(d, "label_resolutiontext"), texts[2]);
+    QCOMPARE(Shown(d, "label_laserch1text"), texts[3]);
+    QCOMPARE(Shown(d, "label_HVch1text"), texts[4]);
+    QCOMPARE(Shown(d, "label_filterch1text"), QStringLiteral("G O575"));
+    QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/x"));
+    // The table names the lasers by the same rule, on both channels.
+    QCOMPARE(Table(d)->item(0, 5)->text(), texts[3]);
+    QCOMPARE(Table(d)->item(0, 6)->text(), texts[3]);
+}
+
+void TestTemplatesDialog::deleteClosesGap()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    ListSet({kCurrent, kA, kB, kC});
+
+    TemplatesDialog d(nullptr);
+    Table(d)->selectRow(1);
+    Press(d, "pushButton_Delete");
+
+    QCOMPARE(templatecount, 3);
+    QCOMPARE(RowNames(d), (QStringList{"C", "A"}));
+    QCOMPARE(root.readFile(TemplatesFixedPath(kModel)), RecordsBytes({kCurrent, kA, kC}));
+    QCOMPARE(TemplateBytes(scanTemplate[2]), TemplateBytes(kC));
+    // The scan request writes one record past the list: that record must end the list
+    // instead of repeating the last template.
+    QCOMPARE(TemplateBytes(scanTemplate[3]), TemplateBytes(ScanTempl()));
+}
+
+void TestTemplatesDialog::noSelectionDoesNothing_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("Delete") << "pushButton_Delete";
+    QTest::newRow("Load") << "pushButton_Delete_2";
+}
+
+void TestTemplatesDialog::noSelectionDoesNothing()
+{
+    QFETCH(QString, button);
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    ListSet({kCurrent, kA, kB, kC});
+    const QByteArray before = AllTemplatesBytes();
+
+    TemplatesDialog d(nullptr);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    // With the focus the table has a current row, yet nothing is selected.
+    Table(d)->setFocus();
+    QTRY_VERIFY(Table(d)->hasFocus());
+    QVERIFY(Table(d)->selectionModel()->selectedRows().isEmpty());
+    Press(d, button.toLatin1().constData());
+
+    QCOMPARE(AllTemplatesBytes(), before);
+    QCOMPARE(templateload, 0);
+    QCOMPARE(Table(d)->rowCount(), 3);
+    QVERIFY(!QFile::exists(root.path(TemplatesFixedPath(kModel))));
+    QCOMPARE(Shown(d, "label_modetext"), QStringLiteral("Fluorescence"));
+}
+
+void TestTemplatesDialog::loadCopiesIntoElementZero()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    ListSet({kCurrent, kA, kB, kC});
+
+    TemplatesDialog d(nullptr);
+    Table(d)->selectRow(0);
+    Press(d, "pushButton_Delete_2");
+
+    QCOMPARE(templateload, 1);
+    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(kC));
+    QCOMPARE(templatecount, 4);
+    QCOMPARE(Shown(d, "label_modetext"), QStringLiteral("Fluorescence"));
+    QCOMPARE(Shown(d, "label_areatext"), QStringLiteral("23x40cm"));
+    QCOMPARE(Shown(d, "label_resolutiontext"), QStringLiteral(" 50µm"));
+    QCOMPARE(Shown(d, "label_filterch1text"), QStringLiteral("R R665"));
+    QCOMPARE(Shown(d, "label_HVch1text"), QStringLiteral(" 800 V"));
+    QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/c"));
+    QVERIFY(!QFile::exists(root.path(TemplatesFixedPath(kModel))));
+}
+
+void TestTemplatesDialog::emptyNameRefused()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    ListSet({kCurrent, kA});
+    const QByteArray before = AllTemplatesBytes();
+
+    TemplatesDialog d(nullptr);
+    Child<QLineEdit>(&d, "lineEdit_comment")->setText("no name");
+    Press(d, "pushButton_save");
+
+    QCOMPARE(boxes->shown.size(), 1);
+    QCOMPARE(boxes->shown[0].title, QStringLiteral("Input Error"));
+    QCOMPARE(boxes->shown[0].text, QStringLiteral("Please enter a name for this new template"));
+    QCOMPARE(AllTemplatesBytes(), before);
+    QVERIFY(!QFile::exists(root.path(TemplatesFixedPath(kModel))));
+}
+
+void TestTemplatesDialog::saveWhenListFullRefused()
+{
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    QList<ScanTempl> full{kCurrent};
+    for (int i = 1; i < kMaxTemplates; ++i)
+        full << Templ(QStringLiteral("T%1").arg(i), 0, 0, 200, 0, "IP", 750, "/home");
+    ListSet(full);
+    const QByteArray before = AllTemplatesBytes();
+
+    TemplatesDialog d(nullptr);
+    QCOMPARE(Table(d)->rowCount(), kMaxTemplates - 1);
+    Child<QLineEdit>(&d, "lineEdit_name")->setText("one too many");
+    Press(d, "pushButton_save");
+
+    QCOMPARE(boxes->shown.size(), 1);
+    QCOMPARE(boxes->shown[0].title, QStringLiteral("Input Error"));
+    QVERIFY(boxes->shown[0].text.contains(QLatin1String("full")));
+    QCOMPARE(AllTemplatesBytes(), before);
+    QCOMPARE(Table(d)->rowCount(), kMaxTemplates - 1);
+    QVERIFY(!QFile::exists(root.path(TemplatesFixedPath(kModel))));
+}
+
+void TestTemplatesDialog::unwritableFileKeepsList_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("Save") << "pushButton_save";
+    QTest::newRow("Delete") << "pushButton_Delete";
+}
+
+void TestTemplatesDialog::unwritableFileKeepsList()
+{
+    QFETCH(QString, button);
+    TempStationRoot root;
+    ResetSharedState(kModel);
+    ListSet({kCurrent, kA, kB, kC});
+    const QByteArray before = AllTemplatesBytes();
+    // A folder in the file's place: no one, not even root, can write the file there.
+    QVERIFY(QDir().mkpath(root.path(TemplatesFixedPath(kModel))));
+
+    TemplatesDialog d(nullptr);
+    Child<QLineEdit>(&d, "lineEdit_name")->setText("D");
+    Table(d)->selectRow(1);
+    Press(d, button.toLatin1().constData());
+
+    QCOMPARE(boxes->shown.size(), 1);
+    QCOMPARE(boxes->shown[0].title, QStringLiteral("FILE ERROR"));
+    QVERIFY(boxes->shown[0].text.contains(root.path(TemplatesFixedPath(kModel))));
+    QCOMPARE(AllTemplatesBytes(), before);
+    QCOMPARE(RowNames(d), (QStringList{"C", "B", "A"}));
+}
+
+QTEST_MAIN(TestTemplatesDialog)
+#include "tst_templatesdialog.moc"
