@@ -1,0 +1,329 @@
+// The GPIO bus on the emulated register block: data lines and parity, phase decoding, the
+// dummy-write timing, the peripheral base, the handshakes and their register budget, and
+// the safety of the hardware path on a machine that is not a Raspberry Pi.
+#include "busfixture.h"
+#include "emulatedgpio.h"
+#include "scsicommands.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestGpioBus : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void setDatDrivesLinesWithOddParity_data();
+    void setDatDrivesLinesWithOddParity();
+    void phaseFromControlLines_data();
+    void phaseFromControlLines();
+    void sleepNsecDummyWrites_data();
+    void sleepNsecDummyWrites();
+    void peripheralBase_data();
+    void peripheralBase();
+    void initLeavesBoardReady();
+    void cleanupReleasesBoard();
+    void zeroCountHandshakesTouchNothing();
+    void receiveEndsAtPhaseChange();
+    void accessesPerByteWithinBudget();
+    void initFailsOffThePiWithoutMapping();
+    void raspberryPiModelFile_data();
+    void raspberryPiModelFile();
+};
+
+void TestGpioBus::setDatDrivesLinesWithOddParity_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("parityAsserted");
+    QTest::newRow("00h: parity only") << 0x00 << true;
+    QTest::newRow("FFh: all nine lines") << 0xFF << true;
+    QTest::newRow("01h: parity released") << 0x01 << false;
+    QTest::newRow("07h: parity released") << 0x07 << false;
+    QTest::newRow("A0h: two ids, parity") << 0xA0 << true;
+    QTest::newRow("C0h: identify") << 0xC0 << true;
+    QTest::newRow("80h: one bit") << 0x80 << false;
+}
+
+void TestGpioBus::setDatDrivesLinesWithOddParity()
+{
+    QFETCH(int, value);
+    QFETCH(bool, parityAsserted);
+    EmulatedGpio regs;
+    EmulatedRegistersGuard guard(&regs);
+    GPIOBUS b;
+    QVERIFY(b.Init(BUS::INITIATOR));
+    b.Reset();
+    b.SetDAT(0xFF); // from a full bus, so that released lines must be released by SetDAT
+    regs.resetCounters();
+    b.SetDAT(BYTE(value));
+
+    QCOMPARE(int(regs.counters().fselWrites), 3);
+    QCOMPARE(int(regs.counters().gpioReads), 0);
+    const DWORD drive = regs.stationDrive();
+    QCOMPARE(int((drive >> PIN_DT0) & 0xFF), value);
+    QCOMPARE(bool(drive & (1u << PIN_DP)), parityAsserted);
+    QVERIFY(regs.parityOdd());
+    // Nothing but the data lines moved.
+    QCOMPARE(drive & ~kMaskDAT, DWORD(0));
+    b.Aquire();
+    QCOMPARE(int(b.GetDAT()), value);
+}
+
+void TestGpioBus::phaseFromControlLines_data()
+{
+    QTest::addColumn<DWORD>("lines");
+    QTest::addColumn<int>("phase");
+    const DWORD bsy = kMaskBSY;
+    QTest::newRow("nothing: bus free") << DWORD(0) << int(BUS::busfree);
+    QTest::newRow("C/D I/O without BSY: bus free") << (kMaskCD | kMaskIO) << int(BUS::busfree);
+    QTest::newRow("SEL alone: selection") << kMaskSEL << int(BUS::selection);
+    QTest::newRow("SEL over a full phase: selection")
+        << (kMaskSEL | bsy | kMaskMSG | kMaskCD | kMaskIO) << int(BUS::selection);
+    QTest::newRow("BSY: data out") << bsy << int(BUS::dataout);
+    QTest::newRow("I/O: data in") << (bsy | kMaskIO) << int(BUS::datain);
+    QTest::newRow("C/D: command") << (bsy | kMaskCD) << int(BUS::command);
+    QTest::newRow("C/D I/O: status") << (bsy | kMaskCD | kMaskIO) << int(BUS::status);
+    QTest::newRow("MSG alone: reserved") << (bsy | kMaskMSG) << int(BUS::reserved);
+    QTest::newRow("MSG I/O: reserved") << (bsy | kMaskMSG | kMaskIO) << int(BUS::reserved);
+    QTest::newRow("MSG C/D: message out") << (bsy | kMaskMSG | kMaskCD) << int(BUS::msgout);
+    QTest::newRow("MSG C/D I/O: message in")
+        << (bsy | kMaskMSG | kMaskCD | kMaskIO) << int(BUS::msgin);
+}
+
+void TestGpioBus::phaseFromControlLines()
+{
+    QFETCH(DWORD, lines);
+    QFETCH(int, phase);
+    EmulatedGpio regs;
+    EmulatedRegistersGuard guard(&regs);
+    GPIOBUS b;
+    QVERIFY(b.Init(BUS::INITIATOR));
+    b.Reset();
+    regs.setDeviceDrive(lines);
+    b.Aquire();
+    QCOMPARE(int(b.GetPhase()), phase);
+    // An initiator turns its data lines inbound exactly when the target sends.
+    if (phase == BUS::datain || phase == BUS::status || phase == BUS::msgin)
+        QVERIFY(regs.controlPinHigh(PIN_DTD));
+    if (phase == BUS::dataout || phase == BUS::command || phase == BUS::msgout)
+        QVERIFY(!regs.controlPinHigh(PIN_DTD));
+}
+
+void TestGpioBus::sleepNsecDummyWrites_data()
+{
+    QTest::addColumn<DWORD>("ns");
+    QTest::addColumn<int>("writes");
+    QTest::newRow("1 ns") << DWORD(1) << 1;
+    QTest::newRow("2 ns") << DWORD(2) << 1;
+    QTest::newRow("8 ns") << DWORD(8) << 1;
+    QTest::newRow("9 ns") << DWORD(9) << 2;
+    QTest::newRow("100 ns") << DWORD(100) << 13;
+    QTest::newRow("280 ns") << DWORD(280) << 35;
+    QTest::newRow("650 ns") << DWORD(650) << 82;
+    QTest::newRow("0 ns") << DWORD(0) << 0;
+}
+
+void TestGpioBus::sleepNsecDummyWrites()
+{
+    QFETCH(DWORD, ns);
+    QFETCH(int, writes);
+    EmulatedGpio regs;
+    EmulatedRegistersGuard guard(&regs);
+    GPIOBUS b;
+    QVERIFY(b.Init(BUS::INITIATOR));
+    regs.resetCounters();
+    b.SleepNsec(ns);
+    QCOMPARE(int(regs.counters().pudWrites), writes);
+    QCOMPARE(int(regs.counters().gpioWrites), writes);
+    QCOMPARE(regs.pullControl(), DWORD(0));
+}
+
+void TestGpioBus::peripheralBase_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<DWORD>("base");
+    QTest::newRow("Pi 2/3 ranges")
+        << QByteArray::fromHex("7e0000003f00000001000000") << true << DWORD(0x3F000000);
+    QTest::newRow("Pi 4 ranges") << QByteArray::fromHex("7e000000fe000000") << true
+                                 << DWORD(0xFE000000);
+    QTest::newRow("short file") << QByteArray::fromHex("7e0000003f00") << true << DWORD(0x20000000);
+    QTest::newRow("unreadable") << QByteArray() << false << DWORD(0x20000000);
+}
+
+void TestGpioBus::peripheralBase()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, exists);
+    QFETCH(DWORD, base);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ranges");
+    if (exists) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    QCOMPARE(PeripheralAddressFrom(path.toLocal8Bit().constData()), base);
+    if (!exists)
+        QCOMPARE(get_dt_ranges(path.toLocal8Bit().constData(), 4), DWORD(0xFFFFFFFF));
+}
+
+void TestGpioBus::initLeavesBoardReady()
+{
+    EmulatedGpio regs;
+    EmulatedRegistersGuard guard(&regs);
+    GPIOBUS b;
+    QVERIFY(b.Init(BUS::INITIATOR));
+    QCOMPARE(regs.padsDrive() & kPadsDriveMask, DWORD(7)); // 16 mA
+    for (int pin : {PIN_ACT, PIN_ENB, PIN_IND, PIN_TAD, PIN_DTD}) {
+        QCOMPARE(regs.pinFunction(pin), kGpioOutput);
+        QVERIFY(!regs.controlPinHigh(pin));
+    }
+    QCOMPARE(regs.stationDrive(), DWORD(0));
+    QCOMPARE(regs.outputLatch() & 0x0FFFFC00, DWORD(0)); // every signal latch preset to 0
+
+    b.Reset();
+    QVERIFY(regs.controlPinHigh(PIN_IND));
+    QVERIFY(!regs.controlPinHigh(PIN_TAD));
+    QVERIFY(!regs.controlPinHigh(PIN_DTD));
+    QVERIFY(!regs.controlPinHigh(PIN_ENB));
+    QCOMPARE(regs.stationDrive(), DWORD(0));
+}
+
+void TestGpioBus::cleanupReleasesBoard()
+{
+    EmulatedGpio regs;
+    EmulatedRegistersGuard guard(&regs);
+    GPIOBUS b;
+    QVERIFY(b.Init(BUS::INITIATOR));
+    b.Reset();
+    b.SetSEL(TRUE);
+    b.SetDAT(0xA5);
+    b.Cleanup();
+    QCOMPARE(regs.stationDrive(), DWORD(0));
+    QVERIFY(regs.controlPinHigh(PIN_ENB));
+    for (int pin : {PIN_ACT, PIN_IND, PIN_TAD, PIN_DTD})
+        QCOMPARE(regs.pinFunction(pin), kGpioInput);
+    QCOMPARE(regs.padsDrive() & kPadsDriveMask, DWORD(3)); // 8 mA
+}
+
+void TestGpioBus::zeroCountHandshakesTouchNothing()
+{
+    EmulatedGpio regs;
+    EmulatedRegistersGuard guard(&regs);
+    GPIOBUS b;
+    QVERIFY(b.Init(BUS::INITIATOR));
+    b.Reset();
+    regs.resetCounters();
+    BYTE buf[1] = {0x55};
+    QCOMPARE(b.SendHandShake(buf, 0), 0);
+    QCOMPARE(b.ReceiveHandShake(buf, 0), 0);
+    QCOMPARE(int(regs.counters().gpioReads + regs.counters().gpioWrites), 0);
+    QCOMPARE(int(buf[0]), 0x55);
+}
+
+// DATA IN of 36 bytes from a target that sends 20 and then changes phase.
+void TestGpioBus::receiveEndsAtPhaseChange()
+{
+    ScannerOnBus s;
+    QVERIFY(s.up());
+    QByteArray answer(36, '\0');
+    for (int i = 0; i < answer.size(); i++)
+        answer[i] = char(0x40 + i);
+    s.scanner().inquiryData = answer;
+    s.scanner().faults().dataBytesLimit = 20;
+    BYTE cdb[6] = {kOpInquiry, 0, 0, 0, 36, 0};
+    QVERIFY(Selection(kScannerId));
+    QVERIFY(Command(cdb, 6));
+    QVERIFY(WaitPhase(BUS::datain));
+    BYTE buf[36] = {};
+    QCOMPARE(bus.ReceiveHandShake(buf, 36), 20);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 36), answer.left(20) + QByteArray(16, '\0'));
+    QCOMPARE(int(bus.GetPhase()), int(BUS::status));
+}
+
+// The data path costs what the bus design allows per byte and no more: no function-select
+// reads, three GPFSEL writes per byte sent, one sample per wait.
+void TestGpioBus::accessesPerByteWithinBudget()
+{
+    ScannerOnBus s;
+    QVERIFY(s.up());
+    const int bytes = 4 * 512;
+    for (bool in : {true, false}) {
+        BYTE cdb[10] = {in ? kOpRead10 : kOpWrite10, 0, 0, 0, 0, 0, 0, 0, 4, 0};
+        QVERIFY(Selection(kScannerId));
+        QVERIFY(Command(cdb, 10));
+        QVERIFY(WaitPhase(in ? BUS::datain : BUS::dataout));
+        QByteArray buf(bytes, '\x5a');
+        s.regs().resetCounters();
+        const int done = in ? bus.ReceiveHandShake(reinterpret_cast<BYTE *>(buf.data()), bytes)
+                            : bus.SendHandShake(reinterpret_cast<BYTE *>(buf.data()), bytes);
+        const EmulatedGpio::Counters c = s.regs().counters();
+        QCOMPARE(done, bytes);
+        QCOMPARE(c.fselReads, quint64(0));
+        QCOMPARE(c.gpioReads, c.levelReads);
+        if (in) {
+            QCOMPARE(c.levelReads, quint64(3 * bytes));
+            QCOMPARE(c.gpioWrites, quint64(5 * bytes)); // ACK x2, activity x2, 8 ns
+        } else {
+            QCOMPARE(c.levelReads, quint64(2 * bytes));
+            QCOMPARE(c.fselWrites, quint64(6 * bytes)); // byte x3, ATN, ACK x2
+            QCOMPARE(c.pudWrites, quint64(13 * bytes));
+            QCOMPARE(c.latchWrites, quint64(2 * bytes));
+        }
+        QCOMPARE(Status(), 0);
+        QCOMPARE(MessageIn(), 0);
+        BusFree();
+    }
+    QCOMPARE(s.scanner().parityErrors(), 0);
+}
+
+// Tests run as root on x86: Init must fail like a failed mapping without touching /dev/mem.
+void TestGpioBus::initFailsOffThePiWithoutMapping()
+{
+    if (HardwareBuildCanMapRegisters())
+        QSKIP("running on a Raspberry Pi");
+    InstallEmulatedRegisters(nullptr);
+    GPIOBUS b;
+    CapturedStream err;
+    QCOMPARE(b.Init(BUS::INITIATOR), FALSE);
+    QCOMPARE(Init(), FALSE);
+    QCOMPARE(err.text(), QByteArray());
+    QFile maps("/proc/self/maps");
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    QVERIFY(!mapped.contains("/dev/mem"));
+    QVERIFY(!mapped.contains("/dev/gpiomem"));
+    b.Cleanup(); // harmless without registers, as from the signal handler
+}
+
+void TestGpioBus::raspberryPiModelFile_data()
+{
+    QTest::addColumn<QByteArray>("model");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<bool>("pi");
+    QTest::newRow("Pi 4") << QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31) << true << true;
+    QTest::newRow("Pi 3") << QByteArray("Raspberry Pi 3 Model B Plus Rev 1.3") << true << true;
+    QTest::newRow("other board") << QByteArray("Pine64 RockPro64 v2.1") << true << false;
+    QTest::newRow("prefix only in part") << QByteArray("Raspberry") << true << false;
+    QTest::newRow("no device tree") << QByteArray() << false << false;
+}
+
+void TestGpioBus::raspberryPiModelFile()
+{
+    QFETCH(QByteArray, model);
+    QFETCH(bool, exists);
+    QFETCH(bool, pi);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("model");
+    if (exists) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(model);
+    }
+    QCOMPARE(DeviceTreeNamesRaspberryPi(path.toLocal8Bit().constData()), pi);
+}
+
+QTEST_GUILESS_MAIN(TestGpioBus)
+#include "tst_gpiobus.moc"
