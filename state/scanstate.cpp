@@ -47,6 +47,8 @@ int KIREL5connectStatus = -1;
 int scanpassnumber = -1;
 int logeventnumber = 0;
 BYTE scannerstat[100] = {};
+char vendorID[10] = {};
+char scannerID[20] = {};
 BYTE scannerconfig[100] = {};
 BYTE LDconfig[3] = {};
 int lasermodule[6] = {};
@@ -70,6 +72,14 @@ QDataStream IMGdatastream;
 QDataStream RAWdatastream;
 QDataStream INFdatastream;
 qint32 ScanFileSize = 0;
+
+qint64 scanstart_epochsecs = 0;
+qint64 scancurrent_epochsecs = 0;
+int scanelapsed_secs = 0;
+int scanremain_secs = 0;
+int scanwriteerror = 0;
+int linestep = 0;
+int widthstep = 0;
 
 QDataStream LOGdatastream;
 QFile kirelscanfile_log;

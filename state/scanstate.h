@@ -219,6 +219,8 @@ extern int KIREL5connectStatus; // -1 before the first connection test
 extern int scanpassnumber;
 extern int logeventnumber;
 extern BYTE scannerstat[100];
+extern char vendorID[10];  // INQUIRY vendor text, 8 characters (no terminator written)
+extern char scannerID[20]; // INQUIRY product text, 16 or 14 characters by model
 extern BYTE scannerconfig[100]; // once-only flags of the poll, indexed like scannerstat
 extern BYTE LDconfig[3];
 extern int lasermodule[6];
@@ -245,6 +247,24 @@ extern QDataStream IMGdatastream;
 extern QDataStream RAWdatastream;
 extern QDataStream INFdatastream;
 extern qint32 ScanFileSize;
+
+// Scan timing: seconds since the epoch when the scanner first reported image data (0 until
+// then; cleared by the scan window's start, set by the readouts) and at the last progress
+// update, and the elapsed and remaining seconds shown by the scan window.
+extern qint64 scanstart_epochsecs;
+extern qint64 scancurrent_epochsecs;
+extern int scanelapsed_secs;
+extern int scanremain_secs;
+
+// 1 when a line could not be written to the image or raw file. The scan window clears it
+// when it creates the files; a readout whose write fails sets it, and the scan window then
+// ends the scan with an error.
+extern int scanwriteerror;
+
+// Line and byte counters of the readouts' file writing loop (the line of the piece being
+// written and the bytes of its row).
+extern int linestep;
+extern int widthstep;
 
 // Log objects shared by the log writers.
 extern QDataStream LOGdatastream;

@@ -1,0 +1,644 @@
+// The connection tests of the four models against the virtual scanner models: what each
+// call leaves in the connection state, the status log, the boot log, the sense fields and
+// on the standard error stream, from power-on through self-diagnosis to ready, and with a
+// scanner that is off, lost in the middle of a series, or reports a start-up condition.
+#include "busfixture.h"
+#include "kirelscan.h"
+#include "logfiles.h"
+#include "scanstate.h"
+#include "scannermodels.h"
+#include "stationfixture.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+
+Q_DECLARE_METATYPE(ScannerScenario)
+
+namespace
+{
+const QDateTime kNow(QDate(2026, 3, 3), QTime(9, 5, 7));
+const QString kStamp = QStringLiteral("Tue Mar 03 2026 09:05:07 ");
+
+QDateTime FixedClock()
+{
+    return kNow;
+}
+
+QString Stamped(const char *event)
+{
+    return kStamp + QLatin1String(event);
+}
+
+int RunConnectionTest(int model)
+{
+    kirel5scan scan;
+    switch (model) {
+    case kModelKIREL5:
+        return scan.testkirel5connected();
+    case kModelKIREL3:
+        return scan.testkirel3connected();
+    default:
+        return scan.testVESK18IIconnected();
+    }
+}
+
+QStringList StatusLines()
+{
+    QStringList lines;
+    for (int i = 0; i < logeventnumber && i < kStatusLogLines; ++i)
+        lines << QStatusString[i];
+    return lines;
+}
+
+QStringList BootLogLines()
+{
+    QFile f(BootLogPath());
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringList();
+    return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString Hex(const QByteArray &bytes)
+{
+    QString text;
+    for (const char b : bytes)
+        text += QString::asprintf(" %02X", BYTE(b));
+    return text;
+}
+
+// The scanner's own clock in the tests: the self-diagnosis ends when the test says so.
+struct ScannerClock {
+    qint64 ms = 0;
+    ScannerModelSim::Clock clock()
+    {
+        return [this] { return ms; };
+    }
+};
+
+ScannerModelOptions Options(int selfTestMs, ScannerScenario scenario = ScannerScenario::None)
+{
+    ScannerModelOptions o;
+    o.selfTestMs = selfTestMs;
+    o.scenario = scenario;
+    return o;
+}
+} // namespace
+
+class TestConnect : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void gpioUnavailable_data();
+    void gpioUnavailable();
+    void firstGoodCalls_data();
+    void firstGoodCalls();
+    void selfDiagnosisThenReady_data();
+    void selfDiagnosisThenReady();
+    void plateReaderConditions_data();
+    void plateReaderConditions();
+    void scannerOff_data();
+    void scannerOff();
+    void bootLogOfFirstCall_data();
+    void bootLogOfFirstCall();
+    void kirel5StatusRead_data();
+    void kirel5StatusRead();
+    void kirel5BootLogOffLeavesState_data();
+    void kirel5BootLogOffLeavesState();
+    void kirel5LostMidSeries_data();
+    void kirel5LostMidSeries();
+    void kirel5LossLoggedOnce();
+    void kirel3LostAfterModeSense();
+    void kirel3FallsBackAfterFailure();
+    void kirel3KeepsSenseOfSelfDiagnosis();
+    void commandsSent_data();
+    void commandsSent();
+
+private:
+    std::unique_ptr<TempStationRoot> root_;
+};
+
+void TestConnect::init()
+{
+    root_.reset(new TempStationRoot);
+    QVERIFY(root_->isValid());
+    ResetSharedState(kModelKIREL5);
+    logeventnumber = 1; // as the main window's start-up leaves it
+    std::memset(vendorID, 0, sizeof vendorID);
+    std::memset(scannerID, 0, sizeof scannerID);
+    result = 0;
+    StatusValue = 0;
+    LogClock = FixedClock;
+}
+
+void TestConnect::cleanup()
+{
+    LogClock = &QDateTime::currentDateTime;
+    root_.reset();
+}
+
+void TestConnect::gpioUnavailable_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::newRow("kirel5") << int(kModelKIREL5);
+    QTest::newRow("kirel3") << int(kModelKIREL3);
+    QTest::newRow("vesk5000") << int(kModelVESK5000);
+}
+
+// No register block under the bus: the test gives up before touching any state.
+void TestConnect::gpioUnavailable()
+{
+    QFETCH(int, model);
+    ScannerType = model;
+    CapturedStream err;
+    QCOMPARE(RunConnectionTest(model), -111);
+    QCOMPARE(QString::fromLatin1(err.text()), QStringLiteral("Error : Initializing GPIO\n"));
+    QCOMPARE(KIREL5connectStatus, -1);
+    QVERIFY(StatusLines().join(QString()).isEmpty());
+}
+
+void TestConnect::firstGoodCalls_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("calls");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QStringList>("statusLog");
+    QTest::addColumn<QString>("scannerText"); // scannerID as far as the model copies it
+
+    const QString k3 = QStringLiteral("KIREL    KIREL-3000      ");
+    QTest::newRow("kirel3 first call: identified, start-up tests")
+        << int(kModelKIREL3) << 1 << 2
+        << QStringList{k3, Stamped("Connected"), Stamped("Startup tests")}
+        << QStringLiteral("KIREL-3000      ");
+    QTest::newRow("kirel3 second call: ready")
+        << int(kModelKIREL3) << 2 << 3
+        << QStringList{k3, Stamped("Connected"), Stamped("Startup tests"), Stamped("Ready")}
+        << QStringLiteral("KIREL-3000      ");
+    QTest::newRow("vesk5000 first call: ready at once")
+        << int(kModelVESK5000) << 1 << 3
+        << QStringList{QStringLiteral("KIREL    VESK-5000     "), Stamped("Connected"),
+                       Stamped("Startup tests"), Stamped("Ready")}
+        << QStringLiteral("VESK-5000     ");
+    QTest::newRow("vesk1800 first call: ready at once")
+        << int(kModelVESK1800) << 1 << 3
+        << QStringList{QStringLiteral("KIREL    VESK-1800II   "), Stamped("Connected"),
+                       Stamped("Startup tests"), Stamped("Ready")}
+        << QStringLiteral("VESK-1800II   ");
+    QTest::newRow("kirel5 boot log on: state counts the logged lines")
+        << int(kModelKIREL5) << 1 << 3 << QStringList{QString()} << QString();
+}
+
+// A scanner that has finished its self-diagnosis, with a plate in the imaging-plate readers.
+void TestConnect::firstGoodCalls()
+{
+    QFETCH(int, model);
+    QFETCH(int, calls);
+    QFETCH(int, state);
+    QFETCH(QStringList, statusLog);
+    QFETCH(QString, scannerText);
+    ResetSharedState(model);
+    logeventnumber = 1;
+    sysparams.bootlog = 1;
+    ScannerModelSim sim(model, Options(0));
+    sim.installOnBus();
+
+    for (int i = 0; i < calls; ++i)
+        QCOMPARE(RunConnectionTest(model), 1);
+    QCOMPARE(KIREL5connectStatus, state);
+    QCOMPARE(StatusLines(), statusLog);
+    QCOMPARE(newscansetup.scanrunningerror, 0);
+    if (!scannerText.isEmpty()) {
+        QCOMPARE(QString::fromLatin1(vendorID), QStringLiteral("KIREL   "));
+        QCOMPARE(QString::fromLatin1(scannerID), scannerText);
+    }
+}
+
+void TestConnect::selfDiagnosisThenReady_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::newRow("kirel3") << int(kModelKIREL3);
+    QTest::newRow("vesk5000") << int(kModelVESK5000);
+    QTest::newRow("vesk1800") << int(kModelVESK1800);
+}
+
+// Calls during the self-diagnosis keep the state at 2 and leave the sense "becoming
+// ready"; the first call after it reaches ready.
+void TestConnect::selfDiagnosisThenReady()
+{
+    QFETCH(int, model);
+    ResetSharedState(model);
+    logeventnumber = 1;
+    ScannerClock clock;
+    ScannerModelSim sim(model, Options(3000), clock.clock());
+    sim.installOnBus();
+
+    for (const qint64 at : {0, 1000, 2999}) {
+        clock.ms = at;
+        QCOMPARE(RunConnectionTest(model), 1);
+        QCOMPARE(KIREL5connectStatus, 2);
+    }
+    QCOMPARE(newscansetup.sensekey, 0x02);
+    QCOMPARE(newscansetup.sensecode, 0x04);
+    QCOMPARE(newscansetup.extsensecode, 0x01);
+    QCOMPARE(newscansetup.scanrunningerror, 0);
+    QCOMPARE(StatusLines().last(), Stamped("Startup tests"));
+
+    clock.ms = 3000;
+    QCOMPARE(RunConnectionTest(model), 1);
+    QCOMPARE(KIREL5connectStatus, 3);
+    QCOMPARE(StatusLines().size(), 4);
+    QCOMPARE(StatusLines().last(), Stamped("Ready"));
+}
+
+void TestConnect::plateReaderConditions_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<ScannerScenario>("scenario");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("senseCode");
+    QTest::addColumn<int>("runningError");
+    QTest::addColumn<QString>("senseKeyText");
+    QTest::addColumn<QString>("senseCodeText");
+
+    for (const int model : {int(kModelVESK5000), int(kModelVESK1800)}) {
+        const QByteArray name = model == kModelVESK5000 ? "vesk5000" : "vesk1800";
+        QTest::newRow(name + " no plate: its idle state is ready")
+            << model << ScannerScenario::NoPlate << 3 << 0x21 << 0 << QString() << QString();
+        QTest::newRow(name + " door open: start-up error, state stays")
+            << model << ScannerScenario::DoorOpen << 2 << 0x62 << 1 << QStringLiteral("02h")
+            << QStringLiteral("6200h");
+        QTest::newRow(name + " plate in loader: start-up error, state stays")
+            << model << ScannerScenario::PlateInLoader << 2 << 0x61 << 1 << QStringLiteral("02h")
+            << QStringLiteral("6100h");
+    }
+}
+
+void TestConnect::plateReaderConditions()
+{
+    QFETCH(int, model);
+    QFETCH(ScannerScenario, scenario);
+    QFETCH(int, state);
+    QFETCH(int, senseCode);
+    QFETCH(int, runningError);
+    QFETCH(QString, senseKeyText);
+    QFETCH(QString, senseCodeText);
+    ResetSharedState(model);
+    logeventnumber = 1;
+    ScannerModelSim sim(model, Options(0, scenario));
+    sim.installOnBus();
+
+    QCOMPARE(RunConnectionTest(model), 1);
+    QCOMPARE(KIREL5connectStatus, state);
+    QCOMPARE(newscansetup.sensekey, 0x02);
+    QCOMPARE(newscansetup.sensecode, senseCode);
+    QCOMPARE(newscansetup.extsensecode, 0x00);
+    QCOMPARE(newscansetup.scanrunningerror, runningError);
+    QCOMPARE(newscansetup.scansensekey, senseKeyText);
+    QCOMPARE(newscansetup.scansensecode, senseCodeText);
+}
+
+void TestConnect::scannerOff_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("calls");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QStringList>("statusLog");
+    QTest::addColumn<QStringList>("bootLog");
+
+    const QString noConnect = Stamped("No Connect");
+    const QStringList lost{Stamped("NO CONNECT:")};
+    QTest::newRow("kirel3 first call: line 1")
+        << int(kModelKIREL3) << 1 << 0 << QStringList{noConnect} << lost;
+    QTest::newRow("kirel3 later calls: line 2, logged once")
+        << int(kModelKIREL3) << 3 << 0 << QStringList{noConnect, noConnect} << lost;
+    QTest::newRow("vesk5000 first call: line 1")
+        << int(kModelVESK5000) << 1 << 0 << QStringList{noConnect} << lost;
+    QTest::newRow("vesk1800 later calls: line 2")
+        << int(kModelVESK1800) << 2 << 0 << QStringList{noConnect, noConnect} << lost;
+    QTest::newRow("kirel5: never heard, nothing logged")
+        << int(kModelKIREL5) << 2 << -1 << QStringList{QString()} << QStringList();
+}
+
+void TestConnect::scannerOff()
+{
+    QFETCH(int, model);
+    QFETCH(int, calls);
+    QFETCH(int, state);
+    QFETCH(QStringList, statusLog);
+    QFETCH(QStringList, bootLog);
+    ResetSharedState(model);
+    logeventnumber = 1;
+    sysparams.bootlog = 1;
+    ScannerModelSim sim(model, Options(0, ScannerScenario::Off));
+    sim.installOnBus();
+
+    CapturedStream err;
+    for (int i = 0; i < calls; ++i)
+        QCOMPARE(RunConnectionTest(model), -1);
+    const QString text = QString::fromLatin1(err.text());
+    QCOMPARE(KIREL5connectStatus, state);
+    QCOMPARE(StatusLines(), statusLog);
+    QCOMPARE(BootLogLines(), bootLog);
+    QVERIFY2(
+        text.startsWith(QStringLiteral("Scanner Inquiry, SCSI ID= 5\nKIREL5 NOT SELECTED -1\n")),
+        qPrintable(text));
+    if (model == kModelKIREL5) {
+        QVERIFY(text.contains(QStringLiteral("ARBITRATION ERROR -1\nResult= -1\n")));
+        QCOMPARE(scannerstat[32], BYTE(0));
+    }
+}
+
+void TestConnect::bootLogOfFirstCall_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("selfTestMs");
+    QTest::addColumn<QStringList>("events"); // "@VND", "@CFG" stand for the byte dumps
+
+    const QStringList kirel5Pass{"INQ: STAT=0", "TUR: STAT=0", "SEN: STAT=0", "TUR: STAT=0",
+                                 "@CFG",        "CFG: STAT=0", "BUF: STAT=0"};
+    QStringList kirel5Busy = kirel5Pass;
+    kirel5Busy[1] = kirel5Busy[3] = QStringLiteral("TUR: STAT=2");
+    QTest::newRow("kirel5 ready") << int(kModelKIREL5) << 0
+                                  << (QStringList{"CONNECT:", "@VND"} + kirel5Pass + kirel5Pass);
+    QTest::newRow("kirel5 in self-diagnosis")
+        << int(kModelKIREL5) << 3000 << (QStringList{"CONNECT:", "@VND"} + kirel5Busy + kirel5Busy);
+    QTest::newRow("kirel3") << int(kModelKIREL3) << 0 << QStringList{"CONNECT:", "@VND"};
+    QTest::newRow("vesk1800") << int(kModelVESK1800) << 0 << QStringList{"CONNECT:", "@VND"};
+}
+
+// Every line is stamped with the local time; the dumps carry the bytes as answered.
+void TestConnect::bootLogOfFirstCall()
+{
+    QFETCH(int, model);
+    QFETCH(int, selfTestMs);
+    QFETCH(QStringList, events);
+    ResetSharedState(model);
+    logeventnumber = 1;
+    sysparams.bootlog = 1;
+    ScannerClock clock;
+    ScannerModelSim sim(model, Options(selfTestMs), clock.clock());
+    sim.installOnBus();
+
+    QCOMPARE(RunConnectionTest(model), 1);
+    const int inquiryLength = model == kModelKIREL5 ? 38 : 36;
+    QStringList expected;
+    for (const QString &event : events) {
+        if (event == QLatin1String("@VND"))
+            expected << kStamp + "VND: " + Hex(sim.scanner().inquiryData.left(inquiryLength));
+        else if (event == QLatin1String("@CFG"))
+            expected << kStamp + "CFG: " + Hex(sim.statusReadData());
+        else
+            expected << kStamp + event;
+    }
+    QCOMPARE(BootLogLines(), expected);
+}
+
+void TestConnect::kirel5StatusRead_data()
+{
+    QTest::addColumn<unsigned>("lasers");
+    QTest::addColumn<bool>("detector");
+    QTest::addColumn<qint64>("at");
+    QTest::addColumn<QByteArray>("slotStates");  // bytes 0-3
+    QTest::addColumn<QByteArray>("wavelengths"); // bytes 6-13
+    QTest::addColumn<int>("detectorByte");
+    QTest::addColumn<int>("stateByte");
+
+    QTest::newRow("four lasers, self-diagnosis")
+        << 0x0Fu << true << qint64(0) << QByteArray::fromHex("04040404")
+        << QByteArray::fromHex("01d90214027b029e") << 1 << 4;
+    QTest::newRow("four lasers, ready")
+        << 0x0Fu << true << qint64(3000) << QByteArray::fromHex("04040404")
+        << QByteArray::fromHex("01d90214027b029e") << 1 << 6;
+    QTest::newRow("slots 0 and 2 only, no detector")
+        << 0x05u << false << qint64(3000) << QByteArray::fromHex("04000400")
+        << QByteArray::fromHex("01d90000027b0000") << 0 << 6;
+}
+
+// The status read lands in scannerstat with the bytes the poll decodes.
+void TestConnect::kirel5StatusRead()
+{
+    QFETCH(unsigned, lasers);
+    QFETCH(bool, detector);
+    QFETCH(qint64, at);
+    QFETCH(QByteArray, slotStates);
+    QFETCH(QByteArray, wavelengths);
+    QFETCH(int, detectorByte);
+    QFETCH(int, stateByte);
+    ScannerModelOptions options = Options(3000);
+    options.lasersFitted = lasers;
+    options.channel1Detector = detector;
+    ScannerClock clock;
+    ScannerModelSim sim(kModelKIREL5, options, clock.clock());
+    sim.installOnBus();
+    clock.ms = at;
+
+    CapturedStream err;
+    QCOMPARE(RunConnectionTest(kModelKIREL5), 1);
+    const QString text = QString::fromLatin1(err.text());
+    const QByteArray stat(reinterpret_cast<const char *>(scannerstat), 36);
+    QCOMPARE(stat.mid(0, 4), slotStates);
+    QCOMPARE(stat.mid(6, 8), wavelengths);
+    QCOMPARE(int(scannerstat[28]), detectorByte);
+    QCOMPARE(int(scannerstat[32]), stateByte);
+    QVERIFY(text.contains(QStringLiteral("Configuration Read 36\n") +
+                          QString::fromLatin1(stat.toHex(' ').toUpper()) + "  \n"));
+    QVERIFY(text.endsWith(QStringLiteral("Result= 1\n")));
+}
+
+void TestConnect::kirel5BootLogOffLeavesState_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::newRow("never heard") << -1;
+    QTest::newRow("lost") << 0;
+    QTest::newRow("connect logged") << 2;
+}
+
+void TestConnect::kirel5BootLogOffLeavesState()
+{
+    QFETCH(int, state);
+    KIREL5connectStatus = state;
+    ScannerModelSim sim(kModelKIREL5, Options(0));
+    sim.installOnBus();
+
+    QCOMPARE(RunConnectionTest(kModelKIREL5), 1);
+    QCOMPARE(KIREL5connectStatus, state);
+    QVERIFY(BootLogLines().isEmpty());
+    QCOMPARE(int(scannerstat[32]), 6);
+}
+
+void TestConnect::kirel5LostMidSeries_data()
+{
+    QTest::addColumn<int>("commands"); // answered before the scanner goes off
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("errorLine");
+
+    // A pass is INQUIRY, TEST UNIT READY, REQUEST SENSE, TEST UNIT READY, status read and
+    // buffer status.
+    QTest::newRow("after the first INQUIRY: result still 0") << 1 << 0 << QString();
+    QTest::newRow("before the buffer status: -20")
+        << 5 << -20 << QStringLiteral("ARBITRATION ERROR -1\n");
+    QTest::newRow("in the second pass: result 1 of the first") << 8 << 1 << QString();
+    QTest::newRow("before the second pass: -1")
+        << 6 << -1 << QStringLiteral("ARBITRATION ERROR -1\n");
+}
+
+void TestConnect::kirel5LostMidSeries()
+{
+    QFETCH(int, commands);
+    QFETCH(int, result);
+    QFETCH(QString, errorLine);
+    ScannerModelSim sim(kModelKIREL5, Options(0));
+    sim.setPowerOffAfterCommands(commands);
+    sim.installOnBus();
+
+    CapturedStream err;
+    QCOMPARE(RunConnectionTest(kModelKIREL5), result);
+    const QString text = QString::fromLatin1(err.text());
+    QVERIFY2(text.endsWith(errorLine + QStringLiteral("Result= %1\n").arg(result)),
+             qPrintable(text));
+}
+
+// With the boot log on, a scanner lost after being identified is logged once: state
+// 3 -> 0 -> 1 within the call, and later calls of a still missing scanner add nothing.
+void TestConnect::kirel5LossLoggedOnce()
+{
+    sysparams.bootlog = 1;
+    ScannerModelSim sim(kModelKIREL5, Options(0));
+    sim.installOnBus();
+    QCOMPARE(RunConnectionTest(kModelKIREL5), 1);
+    QCOMPARE(KIREL5connectStatus, 3);
+    const int linesWhileConnected = BootLogLines().size();
+
+    sim.setPoweredOn(false);
+    QCOMPARE(RunConnectionTest(kModelKIREL5), -1);
+    QCOMPARE(KIREL5connectStatus, 1);
+    QCOMPARE(RunConnectionTest(kModelKIREL5), -1);
+    QCOMPARE(KIREL5connectStatus, 1);
+    QCOMPARE(BootLogLines().mid(linesWhileConnected), QStringList{Stamped("NO CONNECT:")});
+
+    sim.setPoweredOn(true);
+    QCOMPARE(RunConnectionTest(kModelKIREL5), 1);
+    QCOMPARE(KIREL5connectStatus, 3);
+    QCOMPARE(BootLogLines().at(linesWhileConnected + 1), Stamped("CONNECT:"));
+}
+
+// The scanner answers INQUIRY and MODE SENSE, then not the arbitration after them.
+void TestConnect::kirel3LostAfterModeSense()
+{
+    ResetSharedState(kModelKIREL3);
+    logeventnumber = 1;
+    sysparams.bootlog = 1;
+    ScannerModelSim sim(kModelKIREL3, Options(0));
+    sim.setPowerOffAfterCommands(2);
+    sim.installOnBus();
+
+    CapturedDebug debug;
+    QCOMPARE(RunConnectionTest(kModelKIREL3), -10);
+    QCOMPARE(KIREL5connectStatus, 0);
+    QCOMPARE(StatusLines(),
+             (QStringList{QStringLiteral("KIREL    KIREL-3000      "), Stamped("No Connect")}));
+    const QStringList boot = BootLogLines();
+    QCOMPARE(boot.size(), 3);
+    QCOMPARE(boot.first(), Stamped("CONNECT:"));
+    QCOMPARE(boot.last(), Stamped("NO CONNECT:"));
+    QVERIFY(debug.messages().contains(QStringLiteral("Start Mode sense")));
+    QCOMPARE(debug.messages().filter(QStringLiteral("Connect status")),
+             (QStringList{"Connect status = 1", "Connect status = 0"}));
+}
+
+// Identified (state 2), then lost between INQUIRY and TEST UNIT READY (-15): the state
+// falls back to 1, and the next call with the scanner back goes through the mode sense.
+void TestConnect::kirel3FallsBackAfterFailure()
+{
+    ResetSharedState(kModelKIREL3);
+    logeventnumber = 1;
+    ScannerModelSim sim(kModelKIREL3, Options(0));
+    sim.installOnBus();
+    QCOMPARE(RunConnectionTest(kModelKIREL3), 1);
+    QCOMPARE(KIREL5connectStatus, 2);
+
+    sim.setPowerOffAfterCommands(1);
+    QCOMPARE(RunConnectionTest(kModelKIREL3), -15);
+    QCOMPARE(KIREL5connectStatus, 1);
+
+    sim.setPoweredOn(true);
+    sim.scanner().setTraceEnabled(true);
+    QCOMPARE(RunConnectionTest(kModelKIREL3), 1);
+    QCOMPARE(KIREL5connectStatus, 2);
+    QCOMPARE(sim.scanner().traceLines().filter(QStringLiteral("\"cdb\":\"1a ")).size(), 1);
+}
+
+// REQUEST SENSE of 16 bytes: key, code, qualifier and the configuration byte 15.
+void TestConnect::kirel3KeepsSenseOfSelfDiagnosis()
+{
+    ResetSharedState(kModelKIREL3);
+    logeventnumber = 1;
+    newscansetup.scannerconfig = 0x55;
+    ScannerClock clock;
+    ScannerModelSim sim(kModelKIREL3, Options(3000), clock.clock());
+    sim.installOnBus();
+    QCOMPARE(RunConnectionTest(kModelKIREL3), 1);
+
+    CapturedDebug debug;
+    CapturedStream err;
+    QCOMPARE(RunConnectionTest(kModelKIREL3), 1);
+    QCOMPARE(KIREL5connectStatus, 2);
+    QCOMPARE(newscansetup.sensekey, 0x02);
+    QCOMPARE(newscansetup.sensecode, 0x04);
+    QCOMPARE(newscansetup.extsensecode, 0x01);
+    QCOMPARE(newscansetup.scannerconfig, 0);
+    QVERIFY(debug.messages().contains(QStringLiteral("Sense Key: 02h Sense Code: 0401h")));
+    QVERIFY(debug.messages().contains(QStringLiteral("Request sense DataIn length = 16")));
+    QVERIFY(err.text().contains("Status = 02\n"));
+}
+
+void TestConnect::commandsSent_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("calls");
+    QTest::addColumn<QStringList>("cdbs");
+
+    const QStringList kirel5Pass{"12 00 00 00 26 00", "00 00 00 00 00 00",
+                                 "03 00 00 00 12 00", "00 00 00 00 00 00",
+                                 "c1 00 00 00 24 00", "34 00 00 00 00 00 00 00 14 00"};
+    QTest::newRow("kirel5 two passes") << int(kModelKIREL5) << 1 << (kirel5Pass + kirel5Pass);
+    QTest::newRow("kirel3 identify, then ready")
+        << int(kModelKIREL3) << 2
+        << QStringList{"12 00 00 00 24 00", "1a 00 00 00 11 00", "12 00 00 00 24 00",
+                       "12 00 00 00 24 00", "00 00 00 00 00 00"};
+    QTest::newRow("vesk5000 without plate")
+        << int(kModelVESK5000) << 1
+        << QStringList{"12 00 00 00 24 00", "00 00 00 00 00 00", "03 00 00 00 12 00"};
+}
+
+// What the scanner saw, command by command, with what it answered.
+void TestConnect::commandsSent()
+{
+    QFETCH(int, model);
+    QFETCH(int, calls);
+    QFETCH(QStringList, cdbs);
+    ResetSharedState(model);
+    logeventnumber = 1;
+    ScannerModelSim sim(model, Options(0, ScannerScenario::NoPlate));
+    sim.scanner().setTraceEnabled(true);
+    sim.installOnBus();
+
+    for (int i = 0; i < calls; ++i)
+        QCOMPARE(RunConnectionTest(model), 1);
+    QStringList seen;
+    for (const QString &line : sim.scanner().traceLines()) {
+        const int from = line.indexOf(QLatin1String("\"cdb\":\"")) + 7;
+        seen << line.mid(from, line.indexOf(QLatin1Char('"'), from) - from);
+        QVERIFY2(!line.contains(QLatin1String("\"status\":null")), qPrintable(line));
+    }
+    QCOMPARE(seen, cdbs);
+}
+
+QTEST_GUILESS_MAIN(TestConnect)
+#include "tst_connect.moc"
