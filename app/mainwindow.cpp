@@ -341,6 +341,13 @@ void MainWindow::FormShape()
         if (ScannerType == kModelVESK5000) {
             ui->labelbannerR->setText(QStringLiteral("VESK-5000 "));
             ui->radioButtonIP2325->hide();
+            // The VESK-5000 writes no line at 200 um; a restored 200 um scans at 100 um.
+            ui->radioButton_Res200->hide();
+            if (ui->radioButton_Res200->isChecked()) {
+                ui->radioButton_Res100->setChecked(true);
+                scanDur.resolution = 100;
+                EstimateRefresh();
+            }
         } else {
             // The VESK-1800II reads at latitude 5 and sensitivity 4000 only.
             ui->labelbannerR->setText(QStringLiteral("VESK-1800II "));

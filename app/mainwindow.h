@@ -17,6 +17,10 @@
 #define MAINWINDOW_H
 
 #include <QMainWindow>
+#include <QPointF>
+#include <QString>
+
+#include <initializer_list>
 
 class QEvent;
 class QGraphicsLineItem;
@@ -25,11 +29,49 @@ class QGraphicsScene;
 class QMouseEvent;
 class QTimer;
 class QWidget;
+class kirel5scan;
 
 namespace Ui
 {
 class MainWindow;
 }
+
+// The operator's choices that make up a scan request, as Start Scan reads them from the
+// window (mainwindow_scan.cpp).
+struct ScanChoice {
+    int mode = 0;     // ScanMode
+    int area = 0;     // ScanAreaKind
+    QPointF cornerL;  // top-left selected tile
+    QPointF cornerR;  // bottom-right selected tile
+    int resolution = 200;
+    int filterIndex = 0; // tray position of channel 1, -1 when none
+    int laserIndex = 0;  // entry of the channel-1 laser list, -1 when none
+    int HVch1 = 0;
+    int HVch2 = 0;
+    int latitude = 5;       // VESK-5000 only
+    int sensitivity = 4000; // VESK-5000 only
+};
+
+// The scan area on the scanner bed in micrometres: left and lower edge, width, height.
+struct ScanAreaUm {
+    qint64 x0 = 0;
+    qint64 y0 = 0;
+    qint64 width = 0;
+    qint64 height = 0;
+};
+
+// The area of a request for the current ScannerType; empty (zero width or height) when the
+// selection lies outside what the scanner reads.
+ScanAreaUm ScanAreaCompute(const ScanChoice &choice);
+// Fills the geometry and buffer fields of newscansetup and the parameter block scanparams
+// for the request, after resetting the run state. False when the model does not offer the
+// resolution; nothing is changed then.
+bool ScanRequestFill(const ScanChoice &choice, const ScanAreaUm &area);
+
+// The destination-folder chooser: a modal dialog titled `title` that starts at `start`; an
+// empty path when the operator cancels. Tests put a function of their own here.
+using FolderChooser = QString (*)(QWidget *parent, const QString &title, const QString &start);
+extern FolderChooser FolderChooserRun;
 
 class MainWindow : public QMainWindow
 {
@@ -89,9 +131,39 @@ private:
     void TilesCreate();
     void TileShow(int column, int row);
     void TileHide(int column, int row);
+    void ViewPlace();
+    QSize TileGridSize() const; // columns x rows of the model's bed
+
+    // Scan-area selection (mainwindow_area.cpp)
+    bool ClickedTile(const QPoint &windowPos, int &column, int &row) const;
+    void TileClicked(int column, int row);
+    void TilesSelect(int fromColumn, int toColumn, int fromRow, int toRow);
+    void TilesDeselect(int fromColumn, int toColumn, int fromRow, int toRow);
+    void PlateChoose(int area);
+    void PlateFrames(std::initializer_list<QGraphicsRectItem *> removed,
+                     std::initializer_list<QGraphicsRectItem *> added);
+    void SelectionCount();
 
     // Read-time and file-size estimate under the scan area (mainwindow_setup.cpp)
     void EstimateRefresh();
+    // Mode handlers (mainwindow_setup.cpp): the laser and filter that IP and IP-V scan with,
+    // and the KIREL-3000's controls for fluorescence.
+    void LaserAndFilterForIP();
+    void Kirel3FluorescenceShape();
+
+    // Status poll (mainwindow_poll.cpp)
+    void BoardTemperatureShow();
+    void LaserDiodeReadingsShow();
+    int ConnectionTestRun(kirel5scan &scanner);
+    void StartupErrorShow(int sensecode);
+    void StatusBlink();
+    void StatusShow(const char *style, const char *text);
+    void ReadyShow();
+    void ReaderStatusShow(int answer);
+    void Kirel5StatusShow(int answer);
+    void LaserDiodeBoardFind();
+    void LaserSlotsTakeOver();
+    void Channel1LasersFill();
 
     // Templates (mainwindow_settings.cpp): the current settings into template element 0,
     // and a loaded template back onto the window.
@@ -103,6 +175,7 @@ private:
     QTimer *timer = nullptr; // status poll
     QGraphicsScene *scene = nullptr;
     int mouseClicked = 0;
+    bool startupErrorShowing = false; // a start-up error box of the poll is on screen
     // Imaging-plate frames of the VESK readers, out of the scene until a plate size is chosen.
     QGraphicsRectItem *border2025l = nullptr;
     QGraphicsRectItem *border2025r = nullptr;

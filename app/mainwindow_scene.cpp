@@ -15,10 +15,13 @@
 #include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
+#include <QGraphicsView>
 #include <QPainterPath>
 #include <QPen>
 #include <QPolygonF>
+#include <QScrollBar>
 
+#include <algorithm>
 #include <vector>
 
 namespace
@@ -78,6 +81,10 @@ struct BedPicture {
     QPointF corner2Pos;
     QPointF corner3Pos;
     CornerShape corner;
+    // How far the picture is moved in the window from where the form puts it (scene point
+    // (0, 0) at window point (501, 241)), so that the click arithmetic's tiles, which count
+    // in window pixels, fall on the drawn ones.
+    QPoint clickShift;
 };
 
 const CornerShape kVeskCorner = {
@@ -107,7 +114,8 @@ const std::vector<BedPicture> &BedPictures()
          false,
          {},
          {},
-         {}},
+         {},
+         {0, 0}},
         {kModelKIREL3,
          {-172, 173, 23, -54, 153},
          {-54, 153, 23, -172, 173},
@@ -123,7 +131,8 @@ const std::vector<BedPicture> &BedPictures()
          true,
          {-160, 119},
          {-160, 142},
-         kKirel3Corner},
+         kKirel3Corner,
+         {0, -2}},
         {kModelVESK5000,
          {-170, 170, 34, -119, 153},
          {-119, 153, 34, -170, 170},
@@ -139,7 +148,8 @@ const std::vector<BedPicture> &BedPictures()
          false,
          {-153, 136},
          {},
-         kVeskCorner},
+         kVeskCorner,
+         {0, 1}},
         {kModelVESK1800,
          {-170, 170, 34, -153, 153},
          {-153, 153, 34, -170, 170},
@@ -155,7 +165,8 @@ const std::vector<BedPicture> &BedPictures()
          true,
          {-153, 102},
          {-153, 136},
-         kVeskCorner},
+         kVeskCorner,
+         {-10, -7}},
     };
     return pictures;
 }
@@ -225,9 +236,11 @@ bool ShapedCorner(const BedPicture &picture, int column, int row)
 void MainWindow::ScanAreaBuild()
 {
     scene = new QGraphicsScene(this);
-    ui->graphicsView_ScanArea->setScene(scene);
+    QGraphicsView *view = ui->graphicsView_ScanArea;
+    view->setScene(scene);
     scene->setSceneRect(kSceneRect);
-    ui->graphicsView_ScanArea->centerOn(kViewCentre);
+    ViewPlace();
+    view->centerOn(kViewCentre);
     ScanBedDraw();
     TilesCreate();
     for (int c = 0; c < kTileColumns; ++c)
@@ -235,6 +248,32 @@ void MainWindow::ScanAreaBuild()
             if (tileflag[c][r])
                 TileShow(c, r);
     ui->graphicsView_ScanArea->installEventFilter(this);
+}
+
+// Moves the picture in the window by the model's shift. The view shows the whole scene from
+// its top-left corner, so moving the view right or down moves the picture with it. There is
+// no room to move it left or up (the group's title is there); the view is made smaller at its
+// right and bottom edges instead and scrolled to the scene's bottom-right corner, which then
+// sits at the view's (centring on a point beyond the reach of the scroll bars ends there,
+// whenever the view gets its final size). The picture must never move after that: the view
+// takes no keyboard focus and its scroll bars ignore the wheel.
+void MainWindow::ViewPlace()
+{
+    QGraphicsView *view = ui->graphicsView_ScanArea;
+    const QPoint shift = BedPictureOf(ScannerType).clickShift;
+    view->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    view->setGeometry(view->x() + std::max(shift.x(), 0), view->y() + std::max(shift.y(), 0),
+                      view->width() + std::min(shift.x(), 0),
+                      view->height() + std::min(shift.y(), 0));
+    view->setFocusPolicy(Qt::NoFocus);
+    view->horizontalScrollBar()->setEnabled(false);
+    view->verticalScrollBar()->setEnabled(false);
+}
+
+QSize MainWindow::TileGridSize() const
+{
+    const TileGrid &grid = BedPictureOf(ScannerType).tiles;
+    return QSize(grid.columns, grid.rows);
 }
 
 void MainWindow::ScanBedDraw()
