@@ -1,4 +1,463 @@
-// Start Scan: the scan request arrives with its own work.
+// Start Scan: the operator's choices become a scan request. The file name is checked, the
+// settings are kept as the "startup" template, the tile selection becomes the scan area on
+// the bed, the scan geometry and the parameter block are filled, the scan log gets its
+// record, and the scan window runs the scan.
 #include "mainwindow.h"
+#include "ui_mainwindow.h"
 
-void MainWindow::on_pushButton_Scan_clicked() {}
+#include "datafiles.h"
+#include "logfiles.h"
+#include "scanstate.h"
+#include "scanwindow.h"
+
+#include <QFile>
+#include <QMessageBox>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+namespace
+{
+
+constexpr qint64 kTileUm = 25000;
+constexpr qint64 kWideColumnExtraUm = 10000; // the last column is 35 mm wide
+constexpr int kWideColumn = 17;
+constexpr int kBottomRow = 15;
+constexpr qint64 kReaderGridMarginUm = 3500;
+constexpr qint64 kUmPerMm = 1000;
+constexpr qint64 kUmPerTenthMm = 100;
+constexpr int kPreviewClearBytes = 287500;
+constexpr qint32 kTwoLineReadBytes = 65536;
+constexpr BYTE kLaserDiodeCode = 16;
+constexpr int kKeepY0 = -1;
+
+// Parameter block bytes (fluorescence layout).
+constexpr int kParamHeader = 4; // 0x20 0x1A 0x11
+constexpr int kParamResolution = 7;
+constexpr int kParamFilter = 8;
+constexpr int kParamLaser = 9;
+constexpr int kParamChannelOn = 10;
+constexpr int kParamHVch1 = 12;
+constexpr int kParamHVch2 = 14;
+constexpr int kParamX0 = 16;
+constexpr int kParamY0 = 19;
+constexpr int kParamWidth = 22;
+constexpr int kParamHeight = 25;
+const BYTE kParamHeaderBytes[] = {0x20, 0x1A, 0x11};
+// Reader layout.
+constexpr int kReaderResolutionCode = 1;
+constexpr int kReaderLatitude = 2;
+constexpr int kReaderX0 = 3;
+constexpr int kReaderWidth = 5;
+constexpr int kReaderSensitivity = 7;
+constexpr int kKirel3Tail = 12;
+const BYTE kKirel3TailBytes[] = {1, 7, 0xE4, 2, 7};
+
+// Which part of the tile grid the readers read, and how long their line is. The VESK-5000's
+// line is 204.8 mm: its bottom tile row sits on the plate's bottom edge, so that its eight
+// rows fit under the end of the line.
+struct ReaderBed {
+    int model;
+    int rowsBelow; // tile rows under the reader's first row
+    qint64 lineUm;
+};
+const ReaderBed kReaderBeds[] = {
+    {kModelKIREL3, 7, 232000},
+    {kModelVESK1800, 7, 232000},
+    {kModelVESK5000, 8, 204800},
+};
+
+// Plate sizes replace edges of the tile selection. Fluorescence: right and top edge;
+// readers: right, top and, unless kKeepY0, lower edge.
+struct PlateEdges {
+    int model;
+    int area;
+    qint64 x1, y1, y0;
+};
+const PlateEdges kPlateEdges[] = {
+    {kModelKIREL5, kArea3543, 435000, 359000, kKeepY0},
+    {kModelKIREL5, kArea2340, 405000, 235000, kKeepY0},
+    {kModelKIREL5, kArea2040, 405000, 205000, kKeepY0},
+    {kModelKIREL5, kArea2325, 255000, 235000, kKeepY0},
+    {kModelKIREL5, kArea2025, 255000, 205000, kKeepY0},
+    {kModelKIREL3, kArea2340, 404000, 232000, 0},
+    {kModelKIREL3, kArea2040, 404000, 232000, 0},
+    {kModelKIREL3, kArea2325, 256000, 232000, 0},
+    {kModelKIREL3, kArea2025, 256000, 232000, 27000},
+    {kModelVESK5000, kArea2025, 256000, 204800, 0},
+    {kModelVESK1800, kArea2325, 256000, 232000, 0},
+    {kModelVESK1800, kArea2025, 256000, 232000, 27000},
+};
+
+// Buffer geometry of the fluorescence scanner by resolution.
+struct Kirel5Resolution {
+    int um;
+    int shadingincr;
+    int bufferlines;
+    int bytesPerPixelColumn; // bufferreadsize = width x this
+};
+const Kirel5Resolution kKirel5Resolutions[] = {
+    {25, 400, 40, 80},
+    {50, 200, 20, 40},
+    {100, 100, 10, 20},
+    {200, 50, 5, 10},
+};
+
+// The readers' line buffer by resolution. bufptroffset is the byte offset of the first
+// wanted pixel in a line at the output resolution (after the 2 x 2 averaging where the
+// reader averages): the lower edge in pixels of that resolution, two bytes each.
+struct ReaderResolution {
+    bool vesk5000;
+    int um;
+    int code; // resolution sent to the reader
+    int bufferlines;
+    qint32 bufferreadsize;
+    int offsetPerTenthMm; // bufptroffset = VESKystart x this
+    int bytelinewidth;
+};
+const ReaderResolution kReaderResolutions[] = {
+    {false, 50, 50, 10, 92800, 4, 9280},   {false, 100, 100, 10, 46400, 2, 4640},
+    {false, 200, 100, 10, 46400, 1, 4640}, {true, 25, 25, 10, 163840, 8, 16384},
+    {true, 50, 50, 10, 81920, 4, 8192},    {true, 100, 50, 10, 81920, 2, 8192},
+    {true, 200, 50, 10, 81920, 1, 8192},
+};
+
+const ReaderBed *ReaderBedOf(int model)
+{
+    for (const ReaderBed &bed : kReaderBeds)
+        if (bed.model == model)
+            return &bed;
+    return nullptr;
+}
+
+const ReaderResolution *ReaderResolutionOf(int model, int um)
+{
+    // The VESK-1800II and the KIREL-3000 offer no 25 um.
+    for (const ReaderResolution &r : kReaderResolutions)
+        if (r.vesk5000 == (model == kModelVESK5000) && r.um == um)
+            return &r;
+    return nullptr;
+}
+
+const Kirel5Resolution *Kirel5ResolutionOf(int um)
+{
+    for (const Kirel5Resolution &r : kKirel5Resolutions)
+        if (r.um == um)
+            return &r;
+    return nullptr;
+}
+
+void Put16(int at, qint64 value)
+{
+    scanparams[at] = BYTE(value >> 8);
+    scanparams[at + 1] = BYTE(value);
+}
+
+void Put24(int at, qint64 value)
+{
+    scanparams[at] = BYTE(value >> 16);
+    scanparams[at + 1] = BYTE(value >> 8);
+    scanparams[at + 2] = BYTE(value);
+}
+
+void Inform(QWidget *parent, const char *title, const char *text)
+{
+    QMessageBox::information(parent, QLatin1String(title), QLatin1String(text), QMessageBox::Ok);
+}
+
+// A name that stays one file inside the destination folder: no folder separator, no
+// control character.
+bool FileNameAllowed(const QString &name)
+{
+    for (const QChar c : name)
+        if (c == QLatin1Char('/') || c.category() == QChar::Other_Control)
+            return false;
+    return true;
+}
+
+using Button = QRadioButton *Ui::MainWindow::*;
+
+// Indexed by the template's mode and area values.
+const Button kModeButtons[] = {
+    &Ui::MainWindow::radioButton_IPmode, &Ui::MainWindow::radioButton_IPVmode,
+    &Ui::MainWindow::radioButton_FluorescenceMode, &Ui::MainWindow::radioButton_DigitizingMode};
+const Button kAreaButtons[] = {
+    &Ui::MainWindow::radioButtonGrid,   &Ui::MainWindow::radioButtonIP3543,
+    &Ui::MainWindow::radioButtonIP2340, &Ui::MainWindow::radioButtonIP2040,
+    &Ui::MainWindow::radioButtonIP2325, &Ui::MainWindow::radioButtonIP2025};
+
+struct ValueButton {
+    int value;
+    Button button;
+};
+const ValueButton kResolutionButtons[] = {
+    {200, &Ui::MainWindow::radioButton_Res200},
+    {100, &Ui::MainWindow::radioButton_Res100},
+    {50, &Ui::MainWindow::radioButton_Res50},
+    {25, &Ui::MainWindow::radioButton_Res25},
+};
+const ValueButton kSensitivityButtons[] = {
+    {30000, &Ui::MainWindow::radioButton30000},
+    {10000, &Ui::MainWindow::radioButton10000},
+    {4000, &Ui::MainWindow::radioButton4000},
+    {1000, &Ui::MainWindow::radioButton1000},
+};
+
+template <std::size_t N> int CheckedIndex(Ui::MainWindow *ui, const Button (&buttons)[N])
+{
+    for (int i = 0; i < int(N); ++i)
+        if ((ui->*buttons[i])->isChecked())
+            return i;
+    return 0;
+}
+
+template <std::size_t N>
+int CheckedValue(Ui::MainWindow *ui, const ValueButton (&buttons)[N], int fallback)
+{
+    for (const ValueButton &b : buttons)
+        if ((ui->*b.button)->isChecked())
+            return b.value;
+    return fallback;
+}
+
+ScanChoice ScanChoiceRead(Ui::MainWindow *ui)
+{
+    ScanChoice c;
+    c.mode = CheckedIndex(ui, kModeButtons);
+    c.area = CheckedIndex(ui, kAreaButtons);
+    c.cornerL = scancornerL;
+    c.cornerR = scancornerR;
+    c.resolution = CheckedValue(ui, kResolutionButtons, 200);
+    c.filterIndex = ui->comboBox_FilterCh1->currentIndex();
+    c.laserIndex = ui->comboBox_Laser1->currentIndex();
+    c.HVch1 = ui->spinBox_HVch1->value();
+    c.HVch2 = ui->spinBox_HVch2->value();
+    if (ui->radioButton->isChecked())
+        c.latitude = 4;
+    if (ui->radioButton5->isChecked())
+        c.latitude = 5;
+    c.sensitivity = CheckedValue(ui, kSensitivityButtons, 4000);
+    return c;
+}
+
+// The settings of this scan as template record 0; its comment stays.
+void StartupTemplateRecord(const ScanChoice &c)
+{
+    ScanTempl &t = scanTemplate[0];
+    t.name = QStringLiteral("startup");
+    t.mode = c.mode;
+    t.area = c.area;
+    t.scancornerL = scancornerL;
+    t.scancornerR = scancornerR;
+    t.scancornerC = scancornerC;
+    t.resolution = c.resolution;
+    t.laserCh1 = BYTE(c.laserIndex);
+    t.laserCh2 = 0;
+    t.filterCh1 = c.filterIndex;
+    t.filterCh2 = c.filterIndex;
+    // The filter of the chosen tray position; none chosen keeps no filter.
+    const bool trayKnown = c.filterIndex >= 0 && c.filterIndex < kTrayPositions;
+    t.filterType = trayKnown ? filterTray[c.filterIndex].filterType : 0;
+    t.filterLabel = trayKnown ? filterTray[c.filterIndex].filterlabel : QString();
+    t.HVch1 = c.HVch1;
+    t.HVch2 = 0;
+    t.folder = image_dir;
+}
+
+void ScanParamsTrace()
+{
+    std::fprintf(stderr, "STARTING SCAN\n");
+    std::fprintf(stderr, "Scan Parameters created\n");
+    for (BYTE b : scanparams)
+        std::fprintf(stderr, "%02X ", b);
+    std::fprintf(stderr, " \n");
+}
+
+} // namespace
+
+ScanAreaUm ScanAreaCompute(const ScanChoice &choice)
+{
+    const qint64 xL = qint64(choice.cornerL.x());
+    const qint64 xR = qint64(choice.cornerR.x());
+    qint64 yT = kBottomRow - qint64(choice.cornerL.y());
+    qint64 yB = kBottomRow - qint64(choice.cornerR.y());
+
+    qint64 x0 = xL * kTileUm;
+    qint64 x1 = (xR + 1) * kTileUm + (xR == kWideColumn ? kWideColumnExtraUm : 0);
+    const ReaderBed *bed = ReaderBedOf(ScannerType);
+    if (bed) {
+        yT -= bed->rowsBelow;
+        yB -= bed->rowsBelow;
+    }
+    qint64 y1 = (yT + 1) * kTileUm;
+    qint64 y0 = yB * kTileUm;
+    if (bed && choice.area == kAreaGrid) {
+        y1 += kReaderGridMarginUm;
+        y0 += kReaderGridMarginUm;
+    }
+    for (const PlateEdges &plate : kPlateEdges)
+        if (plate.model == ScannerType && plate.area == choice.area) {
+            x1 = plate.x1;
+            y1 = plate.y1;
+            if (plate.y0 != kKeepY0)
+                y0 = plate.y0;
+        }
+
+    // A corner outside the grid (a plate preset's) never puts an edge below the bed, and
+    // no reader area reaches past the end of the reader's line.
+    x0 = qMax<qint64>(0, x0);
+    y0 = qMax<qint64>(0, y0);
+    if (bed)
+        y1 = qMin(y1, bed->lineUm);
+
+    ScanAreaUm area;
+    if (x1 > x0 && y1 > y0)
+        area = {x0, y0, x1 - x0, y1 - y0};
+    return area;
+}
+
+bool ScanRequestFill(const ScanChoice &choice, const ScanAreaUm &area)
+{
+    const int r = choice.resolution;
+    const bool kirel5 = ScannerType == kModelKIREL5;
+    const Kirel5Resolution *buffer = Kirel5ResolutionOf(r);
+    const ReaderResolution *reader = kirel5 ? nullptr : ReaderResolutionOf(ScannerType, r);
+    if (!buffer || (!kirel5 && !reader))
+        return false;
+    ScanSetup &s = newscansetup;
+
+    // 6. The VESK-5000's own latitude and sensitivity.
+    if (ScannerType == kModelVESK5000) {
+        s.latitude = choice.latitude;
+        s.sensitivity = choice.sensitivity;
+    }
+
+    // 8. Run state.
+    s.previewposition = 0;
+    s.newpreviewflag = 0;
+    s.buffersize = 0;
+    std::memset(scanparams, 0, sizeof scanparams);
+    std::memset(scanimage, 0, kPreviewClearBytes);
+
+    // 9. The area in micrometres.
+    Put24(kParamX0, area.x0);
+    Put24(kParamY0, area.y0);
+    Put24(kParamWidth, area.width);
+    Put24(kParamHeight, area.height);
+
+    // 10. Pixels at the resolution, and the pieces the scanner is read in.
+    scanparams[kParamResolution] = BYTE(r);
+    s.resolution = r;
+    s.width = qint32(area.width / r);
+    s.height = qint32(area.height / r);
+    s.xstart = qint32(area.x0 / r);
+    s.ystart = qint32(area.y0 / r);
+    s.shadingincr = buffer->shadingincr;
+    s.bufferlines = buffer->bufferlines;
+    s.bufferreadsize = s.width * buffer->bytesPerPixelColumn;
+    s.shadingincrhalf = s.shadingincr / 2;
+    s.weightdiag = float(std::sqrt(2.0 * double(s.shadingincr) * double(s.shadingincr)));
+    if (s.bufferreadsize >= kTwoLineReadBytes) {
+        s.bufferreadsize = s.bufferreadsize / s.bufferlines * 2;
+        s.bufferlines = 2;
+    }
+
+    // 11. Channel 1: filter, laser (the 685 nm diode goes as 0), high voltage.
+    scanparams[kParamFilter] = BYTE(choice.filterIndex + 1);
+    laserCh1index = choice.laserIndex;
+    BYTE laser = 0;
+    if (laserCh1index >= 0 && laserCh1index < int(std::size(laserCh1)))
+        laser = laserCh1[laserCh1index];
+    scanparams[kParamLaser] = laser == kLaserDiodeCode ? 0 : laser;
+    scanparams[kParamChannelOn] = 1;
+    scan_HVch1 = choice.HVch1;
+    Put16(kParamHVch1, scan_HVch1);
+
+    // 12. Channel 2 is kept but not sent.
+    scan_HVch2 = choice.HVch2;
+    Put16(kParamHVch2, 0);
+    std::memcpy(scanparams + kParamHeader, kParamHeaderBytes, sizeof kParamHeaderBytes);
+    scanTemplate[0].mode = choice.mode;
+    if (kirel5)
+        return true;
+
+    // 13. The readers: millimetres, their line buffer, and their own parameter bytes. A
+    // line holds exactly `height` pixels of the area, whatever its height in millimetres.
+    s.VESKwidth = qint32(area.width / kUmPerMm);
+    s.VESKheight = qint32(area.height / kUmPerMm);
+    s.VESKxstart = qint32(area.x0 / kUmPerMm);
+    s.VESKystart = qint32(area.y0 / kUmPerTenthMm);
+    if (ScannerType != kModelVESK5000) {
+        s.latitude = 5;
+        s.sensitivity = 4000;
+    }
+    s.pixwidth = s.height;
+    s.bufferlines = reader->bufferlines;
+    s.bufferreadsize = reader->bufferreadsize;
+    s.bufptroffset = s.VESKystart * reader->offsetPerTenthMm;
+    s.bytelinewidth = reader->bytelinewidth;
+
+    std::memset(scanparams, 0, kParamHVch1);
+    scanparams[kReaderResolutionCode] = BYTE(reader->code);
+    scanparams[kReaderLatitude] = BYTE(s.latitude);
+    Put16(kReaderX0, s.VESKxstart);
+    Put16(kReaderWidth, s.VESKwidth);
+    Put16(kReaderSensitivity, s.sensitivity);
+    if (ScannerType == kModelKIREL3)
+        std::memcpy(scanparams + kKirel3Tail, kKirel3TailBytes, sizeof kKirel3TailBytes);
+    return true;
+}
+
+void MainWindow::on_pushButton_Scan_clicked()
+{
+    // 1-4. The file name: given, one file inside the folder, not yet used.
+    ++scanpassnumber;
+    image_name = ui->lineEdit_filename->text();
+    image_comment = ui->lineEdit_comment->text();
+    if (image_name.isEmpty()) {
+        Inform(this, "Input Error", "File Name Cannot Be Blank!");
+        return;
+    }
+    if (!FileNameAllowed(image_name)) {
+        Inform(this, "Input Error", "File Name Cannot Contain \"/\" Or Control Characters!");
+        return;
+    }
+    QFile existing(ScanFilePath(".img"));
+    if (existing.open(QIODevice::ReadOnly)) {
+        existing.close();
+        Inform(this, "File Name Error", "File Name Already Exists!");
+        return;
+    }
+    const ScanChoice choice = ScanChoiceRead(ui);
+    const ScanAreaUm area = ScanAreaCompute(choice);
+    if (area.width <= 0 || area.height <= 0) {
+        Inform(this, "Input Error", "Scan Area Is Empty!");
+        return;
+    }
+
+    // 5-7. The settings as the "startup" template, rewritten with the others.
+    StartupTemplateRecord(choice);
+    TemplatesWrite(templatecount + 1, true);
+    std::fprintf(stderr, "STARTING SCAN\n");
+
+    // 8-14. Geometry and parameter block.
+    if (!ScanRequestFill(choice, area)) {
+        Inform(this, "Input Error", "Resolution Not Available On This Scanner!");
+        return;
+    }
+    ScanParamsTrace();
+
+    // 15. The scan log.
+    if (sysparams.scanlog == 1) {
+        kirelscanfile_log.setFileName(ScanLogPath());
+        ScanLogWrite(ScanLogRecord(quint32(area.x0), quint32(area.y0), quint32(area.width),
+                                   quint32(area.height), choice.filterIndex + 1));
+    }
+
+    // 16. The scan runs in its own window.
+    ScanWindow window;
+    window.setModal(true);
+    window.exec();
+}

@@ -129,6 +129,10 @@ ScannerModelSim::ScannerModelSim(int model, const ScannerModelOptions &options, 
     scanner_.inquiryData.append(char(kHardwareRevision));
     scanner_.modeSenseData = modeSenseData();
     installHandlers();
+    if (model_ != kModelKIREL3) {
+        scan_.reset(new VirtualScan(scanner_, model_, options_.scan, clock_));
+        scan_->install(false); // GET DATA BUFFER STATUS stays the model's, see below
+    }
     poweredOn_ = options_.scenario != ScannerScenario::Off;
     scanner_.faults().powerOff = !poweredOn_;
 }
@@ -249,7 +253,10 @@ void ScannerModelSim::installHandlers()
             c.dataIn = statusReadData().left(c.byte(kAllocationAt));
         });
         addHandler(table, kOpGetDataBufferStatus, [this](VirtualScanner &, VirtualCommand &c) {
-            c.dataIn = bufferStatusData().left(Allocation10(c));
+            if (scan_ && scan_->started())
+                scan_->answerBufferStatus(c); // the bytes of the running scan
+            else
+                c.dataIn = bufferStatusData().left(Allocation10(c));
         });
     }
     if (traits.modeSense)

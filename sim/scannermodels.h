@@ -42,6 +42,7 @@
 #ifndef SCANNERMODELS_H
 #define SCANNERMODELS_H
 
+#include "scanhandlers.h"
 #include "virtualscanner.h"
 
 #include <QByteArray>
@@ -50,6 +51,7 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 
 // Conditions at start-up.
 enum class ScannerScenario {
@@ -92,6 +94,7 @@ struct ScannerModelOptions {
     unsigned lasersFitted = 0x0F;
     int laserWavelengths[kLaserSlots] = {473, 532, 635, 670};
     bool channel1Detector = true; // KIREL-5000/5100: channel-1 detector fitted
+    ScanOptions scan;             // scanning (scanhandlers.h): line pace and scan faults
 };
 
 class ScannerModelSim
@@ -114,6 +117,8 @@ public:
     const ScannerModelOptions &options() const { return options_; }
     VirtualScanner &scanner() { return scanner_; }
     EmulatedRegisters *registers() { return &scanner_.registers(); }
+    // The scanning of the model (scanhandlers.h); none on the KIREL-3000.
+    VirtualScan *scan() { return scan_.get(); }
 
     // Puts this scanner's register block under the bus (and takes it away again).
     void installOnBus();
@@ -164,6 +169,7 @@ private:
     int powerOffAfter_ = 0;
     int bufferedBytes_ = 0;
     VirtualScanner scanner_;
+    std::unique_ptr<VirtualScan> scan_; // goes before the scanner it sits on
 };
 
 #endif // SCANNERMODELS_H

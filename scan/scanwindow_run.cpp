@@ -1,0 +1,299 @@
+// The scan run: the start, the read ticks with their progress display, the Stop button and
+// the end of the scan.
+//
+// Everything runs on the GUI thread, which also drives the bus: a tick drains the pieces
+// the scanner holds and then draws once; the boxes of the end are shown only after the
+// read timer has stopped, and once the window is closed no pass runs again.
+#include "scanwindow.h"
+#include "ui_scanwindow.h"
+
+#include "ldcontrol.h"
+#include "rtccontrol.h"
+#include "scanstate.h"
+
+#include <QDateTime>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
+
+Q_DECLARE_LOGGING_CATEGORY(lcScanSetup)
+
+namespace
+{
+
+constexpr int kFluorescenceReadMs = 500;
+constexpr int kReaderReadMs = 50;
+constexpr int kSenseNoPlate = 0x21;
+constexpr BYTE kLaserDiodeOff = 0;
+
+const char kStyleBoardTemp[] = "QLabel { background-color : rgb(0,255,0); }";
+
+qint64 ClockMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+void Inform(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox::information(parent, title, text, QMessageBox::Ok);
+}
+
+QString SenseErrorText()
+{
+    return QStringLiteral("Scan Error:<ul><li>Sense Key:   ") + newscansetup.scansensekey +
+           QStringLiteral("</li>") + QStringLiteral("<li>Sense Code: ") +
+           newscansetup.scansensecode + QStringLiteral("</li></ul>");
+}
+
+} // namespace
+
+ScanOperations scanOperations = ScannerScanOperations();
+qint64 (*ScanClockMs)() = &ClockMs;
+
+QString ScanTimeText(int seconds)
+{
+    const float t = float(seconds);
+    if (seconds <= 59)
+        return QString::asprintf("%isec", seconds);
+    if (seconds >= 3600) {
+        const int h = int(t / 3600.0f);
+        const int m = int((t - 3600.0f * float(h)) / 60.0f);
+        const int s = seconds - 3600 * h - 60 * m;
+        return QString::asprintf("%ihrs %imin %isec", h, m, s);
+    }
+    const int m = int(t / 60.0f);
+    return QString::asprintf("%imin %isec", m, seconds - 60 * m);
+}
+
+int ScanRemainSecs(int elapsed, int lines, int total)
+{
+    const float l = float(lines);
+    const float n = float(total);
+    const float r = l > 0.0f ? float(elapsed) * (n - l) / l : 0.0f;
+    return int(r + 0.5f);
+}
+
+// Ends a scan that never started: one box, whatever files were made removed, the window
+// closed.
+void ScanWindow::ScanNotStarted(const QString &title, const QString &text)
+{
+    scanEnded = true;
+    ScanFilesRemove();
+    Inform(this, title, text);
+    accept();
+}
+
+void ScanWindow::ScannerStart()
+{
+    qCDebug(lcScanSetup) << "*** Start ScannerStart function ***";
+    scanstarttimer->stop();
+    newscansetup.scanrunningerror = 0;
+
+    if (!filesProblem.isEmpty()) {
+        // ScanFilesCreate has already removed what it made.
+        scanEnded = true;
+        Inform(this, QStringLiteral("SCAN ERROR"), filesProblem);
+        accept();
+        return;
+    }
+
+    int code = 0;
+    switch (ScannerType) {
+    case kModelKIREL5:
+        code = scanOperations.fluorescenceStart();
+        break;
+    case kModelVESK1800:
+    case kModelVESK5000:
+        code = scanOperations.readerStart();
+        if (newscansetup.scanrunningerror == 1) {
+            const QString text =
+                newscansetup.sensecode == kSenseNoPlate
+                    ? QStringLiteral("Scan Error:<ul><li>No Imaging Plate in the loading area</li>"
+                                     "<li></li><li>Please Load an Imaging Plate</li></ul>")
+                    : SenseErrorText();
+            scanEnded = true;
+            Inform(this, QStringLiteral("SCAN ERROR"), text);
+            // The raw file (and the scanning log) stay for the service engineer.
+            IMGdatastream.setDevice(nullptr);
+            kirelscanfile_img.close();
+            kirelscanfile_img.remove();
+            kirelscanfile_inf.remove();
+            accept();
+            return;
+        }
+        break;
+    default:
+        // The KIREL-3000 has no scan path: the operator must not be left waiting.
+        ScanNotStarted(QStringLiteral("SCAN ERROR"),
+                       QStringLiteral("Scan Error:<ul><li>Scanning is not available on this "
+                                      "model</li></ul>"));
+        return;
+    }
+    qCDebug(lcScanSetup) << "Scan return value" << code;
+    qCDebug(lcScanSetup) << "*** SCAN START COMPLETE ***";
+
+    scanelapsed_secs = 0;
+    scanremain_secs = scanDur.estimate;
+    scanstart_epochsecs = 0;
+    ui->label_remaintime->setText(ScanTimeText(scanremain_secs));
+    ui->label_elapsedtime->setText(QString::asprintf("%isec", scanelapsed_secs));
+    BoardTemperatureShow();
+
+    const bool fluorescence = ScannerType == kModelKIREL5;
+    scanreadtimer = new QTimer(this);
+    if (fluorescence) {
+        connect(scanreadtimer, &QTimer::timeout, this, &ScanWindow::ScannerRead);
+        scanreadtimer->start(kFluorescenceReadMs);
+        qCDebug(lcScanSetup) << "*** TIMER STARTED ***";
+    } else {
+        connect(scanreadtimer, &QTimer::timeout, this, &ScanWindow::VESK18ScannerRead);
+        scanreadtimer->start(kReaderReadMs);
+        qCDebug(lcScanSetup) << "*** VESK-1802/VESK-5000 TIMER STARTED ***";
+    }
+    newscansetup.scanrunningflag = 1;
+    newscansetup.scanrunningerror = 0;
+}
+
+void ScanWindow::ScannerRead()
+{
+    ReadPass(scanOperations.fluorescenceRead, true);
+}
+
+void ScanWindow::VESK18ScannerRead()
+{
+    ReadPass(ScannerType == kModelVESK5000 ? scanOperations.vesk5000Read
+                                           : scanOperations.vesk1800Read,
+             false);
+}
+
+// One tick: a pass per whole piece the scanner reported waiting.
+void ScanWindow::ReadPass(int (*read)(), bool fluorescence)
+{
+    ScanSetup &s = newscansetup;
+    while (!scanEnded) {
+        read();
+        ui->label_buffer->setText(QString::asprintf("Buffer size: %lu", ulong(s.buffersize)));
+        if (s.newpreviewflag == 1)
+            ProgressShow(fluorescence);
+        if (WriteCheck())
+            s.scanrunningflag = -1;
+        if (s.scanrunningflag < 1) {
+            EndHandle(fluorescence);
+            return;
+        }
+        if (s.bufferreadsize <= 0 || s.bufferreadsize > s.buffersize)
+            return;
+        s.buffersize -= s.bufferreadsize;
+        if (s.bufferreadsize > s.buffersize)
+            return;
+    }
+}
+
+void ScanWindow::ProgressShow(bool fluorescence)
+{
+    const ScanSetup &s = newscansetup;
+    scancurrent_epochsecs = ScanClockMs() / 1000;
+    // Until the first data has arrived no time has run.
+    scanelapsed_secs =
+        scanstart_epochsecs == 0 ? 0 : int(scancurrent_epochsecs - scanstart_epochsecs);
+    scanremain_secs =
+        ScanRemainSecs(scanelapsed_secs, s.scanstatus, fluorescence ? s.height : s.width);
+    ui->label_elapsedtime->setText(ScanTimeText(scanelapsed_secs));
+    ui->label_remaintime->setText(ScanTimeText(scanremain_secs));
+
+    RefreshCycle();
+    BoardTemperatureShow();
+    if (fluorescence && LD685status == 1) {
+        newLD.LD685monitorRead();
+        ui->label_LDmonitor->setText(QString::asprintf("LD Monitor: %.3f V", double(LD685monit)));
+        newLD.LDboardtempRead();
+        ui->label_LDtemperature->setText(
+            QString::asprintf("LD685 Temperature: %.1f C", double(LDboardtemp)));
+    }
+}
+
+void ScanWindow::BoardTemperatureShow()
+{
+    newRTC2.SCSIboardtempRead();
+    ui->label_SCSIboardtemp->setText(
+        QString::asprintf("SCSI Board Temp: %.2f C", double(SCSIboardtemp)));
+    ui->label_SCSIboardtemp->setStyleSheet(QLatin1String(kStyleBoardTemp));
+}
+
+// A readout that could not write a line says so through scanwriteerror; the files show it
+// too, as they are unbuffered. The reason is kept for the end box, as closing a file
+// forgets it.
+bool ScanWindow::WriteCheck()
+{
+    const bool imgFailed = kirelscanfile_img.error() != QFileDevice::NoError;
+    const bool rawFailed =
+        kirelscanfile_raw.isOpen() && kirelscanfile_raw.error() != QFileDevice::NoError;
+    if (scanwriteerror != 1 && !imgFailed && !rawFailed)
+        return false;
+    scanwriteerror = 1;
+    if (writeProblem.isEmpty()) {
+        const QFile &failed = rawFailed && !imgFailed ? kirelscanfile_raw : kirelscanfile_img;
+        QString detail = failed.fileName();
+        if (imgFailed || rawFailed)
+            detail += QStringLiteral(": ") + failed.errorString();
+        writeProblem =
+            QStringLiteral("Scan Error:<ul><li>The image could not be written to disk</li><li>") +
+            detail + QStringLiteral("</li></ul>");
+    }
+    return true;
+}
+
+void ScanWindow::EndHandle(bool fluorescence)
+{
+    ScanSetup &s = newscansetup;
+    scanEnded = true;
+    scanreadtimer->stop();
+    if (fluorescence && LD685status == 1) {
+        newLD.LD685modecontrol(kLaserDiodeOff);
+        LD685status = 0;
+    }
+
+    kirelscanfile_img.flush();
+    if (sysparams.rawdatasave == 1)
+        kirelscanfile_raw.flush();
+    const bool writeError = WriteCheck();
+    IMGdatastream.setDevice(nullptr);
+    RAWdatastream.setDevice(nullptr);
+    kirelscanfile_img.close();
+    if (sysparams.rawdatasave == 1)
+        kirelscanfile_raw.close();
+    if (fluorescence)
+        scanOperations.connectionTest();
+
+    // A scan with lines missing is never reported complete.
+    if (writeError)
+        s.scanrunningflag = -1;
+    const bool failed = s.scanrunningerror == 1 || writeError;
+    if (s.scanrunningerror == 1)
+        Inform(this, QStringLiteral("SCAN ERROR"), SenseErrorText());
+    if (writeError)
+        Inform(this, QStringLiteral("SCAN ERROR"), writeProblem);
+    if (s.scanrunningflag < 0 && failed)
+        Inform(this, QStringLiteral("SCAN END"), QStringLiteral("SCAN ENDED WITH ERRORS"));
+    if (s.scanrunningflag < 0 && !failed && fluorescence)
+        Inform(this, QStringLiteral("SCAN STOPPED"), QStringLiteral("SCAN STOPPED BY USER"));
+    if (s.scanrunningflag >= 0 && !failed)
+        Inform(this, QStringLiteral("SCAN COMPLETE"),
+               QStringLiteral("SCAN SUCCESSFULLY COMPLETED"));
+    accept();
+}
+
+void ScanWindow::on_pushButton_stop_clicked()
+{
+    const auto answer = QMessageBox::question(this, QStringLiteral("Stop Scan"),
+                                              QStringLiteral("Do You Want To Stop The Scan?"),
+                                              QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes && !scanEnded) {
+        qCDebug(lcScanSetup) << "Yes Was Clicked";
+        newscansetup.scanrunningflag = -1;
+    } else {
+        qCDebug(lcScanSetup) << "No Was Clicked";
+    }
+}

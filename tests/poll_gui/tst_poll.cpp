@@ -1,0 +1,575 @@
+// The main window's status poll against the virtual scanner of each model and the emulated
+// side boards: what the operator sees from start-up to ready, the blinking of a scanner
+// that does not answer, the channel-1 laser list built from what the KIREL-5000/5100
+// reports, the laser-diode board, the start-up error boxes of the readers and the LD685
+// toggle. Each test drives the poll tick by tick (ScannerTest) on the scanner model's own
+// clock, so nothing depends on real time.
+#include "emulatedi2c.h"
+#include "logfiles.h"
+#include "mainwindow.h"
+#include "scannermodels.h"
+#include "scanstate.h"
+#include "stationfixture.h"
+#include "stationpaths.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSet>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+
+constexpr int kSelfTestMs = 3000;
+
+const char kStyleRed[] = "QLabel { background-color : red; }";
+const char kStyleTempGood[] = "QLabel { background-color : rgb(0,255,0); }";
+const char kStyleTempGoodAlt[] = "QLabel { background-color : rgb(0,200,0); }";
+const char kStyleBlinkRed[] = "QLabel { background-color : rgba(255,0,0,255); }";
+const char kStyleBlinkOrange[] = "QLabel { background-color : rgba(255,128,0,255); }";
+const char kStyleBusy[] = "QLabel { background-color : rgba(0,128,255,255); }";
+const char kStyleSelfTest[] = "QLabel { background-color : yellow; }";
+const char kStyleReady[] = "QLabel { background-color : rgba(0,255,0,255); }";
+const char kStyleScanEnabled[] = "QPushButton { background-color : rgba(0,255,0,125); }";
+const char kStyleScanDisabled[] = "QPushButton { background-color : rgba(255,0,0,125); }";
+
+const char kTextNoConnection[] = "No connection - Power off?";
+
+// A station as it starts: a temporary file-system root, fresh shared state, the emulated
+// side boards, the virtual scanner of the model on its own clock, and the main window.
+class Station
+{
+public:
+    explicit Station(int model, const ScannerModelOptions &options = {}, bool ldBoard = true)
+        : scanner(model, options, [this] { return nowMs; })
+    {
+        ResetSharedState(model);
+        if (!ldBoard) {
+            boards.converter.present = false;
+            boards.diodeSwitch.present = false;
+        }
+        I2cInstallBus(&boards);
+        scanner.installOnBus();
+    }
+    ~Station()
+    {
+        window.reset();
+        scanner.removeFromBus();
+        I2cInstallBus(nullptr);
+    }
+
+    // Builds the window, with the poll's own timer held still so that only the test ticks.
+    MainWindow &open()
+    {
+        window.reset(new MainWindow);
+        pollTimer()->stop();
+        return *window;
+    }
+    void tick() { window->ScannerTest(); }
+    void tickAt(qint64 ms)
+    {
+        nowMs = ms;
+        tick();
+    }
+
+    QTimer *pollTimer() const
+    {
+        const auto timers = window->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+        return timers.size() == 1 ? timers.first() : nullptr;
+    }
+    template <typename T> T *child(const char *name) const
+    {
+        T *w = window->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+    QLabel *label(const char *name) const { return child<QLabel>(name); }
+    QPushButton *scanButton() const { return child<QPushButton>("pushButton_Scan"); }
+    QComboBox *laserList() const { return child<QComboBox>("comboBox_Laser1"); }
+    QStringList laserTexts() const
+    {
+        QStringList texts;
+        for (int i = 0; i < laserList()->count(); ++i)
+            texts << laserList()->itemText(i);
+        return texts;
+    }
+    QStringList bootLogLines() const
+    {
+        return QString::fromLatin1(root.readFile(BootLogPath().mid(root.root().size())))
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    int bootLogCount(const QString &text) const
+    {
+        int n = 0;
+        for (const QString &line : bootLogLines())
+            n += line.endsWith(QLatin1Char(' ') + text) ? 1 : 0;
+        return n;
+    }
+
+    TempStationRoot root;
+    EmulatedI2cBus boards;
+    qint64 nowMs = 0;
+    ScannerModelSim scanner;
+    std::unique_ptr<MainWindow> window;
+};
+
+ScannerModelOptions Options(ScannerScenario scenario = ScannerScenario::None,
+                            int selfTestMs = kSelfTestMs)
+{
+    ScannerModelOptions o;
+    o.selfTestMs = selfTestMs;
+    o.scenario = scenario;
+    return o;
+}
+
+QList<int> LaserCodes()
+{
+    QList<int> codes;
+    for (int i = 0; i < laserboxindex; ++i)
+        codes << laserCh1[i];
+    return codes;
+}
+
+// The message boxes on screen.
+QList<QMessageBox *> OpenBoxes()
+{
+    QList<QMessageBox *> boxes;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+            boxes << box;
+    return boxes;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ScannerScenario)
+
+class TestPoll : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void statusUntilReady_data();
+    void statusUntilReady();
+    void kirel5BusyWithUnknownState();
+    void noAnswerBlinks_data();
+    void noAnswerBlinks();
+    void boardReadingsShown();
+    void channel1Lasers_data();
+    void channel1Lasers();
+    void laserSelectionFromTemplate_data();
+    void laserSelectionFromTemplate();
+    void startupErrorBoxesDoNotStack_data();
+    void startupErrorBoxesDoNotStack();
+    void laserDiodeToggle();
+};
+
+void TestPoll::statusUntilReady_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<ScannerScenario>("scenario");
+    QTest::addColumn<QString>("conditionAtReady"); // empty: the model does not show it
+
+    const QString becomingReady = QStringLiteral("Sense key:02h Sense code:0401h");
+    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << ScannerScenario::None << QString();
+    QTest::newRow("KIREL-3000") << int(kModelKIREL3) << ScannerScenario::None << becomingReady;
+    QTest::newRow("VESK-5000 plate in reader")
+        << int(kModelVESK5000) << ScannerScenario::None << becomingReady;
+    QTest::newRow("VESK-1800II plate in reader")
+        << int(kModelVESK1800) << ScannerScenario::None << becomingReady;
+    QTest::newRow("VESK-5000 no plate") << int(kModelVESK5000) << ScannerScenario::NoPlate
+                                        << QStringLiteral("Sense key:02h Sense code:2100h");
+    QTest::newRow("VESK-1800II no plate") << int(kModelVESK1800) << ScannerScenario::NoPlate
+                                          << QStringLiteral("Sense key:02h Sense code:2100h");
+}
+
+// Start-up self diagnosis in yellow with Start Scan locked, then ready in green with Start
+// Scan enabled, the poll over and "READY:" in the boot log.
+void TestPoll::statusUntilReady()
+{
+    QFETCH(int, model);
+    QFETCH(ScannerScenario, scenario);
+    QFETCH(QString, conditionAtReady);
+
+    Station s(model, Options(scenario));
+    s.open();
+    s.pollTimer()->start(); // as the constructor leaves it
+    QCOMPARE(s.label("labelstatus")->text(), QString::fromLatin1(kTextNoConnection));
+
+    s.tickAt(0);
+    QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Startup self diagnosis"));
+    QCOMPARE(s.label("labelstatus")->styleSheet(), QString::fromLatin1(kStyleSelfTest));
+    QVERIFY(!s.scanButton()->isEnabled());
+    QCOMPARE(s.scanButton()->styleSheet(), QString::fromLatin1(kStyleScanDisabled));
+    QVERIFY(s.pollTimer()->isActive());
+
+    s.tickAt(kSelfTestMs - 1);
+    QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Startup self diagnosis"));
+    QVERIFY(!s.scanButton()->isEnabled());
+    QCOMPARE(s.bootLogCount(QStringLiteral("READY:")), 0);
+
+    s.tickAt(kSelfTestMs);
+    QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Ready"));
+    QCOMPARE(s.label("labelstatus")->styleSheet(), QString::fromLatin1(kStyleReady));
+    QVERIFY(s.scanButton()->isEnabled());
+    QCOMPARE(s.scanButton()->styleSheet(), QString::fromLatin1(kStyleScanEnabled));
+    QVERIFY(!s.pollTimer()->isActive());
+    QCOMPARE(s.bootLogCount(QStringLiteral("READY:")), 1);
+
+    if (model == kModelKIREL5) {
+        // The readings the poll kept up to date are not refreshed any more.
+        QVERIFY(s.label("labelSCSIboardTemp")->isHidden());
+        QVERIFY(s.label("labelLDtemperature")->isHidden());
+        QVERIFY(s.label("labelLDmonitor")->isHidden());
+    } else {
+        QCOMPARE(s.label("label_scannercondition")->text(), conditionAtReady);
+        QVERIFY(s.label("label_statuslog")->text().endsWith(QLatin1String(" Ready")));
+        QVERIFY(s.label("label_statuslog")->text().contains(QLatin1String(" Startup tests")));
+    }
+    QVERIFY(s.child<QWidget>("groupBox_Channel2")->isHidden());
+    QVERIFY(s.child<QWidget>("checkBox_enableCh1")->isHidden());
+    QVERIFY(s.child<QWidget>("checkBox_enableCh2")->isHidden());
+}
+
+// A status read whose state byte is neither self diagnosis nor ready leaves the scanner
+// shown as connected and busy.
+void TestPoll::kirel5BusyWithUnknownState()
+{
+    Station s(kModelKIREL5, Options());
+    constexpr BYTE kStatusRead = 0xC1;
+    constexpr int kStateByte = 32;
+    s.scanner.scanner().setHandler(kStatusRead, {[&s](VirtualScanner &, VirtualCommand &cmd) {
+                                                     QByteArray data = s.scanner.statusReadData();
+                                                     data[kStateByte] = 0;
+                                                     cmd.dataIn = data.left(cmd.byte(4));
+                                                 },
+                                                 {},
+                                                 6});
+    s.open();
+    s.tick();
+    QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Scanner connected - busy"));
+    QCOMPARE(s.label("labelstatus")->styleSheet(), QString::fromLatin1(kStyleBusy));
+    QVERIFY(!s.scanButton()->isEnabled());
+    QCOMPARE(s.laserList()->count(), 0); // nothing taken over outside diagnosis and ready
+}
+
+void TestPoll::noAnswerBlinks_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<bool>("clockAnswers");
+    QTest::addColumn<QStringList>("statusStyles");
+    QTest::addColumn<QStringList>("tempStyles");
+
+    const QString red = QString::fromLatin1(kStyleBlinkRed);
+    const QString orange = QString::fromLatin1(kStyleBlinkOrange);
+    const QString g1 = QString::fromLatin1(kStyleTempGood);
+    const QString g2 = QString::fromLatin1(kStyleTempGoodAlt);
+    const QString tempRed = QString::fromLatin1(kStyleRed);
+    for (int model : {int(kModelKIREL5), int(kModelKIREL3), int(kModelVESK1800)}) {
+        const QByteArray name = QByteArray::number(model);
+        QTest::newRow("model " + name + " blinks")
+            << model << true << QStringList{red, orange, red, orange}
+            << QStringList{g1, g2, g1, g2};
+        QTest::newRow("model " + name + " board fails too")
+            << model << false << QStringList{orange, orange, orange, orange}
+            << QStringList{tempRed, tempRed, tempRed, tempRed};
+    }
+}
+
+// A scanner that is switched off: the text stays, the colour blinks from tick to tick, and
+// with the board-temperature reading failing as well it stays orange.
+void TestPoll::noAnswerBlinks()
+{
+    QFETCH(int, model);
+    QFETCH(bool, clockAnswers);
+    QFETCH(QStringList, statusStyles);
+    QFETCH(QStringList, tempStyles);
+
+    Station s(model, Options(ScannerScenario::Off));
+    s.boards.clock.present = clockAnswers;
+    s.open();
+    QStringList seenStatus, seenTemp;
+    for (int i = 0; i < statusStyles.size(); ++i) {
+        s.tickAt(kSelfTestMs * (i + 1));
+        QCOMPARE(s.label("labelstatus")->text(), QString::fromLatin1(kTextNoConnection));
+        seenStatus << s.label("labelstatus")->styleSheet();
+        seenTemp << s.label("labelSCSIboardTemp")->styleSheet();
+    }
+    QCOMPARE(seenStatus, statusStyles);
+    QCOMPARE(seenTemp, tempStyles);
+    QVERIFY(!s.scanButton()->isEnabled());
+    if (model != kModelKIREL5)
+        QVERIFY(s.label("label_statuslog")->text().endsWith(QLatin1String(" No Connect")));
+}
+
+// The side-board readings as the operator reads them.
+void TestPoll::boardReadingsShown()
+{
+    Station s(kModelKIREL5, Options());
+    s.boards.clock.setTemperature(25.25f);
+    s.boards.converter.setBoardTemperature(31.5f);
+    s.boards.converter.setMonitorVoltage(0.75f);
+    s.open();
+    s.tick();
+    QCOMPARE(s.label("labelSCSIboardTemp")->text(), QStringLiteral("SCSI Board Temp: 25.25 C"));
+    QCOMPARE(s.label("labelLDtemperature")->text(), QStringLiteral("LD685 Temperature: 31.5 C"));
+    QCOMPARE(s.label("labelLDmonitor")->text(), QStringLiteral("LD Monitor: 0.750 V"));
+}
+
+struct LaserCase {
+    unsigned fitted = 0x0F;
+    int wavelengths[kLaserSlots] = {473, 532, 635, 670};
+    bool detector = true;
+    bool ldBoard = true;
+};
+Q_DECLARE_METATYPE(LaserCase)
+
+void TestPoll::channel1Lasers_data()
+{
+    QTest::addColumn<LaserCase>("fitted");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QList<int>>("codes");
+    QTest::addColumn<QStringList>("wavelengthTexts"); // laserCh1wavelength[1], [2]
+
+    const QStringList standard{QStringLiteral("473"), QStringLiteral("532")};
+    LaserCase all;
+    QTest::newRow("four lasers and the diode board")
+        << all << QStringList{"473nm", "532nm", "635nm", "670nm", "685nm"}
+        << QList<int>{1, 2, 4, 8, 16} << standard;
+
+    LaserCase noBoard;
+    noBoard.ldBoard = false;
+    QTest::newRow("no laser-diode board")
+        << noBoard << QStringList{"473nm", "532nm", "635nm", "670nm"} << QList<int>{1, 2, 4, 8}
+        << standard;
+
+    LaserCase noDetector;
+    noDetector.detector = false;
+    QTest::newRow("no channel-1 detector")
+        << noDetector << QStringList() << QList<int>() << standard;
+
+    LaserCase swapped;
+    swapped.wavelengths[0] = 532;
+    swapped.wavelengths[1] = 473;
+    swapped.ldBoard = false;
+    QTest::newRow("slot 0 holds the 532 nm laser")
+        << swapped << QStringList{"532nm", "473nm", "635nm", "670nm"} << QList<int>{1, 2, 4, 8}
+        << QStringList{"532", "473"};
+
+    LaserCase redOnly;
+    redOnly.fitted = 0x0C;
+    redOnly.ldBoard = false;
+    QTest::newRow("slots 2 and 3 only")
+        << redOnly << QStringList{"635nm", "670nm"} << QList<int>{4, 8} << standard;
+}
+
+// The list is built once, during the self diagnosis, from the usable slots in slot order and
+// the 685 nm diode; the "Lasers" panel shows what was found.
+void TestPoll::channel1Lasers()
+{
+    QFETCH(LaserCase, fitted);
+    QFETCH(QStringList, entries);
+    QFETCH(QList<int>, codes);
+    QFETCH(QStringList, wavelengthTexts);
+
+    ScannerModelOptions options = Options();
+    options.lasersFitted = fitted.fitted;
+    std::copy(std::begin(fitted.wavelengths), std::end(fitted.wavelengths),
+              options.laserWavelengths);
+    options.channel1Detector = fitted.detector;
+    Station s(kModelKIREL5, options, fitted.ldBoard);
+    s.open();
+    const QString ch1Before = s.label("labelCH1")->text();
+
+    s.tickAt(0);
+    QCOMPARE(s.laserTexts(), entries);
+    QCOMPARE(LaserCodes(), codes);
+    QCOMPARE(QStringList({laserCh1wavelength[1], laserCh1wavelength[2]}), wavelengthTexts);
+    QCOMPARE(s.label("labelCH1")->text(), fitted.detector ? QStringLiteral("CH1 OK") : ch1Before);
+    QCOMPARE(LDconfig[1] == 1, fitted.ldBoard);
+    QCOMPARE(!s.label("labelLDtemperature")->isHidden(), fitted.ldBoard);
+    QCOMPARE(!s.label("labelLDmonitor")->isHidden(), fitted.ldBoard);
+
+    // The panel names the slot-0 and slot-1 lasers by what they report.
+    if (fitted.fitted & 0x3) {
+        QCOMPARE(s.label("label473laser")->text(), QStringLiteral("473nm OK"));
+        QCOMPARE(s.label("label532laser")->text(), QStringLiteral("532nm OK"));
+        QCOMPARE(lasermodule[0], fitted.wavelengths[0]);
+        QCOMPARE(lasermodule[1], fitted.wavelengths[1]);
+    }
+    if (fitted.fitted & 0x4)
+        QCOMPARE(s.label("label635laser")->text(), QStringLiteral("635nm OK"));
+
+    // Taken over once: later ticks, the ready one included, add nothing.
+    s.tickAt(kSelfTestMs);
+    QCOMPARE(s.laserTexts(), entries);
+    QCOMPARE(LaserCodes(), codes);
+}
+
+void TestPoll::laserSelectionFromTemplate_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("savedIndex");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<bool>("listEnabled");
+    QTest::addColumn<bool>("voltageEnabled");
+
+    QTest::newRow("fluorescence, saved laser fitted")
+        << int(kModeFluorescence) << 2 << 2 << true << true;
+    QTest::newRow("fluorescence, saved laser beyond the list")
+        << int(kModeFluorescence) << 5 << 0 << true << true;
+    QTest::newRow("IP mode locks laser and voltage") << int(kModeIP) << 1 << 1 << false << false;
+    QTest::newRow("IP-V mode locks the laser") << int(kModeIPV) << 3 << 3 << false << true;
+}
+
+// The last scan's laser is selected again once the list exists; one that the scanner does
+// not offer any more selects the first laser instead.
+void TestPoll::laserSelectionFromTemplate()
+{
+    QFETCH(int, mode);
+    QFETCH(int, savedIndex);
+    QFETCH(int, selected);
+    QFETCH(bool, listEnabled);
+    QFETCH(bool, voltageEnabled);
+
+    Station s(kModelKIREL5, Options(), false); // four lasers, no 685 nm diode
+    s.open();
+    // The mode as the last scan left it, with every control the operator may use enabled:
+    // what the poll locks is its own doing.
+    QRadioButton *modeButtons[] = {s.child<QRadioButton>("radioButton_IPmode"),
+                                   s.child<QRadioButton>("radioButton_IPVmode"),
+                                   s.child<QRadioButton>("radioButton_FluorescenceMode"),
+                                   s.child<QRadioButton>("radioButton_DigitizingMode")};
+    modeButtons[mode]->setChecked(true);
+    s.laserList()->setEnabled(true);
+    s.child<QSpinBox>("spinBox_HVch1")->setEnabled(true);
+    s.child<QSlider>("horizontalSlider_HVch1")->setEnabled(true);
+    scanTemplate[0].laserCh1 = BYTE(savedIndex);
+
+    s.tick();
+    QCOMPARE(s.laserList()->count(), 4);
+    QCOMPARE(s.laserList()->currentIndex(), selected);
+    QCOMPARE(s.laserList()->isEnabled(), listEnabled);
+    QCOMPARE(s.child<QSpinBox>("spinBox_HVch1")->isEnabled(), voltageEnabled);
+    QCOMPARE(s.child<QSlider>("horizontalSlider_HVch1")->isEnabled(), voltageEnabled);
+}
+
+void TestPoll::startupErrorBoxesDoNotStack_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<ScannerScenario>("scenario");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("condition");
+    QTest::addColumn<ScannerScenario>("cleared");
+
+    QTest::newRow("VESK-5000 door open")
+        << int(kModelVESK5000) << ScannerScenario::DoorOpen
+        << QStringLiteral("Startup Error:<ul><li>Loading Area Door Open</li><li></li><li>Please "
+                          "Close the Door</li></ul>")
+        << QStringLiteral("Sense key:02h Sense code:6200h") << ScannerScenario::None;
+    QTest::newRow("VESK-1800II plate in the loading area")
+        << int(kModelVESK1800) << ScannerScenario::PlateInLoader
+        << QStringLiteral("Startup Error:<ul><li>Imaging Plate in the loading area</li><li></li>"
+                          "<li>Please Remove the Imaging Plate</li></ul>")
+        << QStringLiteral("Sense key:02h Sense code:6100h") << ScannerScenario::NoPlate;
+}
+
+// The box is modal and the poll keeps ticking behind it: ticks that see the condition again
+// while it is open show no second box and log the sense condition no second time. Once the
+// condition has gone, the reader gets ready without the box coming back.
+void TestPoll::startupErrorBoxesDoNotStack()
+{
+    QFETCH(int, model);
+    QFETCH(ScannerScenario, scenario);
+    QFETCH(QString, text);
+    QFETCH(QString, condition);
+    QFETCH(ScannerScenario, cleared);
+
+    Station s(model, Options(scenario, 0));
+    s.open();
+
+    int boxesOpened = 0;
+    int mostOpenAtOnce = 0;
+    int ticksBehindBox = 0;
+    QSet<QMessageBox *> seen;
+    QString title, shown;
+    QTimer watcher;
+    watcher.setInterval(5);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const QList<QMessageBox *> open = OpenBoxes();
+        mostOpenAtOnce = qMax(mostOpenAtOnce, open.size());
+        for (QMessageBox *box : open)
+            if (!seen.contains(box)) {
+                seen.insert(box);
+                ++boxesOpened;
+                title = box->windowTitle();
+                shown = box->text();
+            }
+        if (open.isEmpty())
+            return;
+        if (ticksBehindBox < 2) {
+            ++ticksBehindBox;
+            s.tick(); // the poll's timer firing while the box waits for the operator
+            return;
+        }
+        for (QMessageBox *box : open)
+            box->button(QMessageBox::Ok)->click();
+    });
+    watcher.start();
+
+    s.tick();
+    QCOMPARE(boxesOpened, 1);
+    QCOMPARE(mostOpenAtOnce, 1);
+    QCOMPARE(ticksBehindBox, 2);
+    QCOMPARE(title, QStringLiteral("STARTUP ERROR"));
+    QCOMPARE(shown, text);
+    QCOMPARE(s.label("label_scannercondition")->text(), condition);
+    QCOMPARE(s.bootLogCount(condition), 1);
+    QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Startup self diagnosis"));
+    QVERIFY(!s.scanButton()->isEnabled());
+
+    // The operator has cleared the loading area.
+    s.scanner.setScenario(cleared);
+    s.tick();
+    QCOMPARE(boxesOpened, 1);
+    QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Ready"));
+    QVERIFY(s.scanButton()->isEnabled());
+}
+
+// The switch turns the diode on and off and the button says which.
+void TestPoll::laserDiodeToggle()
+{
+    Station s(kModelKIREL5, Options());
+    s.open();
+    QPushButton *toggle = s.child<QPushButton>("pushButton_LD685toggle");
+    const QByteArray on("\x05\x54", 2), off("\x05\x55", 2);
+
+    toggle->click();
+    QCOMPARE(LD685status, 1);
+    QCOMPARE(toggle->text(), QStringLiteral("LD685 IS ON"));
+    QCOMPARE(toggle->styleSheet(),
+             QStringLiteral("QPushButton { background-color : rgba(255,0,0,0); }"));
+    QVERIFY(s.boards.diodeSwitch.diodeOn());
+    QCOMPARE(s.boards.diodeSwitch.writes.last(), on);
+
+    toggle->click();
+    QCOMPARE(LD685status, 0);
+    QCOMPARE(toggle->text(), QStringLiteral("LD685 IS OFF"));
+    QCOMPARE(toggle->styleSheet(),
+             QStringLiteral("QPushButton { background-color : rgba(0,255,0,0); }"));
+    QVERIFY(!s.boards.diodeSwitch.diodeOn());
+    QCOMPARE(s.boards.diodeSwitch.writes.last(), off);
+}
+
+QTEST_MAIN(TestPoll)
+#include "tst_poll.moc"

@@ -1,0 +1,262 @@
+// scanstation-sim as the operator runs it: one process per case, offscreen, with its files
+// under a temporary root. What counts is what it prints, how it ends and what it leaves in
+// the root. The simulated operator who clears the loading area needs a click on the
+// start-up error box, so it is tried in this process, on the station's own window.
+#include "emulatedi2c.h"
+#include "mainwindow.h"
+#include "scannermodels.h"
+#include "stationfixture.h"
+#include "statuswatch.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace
+{
+
+constexpr int kRunLimitMs = 60000; // generous: the runs below take about a second each
+
+struct Run {
+    int exitCode = -1;
+    QStringList out; // standard output, line by line
+    QString err;
+};
+
+Run Simulate(const QStringList &args,
+             const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(SCANSTATION_SIM_PATH), args);
+    Run run;
+    if (!p.waitForFinished(kRunLimitMs)) {
+        p.kill();
+        p.waitForFinished();
+        run.err = QStringLiteral("did not end");
+        return run;
+    }
+    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(p.readAllStandardOutput())
+                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return run;
+}
+
+QString ReadText(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()) : QString();
+}
+
+} // namespace
+
+class TestSimulator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readyPerModel_data();
+    void readyPerModel();
+    void scannerOffNeverReady();
+    void helpListsScenariosWithoutDisplay();
+    void badCommandLine_data();
+    void badCommandLine();
+    void attendantClearsLoadingArea_data();
+    void attendantClearsLoadingArea();
+};
+
+void TestSimulator::readyPerModel_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QString>("dataDir");
+    QTest::addColumn<QString>("bootLog");
+
+    QTest::newRow("KIREL-5000/5100") << "11"
+                                     << "none"
+                                     << "KIREL5-IR"
+                                     << "KIREL5_boot.log";
+    QTest::newRow("KIREL-3000") << "10"
+                                << "none"
+                                << "KIREL3-IR"
+                                << "KIREL3_boot.log";
+    QTest::newRow("VESK-5000") << "8"
+                               << "none"
+                               << "VESK-IR"
+                               << "VESK_boot.log";
+    QTest::newRow("VESK-1800II") << "4"
+                                 << "none"
+                                 << "VESK-IR"
+                                 << "VESK_boot.log";
+    QTest::newRow("VESK-5000 without a plate") << "8"
+                                               << "no-plate"
+                                               << "VESK-IR"
+                                               << "VESK_boot.log";
+    QTest::newRow("KIREL-5000/5100 without the laser-diode board") << "11"
+                                                                   << "no-ld-board"
+                                                                   << "KIREL5-IR"
+                                                                   << "KIREL5_boot.log";
+}
+
+// The status texts from start-up to "Ready", exit 0, the station's files under the root,
+// the command trace and the picture of the ready window.
+void TestSimulator::readyPerModel()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, scenario);
+    QFETCH(QString, dataDir);
+    QFETCH(QString, bootLog);
+
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString root = tmp.filePath(QStringLiteral("root"));
+    const QString trace = tmp.filePath(QStringLiteral("trace.jsonl"));
+    const QString picture = tmp.filePath(QStringLiteral("ready.png"));
+    const Run run = Simulate({"--model", model, "--root", root, "--selftest-ms", "1500",
+                              "--scenario", scenario, "--trace", trace, "--screenshot", picture,
+                              "--print-status", "--exit-when-ready", "--timeout", "30"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    // How many ticks fall into the self diagnosis is the machine's business; the texts in
+    // between are those of a scanner on its way to ready.
+    QVERIFY2(run.out.size() >= 2, qPrintable(run.out.join(QLatin1Char('|'))));
+    QCOMPARE(run.out.first(), QStringLiteral("No connection - Power off?"));
+    QCOMPARE(run.out.last(), QStringLiteral("Ready"));
+    for (const QString &text : run.out.mid(1, run.out.size() - 2))
+        QVERIFY2(text == QLatin1String("Startup self diagnosis") ||
+                     text == QLatin1String("Scanner connected - busy"),
+                 qPrintable(text));
+    QStringList texts = run.out;
+    QCOMPARE(texts.removeDuplicates(), 0); // each text once, when it changes
+
+    QVERIFY(QDir(root + QStringLiteral("/home")).exists());
+    QVERIFY(ReadText(root + QStringLiteral("/home/pi/") + dataDir + QLatin1Char('/') + bootLog)
+                .contains(QLatin1String(" READY:\n")));
+    const QString traced = ReadText(trace);
+    QVERIFY(traced.startsWith(QLatin1String("{\"cdb\":\"12 ")));
+    const QImage shot(picture);
+    QCOMPARE(shot.size(), QSize(1000, 785));
+}
+
+// A scanner that is switched off: the label keeps its first text and the run ends with 1.
+void TestSimulator::scannerOffNeverReady()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const Run run = Simulate({"--root", tmp.path(), "--scenario", "off", "--print-status",
+                              "--exit-when-ready", "--timeout", "2"});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QStringList{QStringLiteral("No connection - Power off?")});
+    QVERIFY(run.err.contains(QLatin1String("not ready within 2 s")));
+}
+
+// The help names every scenario and needs no display (a platform that cannot start would
+// end the program at once).
+void TestSimulator::helpListsScenariosWithoutDisplay()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
+    const Run run = Simulate({"--help"}, env);
+    QCOMPARE(run.exitCode, 0);
+    const QString help = run.out.join(QLatin1Char('\n'));
+    for (const char *name :
+         {"none", "off", "door-open", "plate-in-loader", "no-plate", "no-ld-board"})
+        QVERIFY2(help.contains(QStringLiteral("  %1 ").arg(QLatin1String(name))), name);
+    for (const char *option : {"--model", "--root", "--selftest-ms", "--scenario", "--trace",
+                               "--print-status", "--exit-when-ready", "--timeout"})
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+}
+
+void TestSimulator::badCommandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unknown model") << QStringList{"--model", "7"} << "unknown model 7";
+    QTest::newRow("model not a number") << QStringList{"--model", "kirel"} << "--model";
+    QTest::newRow("unknown scenario")
+        << QStringList{"--scenario", "flood"} << "unknown scenario \"flood\"";
+    QTest::newRow("negative self-test time")
+        << QStringList{"--selftest-ms", "-5"} << "--selftest-ms";
+}
+
+void TestSimulator::badCommandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const Run run = Simulate(args + QStringList{"--root", tmp.path(), "--exit-when-ready"});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+}
+
+Q_DECLARE_METATYPE(ScannerScenario)
+
+void TestSimulator::attendantClearsLoadingArea_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<ScannerScenario>("scenario");
+    QTest::addColumn<ScannerScenario>("cleared");
+
+    QTest::newRow("door closed") << int(kModelVESK5000) << ScannerScenario::DoorOpen
+                                 << ScannerScenario::None;
+    QTest::newRow("plate taken out")
+        << int(kModelVESK1800) << ScannerScenario::PlateInLoader << ScannerScenario::NoPlate;
+}
+
+// Closing the "STARTUP ERROR" box clears the loading area, and the reader gets ready.
+void TestSimulator::attendantClearsLoadingArea()
+{
+    QFETCH(int, model);
+    QFETCH(ScannerScenario, scenario);
+    QFETCH(ScannerScenario, cleared);
+
+    TempStationRoot root;
+    ResetSharedState(model);
+    EmulatedI2cBus boards;
+    I2cInstallBus(&boards);
+    ScannerModelOptions options;
+    options.selfTestMs = 0;
+    options.scenario = scenario;
+    ScannerModelSim scanner(model, options);
+    scanner.installOnBus();
+    LoadingAreaAttendant attendant(scanner);
+    qApp->installEventFilter(&attendant);
+    {
+        MainWindow window;
+        StatusWatch::PollTimer(window)->stop();
+        bool boxSeen = false;
+        QTimer operatorHand;
+        operatorHand.setInterval(5);
+        QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                    boxSeen = true;
+                    QCOMPARE(scanner.scenario(), scenario); // nothing cleared before the click
+                    box->button(QMessageBox::Ok)->click();
+                }
+        });
+        operatorHand.start();
+        window.ScannerTest();
+        QVERIFY(boxSeen);
+        QCOMPARE(scanner.scenario(), cleared);
+        window.ScannerTest();
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("labelstatus"))->text(),
+                 QStringLiteral("Ready"));
+    }
+    qApp->removeEventFilter(&attendant);
+    scanner.removeFromBus();
+    I2cInstallBus(nullptr);
+}
+
+QTEST_MAIN(TestSimulator)
+#include "tst_simulator.moc"

@@ -1,0 +1,179 @@
+// The scan starts against the virtual scanner: what goes over the bus (MODE SELECT bytes,
+// the shading table selector), the correction factors made of the shading table, the .sd
+// file, and the imaging-plate start with and without a plate.
+#include "readoutfixture.h"
+
+#include "initiator.h"
+#include "kirelscan.h"
+#include "scanstate.h"
+#include "scsicommands.h"
+
+#include <QFile>
+#include <QtTest>
+
+class TestScanStart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void kirel5SendsWholeBlock();
+    void shadingSelector_data();
+    void shadingSelector();
+    void shadingFactors();
+    void shadingFile_data();
+    void shadingFile();
+    void plateStartDisconnects_data();
+    void plateStartDisconnects();
+    void plateMissingGivesMinus99();
+};
+
+namespace
+{
+QString Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' '));
+}
+
+const Kirel5Area kSmallArea{25000, 50000, 4000, 2000, 200, 2};
+} // namespace
+
+void TestScanStart::kirel5SendsWholeBlock()
+{
+    ReadoutFixture f(kModelKIREL5);
+    f.kirel5Setup(kSmallArea);
+    const QByteArray block(reinterpret_cast<const char *>(scanparams), 30);
+    result = 7;
+    QCOMPARE(f.kirel5Start(), 7); // a start that passes leaves result as it was
+
+    const QString modeSelect = f.traceOf(kOpModeSelect6);
+    QVERIFY(modeSelect.contains(QStringLiteral("\"cdb\":\"15 10 00 00 1e 00\"")));
+    QVERIFY2(modeSelect.contains(QStringLiteral("\"out\":\"%1\"").arg(Hex(block))),
+             qPrintable(modeSelect));
+    // The steps in their order, START last and the scanner scanning.
+    QStringList opcodes;
+    for (const QString &line : f.trace())
+        opcodes << line.mid(8, 2);
+    QCOMPARE(opcodes, QStringList({"00", "c1", "03", "00", "c1", "e0", "15", "1b"}));
+    QVERIFY(f.scan->started());
+    QCOMPARE(f.scan->scanWidth(), 20);
+    QCOMPARE(f.scan->scanLines(), 10);
+}
+
+void TestScanStart::shadingSelector_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("laser");
+    QTest::addColumn<int>("selector");
+    QTest::newRow("473 nm") << 2 << 1 << 3;
+    QTest::newRow("532 nm") << 2 << 2 << 4;
+    QTest::newRow("635 nm") << 2 << 4 << 5;
+    QTest::newRow("670 nm") << 3 << 8 << 6;
+    QTest::newRow("685 nm diode (sent as 0)") << 2 << 16 << 0;
+    QTest::newRow("IP mode whatever the laser") << 0 << 8 << 1;
+    QTest::newRow("IP-V mode") << 1 << 2 << 1;
+}
+
+void TestScanStart::shadingSelector()
+{
+    QFETCH(int, mode);
+    QFETCH(int, laser);
+    QFETCH(int, selector);
+    ReadoutFixture f(kModelKIREL5);
+    Kirel5Area area = kSmallArea;
+    area.laser = laser;
+    f.kirel5Setup(area);
+    scanTemplate[0].mode = mode;
+    f.kirel5Start();
+    const QString cdb =
+        QStringLiteral("e0 00 80 00 00 %1 00 0f c8 00").arg(selector, 2, 16, QLatin1Char('0'));
+    QVERIFY2(f.traceOf(kOpVendorShadingRead).contains(cdb), qPrintable(f.traceOf(0xE0)));
+}
+
+void TestScanStart::shadingFactors()
+{
+    ReadoutFixture f(kModelKIREL5);
+    f.kirel5Setup(kSmallArea); // 532 nm: the sloped table
+    f.kirel5Start();
+    float expected[48][42];
+    ExpectedFactors(4, expected);
+    for (int x = 0; x < 48; ++x)
+        for (int y = 0; y < 42; ++y)
+            QCOMPARE(shadingdata[x][y], expected[x][y]);
+    // Value k = 0 at [0][0], k = 1 at [1][0], k = 48 at [0][1]; 33000 is exactly 1.
+    QCOMPARE(shadingdata[0][0], FactorOf(33000 - 150 * 24 - 100 * 21));
+    QCOMPARE(shadingdata[1][0], FactorOf(33000 - 150 * 23 - 100 * 21));
+    QCOMPARE(shadingdata[0][1], FactorOf(33000 - 150 * 24 - 100 * 20));
+    QCOMPARE(shadingdata[24][21], 1.0f);
+    QCOMPARE(FactorOf(0), 0.5f);
+}
+
+void TestScanStart::shadingFile_data()
+{
+    QTest::addColumn<int>("save");
+    QTest::newRow("saved") << 1;
+    QTest::newRow("not saved") << 0;
+}
+
+void TestScanStart::shadingFile()
+{
+    QFETCH(int, save);
+    ReadoutFixture f(kModelKIREL5);
+    f.kirel5Setup(kSmallArea);
+    sysparams.shadingdatasave = save;
+    f.kirel5Start();
+    const QByteArray sd = f.fileBytes(QStringLiteral(".sd"));
+    if (save) {
+        QCOMPARE(sd.size(), 4040);
+        QCOMPARE(sd, ExpectedShadingAnswer(4));
+    } else {
+        QVERIFY(!QFile::exists(f.imagePath() + QStringLiteral(".sd")));
+    }
+}
+
+void TestScanStart::plateStartDisconnects_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::newRow("VESK-1800II") << int(kModelVESK1800);
+    QTest::newRow("VESK-5000") << int(kModelVESK5000);
+}
+
+void TestScanStart::plateStartDisconnects()
+{
+    QFETCH(int, model);
+    ReadoutFixture f(model);
+    f.plateSetup({model, 50, 30, 5, 35, 10});
+    f.plateStart();
+    QCOMPARE(ScannerPhase, 1);
+    const QByteArray block(reinterpret_cast<const char *>(scanparams), 12);
+    const QString modeSelect = f.traceOf(kOpModeSelect6);
+    QVERIFY(modeSelect.contains(QStringLiteral("\"cdb\":\"15 00 00 00 0c 00\"")));
+    QVERIFY(modeSelect.contains(QStringLiteral("\"out\":\"%1\"").arg(Hex(block))));
+    // START ends with a disconnect: no status until the reader comes back.
+    QVERIFY(f.traceOf(kOpStartStop).endsWith(QStringLiteral("\"status\":null}")));
+    // The reader comes back when the start is done: the readout's phase 1 takes it.
+    kirel5scan k;
+    for (int call = 0; call < 3 && ScannerPhase == 1; ++call)
+        model == kModelVESK5000 ? k.readVESK5scan() : k.readVESK18IIscan();
+    QCOMPARE(ScannerPhase, 2);
+    QCOMPARE(scanstart_epochsecs, ReadoutFixture::clockMs); // settling starts, in ms
+}
+
+void TestScanStart::plateMissingGivesMinus99()
+{
+    ReadoutFixture f(kModelVESK1800);
+    f.plateSetup({4, 100, 30, 5, 35, 10});
+    f.scan->takePlateOut();
+    QCOMPARE(f.plateStart(), -99);
+    QCOMPARE(result, -99);
+    QCOMPARE(newscansetup.scanrunningerror, 1);
+    QCOMPARE(newscansetup.sensekey, 0x02);
+    QCOMPARE(newscansetup.sensecode, 0x21);
+    QCOMPARE(newscansetup.scansensekey, QStringLiteral("02h"));
+    QCOMPARE(newscansetup.scansensecode, QStringLiteral("2100h"));
+    QVERIFY(f.traceOf(kOpModeSelect6).isEmpty());
+    QVERIFY(f.traceOf(kOpStartStop).isEmpty());
+    QCOMPARE(ScannerPhase, 0);
+}
+
+QTEST_MAIN(TestScanStart)
+#include "tst_scanstart.moc"

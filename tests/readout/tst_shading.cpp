@@ -1,0 +1,170 @@
+// The fast shading correction against the per-pixel formula with its nine square roots:
+// bit for bit, on random tables, pixels and positions, at every grid pitch.
+#include "scanstate.h"
+#include "shadingcorrection.h"
+#include "shadingreference.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <cstring>
+#include <vector>
+
+class TestShading : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void matchesFormula_data();
+    void matchesFormula();
+    void neighboursOutsideTableTakeEdgeNode_data();
+    void neighboursOutsideTableTakeEdgeNode();
+    void pixelOnNodeTakesThatNode();
+    void binEdgesCountLikeFormula();
+};
+
+namespace
+{
+struct Piece {
+    std::vector<unsigned char> raw, fast, reference;
+    float bins[161] = {};
+};
+
+void RandomTable(QRandomGenerator &rng)
+{
+    for (auto &column : shadingdata)
+        for (float &f : column)
+            f = 0.5f + float(rng.generateDouble());
+}
+
+void RandomRaw(QRandomGenerator &rng, Piece &p, int pixels)
+{
+    p.raw.resize(2 * pixels);
+    p.fast.assign(2 * pixels, 0);
+    p.reference.assign(2 * pixels, 0);
+    for (int i = 0; i < pixels; ++i) {
+        // Mostly mid-range values, some zeros and some at the top (capped after correction).
+        const int pick = rng.bounded(20);
+        const int v = pick == 0 ? 0 : (pick == 1 ? 65535 - rng.bounded(200) : rng.bounded(65536));
+        p.raw[2 * i] = static_cast<unsigned char>(v >> 8);
+        p.raw[2 * i + 1] = static_cast<unsigned char>(v);
+    }
+}
+} // namespace
+
+void TestShading::matchesFormula_data()
+{
+    QTest::addColumn<int>("pitch");
+    QTest::addColumn<int>("xstart");
+    QTest::addColumn<int>("firstLine");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("lines");
+    // Positions from the bed's corner (grid index 0 made 1) to past the table's far edge.
+    QTest::newRow("25 um, bed corner") << 400 << 0 << 0 << 900 << 6;
+    QTest::newRow("25 um, mid bed") << 400 << 7777 << 5123 << 1300 << 4;
+    QTest::newRow("25 um, far edge") << 400 << 17900 << 15800 << 500 << 3;
+    QTest::newRow("50 um, mid bed") << 200 << 1234 << 2345 << 700 << 8;
+    QTest::newRow("100 um, corner") << 100 << 0 << 0 << 400 << 10;
+    QTest::newRow("100 um, far edge") << 100 << 4400 << 3950 << 300 << 10;
+    QTest::newRow("200 um, whole bed width") << 50 << 0 << 1000 << 2300 << 5;
+    QTest::newRow("200 um, past the table") << 50 << 2250 << 2050 << 200 << 5;
+}
+
+void TestShading::matchesFormula()
+{
+    QFETCH(int, pitch);
+    QFETCH(int, xstart);
+    QFETCH(int, firstLine);
+    QFETCH(int, width);
+    QFETCH(int, lines);
+    QRandomGenerator rng(quint32(pitch * 7919 + xstart + firstLine));
+    RandomTable(rng);
+    Piece p;
+    RandomRaw(rng, p, width * lines);
+    std::memset(histval, 0, sizeof histval);
+
+    ShadingCorrectPiece(p.raw.data(), p.fast.data(), width, lines, xstart, firstLine, pitch);
+    shadingreference::Piece(p.raw.data(), p.reference.data(), width, lines, xstart, firstLine,
+                            pitch, shadingdata, p.bins);
+
+    for (int i = 0; i < width * lines; ++i) {
+        if (p.fast[2 * i] != p.reference[2 * i] || p.fast[2 * i + 1] != p.reference[2 * i + 1])
+            QFAIL(qPrintable(
+                QStringLiteral("pixel %1 of line %2 differs").arg(i % width).arg(i / width)));
+    }
+    for (int b = 0; b < 161; ++b)
+        QCOMPARE(histval[b], p.bins[b]);
+}
+
+void TestShading::neighboursOutsideTableTakeEdgeNode_data()
+{
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("row");
+    // At 200 um (pitch 50) a pixel at bed x 2400 has its node column at 48, one past the
+    // table; at bed y 2100 its node row is 42.
+    QTest::newRow("right of the table") << 2400 << 1000 << 47 << -1;
+    QTest::newRow("above the table") << 1000 << 2100 << -1 << 41;
+    QTest::newRow("beyond the corner") << 2450 << 2150 << 47 << 41;
+}
+
+void TestShading::neighboursOutsideTableTakeEdgeNode()
+{
+    QFETCH(int, x);
+    QFETCH(int, y);
+    QFETCH(int, column);
+    QFETCH(int, row);
+    // The edge column or row alone is 0.8: every node the pixel mixes is taken from it.
+    for (int i = 0; i < 48; ++i)
+        for (int j = 0; j < 42; ++j)
+            shadingdata[i][j] = (i == column || j == row) ? 0.8f : 1.0f;
+    const unsigned char raw[2] = {0x30, 0x00}; // 12288
+    unsigned char out[2] = {};
+    ShadingCorrectPiece(raw, out, 1, 1, x, y, 50);
+    QCOMPARE(out[0] << 8 | out[1], int(12288 / 0.8f));
+}
+
+void TestShading::pixelOnNodeTakesThatNode()
+{
+    // Node 5 at pitch 50 lies at bed pixel 225: neighbours one pitch away weigh nothing and
+    // the diagonal ones less than nothing, so the node's own factor decides alone.
+    for (auto &column : shadingdata)
+        for (float &f : column)
+            f = 1.25f;
+    shadingdata[5][7] = 0.5f;
+    const unsigned char raw[2] = {0x10, 0x01}; // 4097
+    unsigned char out[2] = {};
+    ShadingCorrectPiece(raw, out, 1, 1, 225, 325, 50);
+    QCOMPARE(out[0] << 8 | out[1], 8194);
+}
+
+void TestShading::binEdgesCountLikeFormula()
+{
+    // Raw values around every bin edge, with a flat factor that leaves fractions: the bin
+    // must follow the corrected value, not its whole part.
+    for (auto &column : shadingdata)
+        for (float &f : column)
+            f = 0.999f;
+    std::vector<unsigned char> raw, fast, ref;
+    for (int k = 1; k <= 160; ++k) {
+        const int edge = int(k * 65535.0 / 160.0 * 0.999);
+        for (int v = edge - 1; v <= edge + 1; ++v) {
+            raw.push_back(static_cast<unsigned char>(v >> 8));
+            raw.push_back(static_cast<unsigned char>(v));
+        }
+    }
+    const int pixels = int(raw.size() / 2);
+    fast.assign(raw.size(), 0);
+    ref.assign(raw.size(), 0);
+    float bins[161] = {};
+    std::memset(histval, 0, sizeof histval);
+    ShadingCorrectPiece(raw.data(), fast.data(), pixels, 1, 300, 300, 100);
+    shadingreference::Piece(raw.data(), ref.data(), pixels, 1, 300, 300, 100, shadingdata, bins);
+    QVERIFY(fast == ref);
+    for (int b = 0; b < 161; ++b)
+        QCOMPARE(histval[b], bins[b]);
+}
+
+QTEST_GUILESS_MAIN(TestShading)
+#include "tst_shading.moc"

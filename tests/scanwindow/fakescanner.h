@@ -1,0 +1,52 @@
+// A stand-in for the scanner operations of the scan window: each start and read call is
+// counted and does what the test scripted, on the shared scan state as the readouts do.
+#ifndef FAKESCANNER_H
+#define FAKESCANNER_H
+
+#include "scanstate.h"
+#include "scanwindow.h"
+
+#include <functional>
+
+struct FakeScanner {
+    int starts = 0;
+    int reads = 0;
+    int connectionTests = 0;
+    // What one read call does; by default the scan completes at the first call.
+    std::function<void(int call)> onRead = [](int) { newscansetup.scanrunningflag = 0; };
+    std::function<void()> onStart = [] {};
+};
+
+inline FakeScanner &Fake()
+{
+    static FakeScanner fake;
+    return fake;
+}
+
+inline int FakeStart()
+{
+    ++Fake().starts;
+    Fake().onStart();
+    return 1;
+}
+
+inline int FakeRead()
+{
+    Fake().onRead(++Fake().reads);
+    return 1;
+}
+
+inline int FakeConnectionTest()
+{
+    ++Fake().connectionTests;
+    return 1;
+}
+
+// Puts a fresh fake in front of the scan window.
+inline void FakeScannerInstall()
+{
+    Fake() = FakeScanner();
+    scanOperations = {&FakeStart, &FakeStart, &FakeRead, &FakeRead, &FakeRead, &FakeConnectionTest};
+}
+
+#endif // FAKESCANNER_H

@@ -1,0 +1,775 @@
+// The scan window: the files it makes, the preview and histogram rules, and the run from
+// start to end against a scripted stand-in for the scanner operations.
+#include "boxes.h"
+#include "fakescanner.h"
+
+#include "logfiles.h"
+#include "scanstate.h"
+#include "scanwindow.h"
+#include "stationfixture.h"
+
+#include <QDir>
+#include <QGraphicsPixmapItem>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <memory>
+
+namespace
+{
+
+const QDateTime kCreated(QDate(2026, 3, 3), QTime(9, 5, 7));
+
+QDateTime FixedClock()
+{
+    return kCreated;
+}
+
+constexpr qint64 kNowMs = 1772528707000LL;
+
+qint64 FixedNowMs()
+{
+    return kNowMs;
+}
+
+qint64 NoRoom(const QString &)
+{
+    return 1000;
+}
+
+// The shared state of a small scan, ready for the window, per model.
+void ScanPrepare(int model, int width, int height, const QString &dir)
+{
+    ResetSharedState(model);
+    image_dir = dir;
+    image_name = QStringLiteral("scan1");
+    image_comment = QStringLiteral("gel \u00e9 1");
+    const char *wavelengths[] = {"685", "473", "532", "635", "635"};
+    for (int i = 0; i < 5; ++i)
+        laserCh1wavelength[i] = QLatin1String(wavelengths[i]);
+    ScanSetup &s = newscansetup;
+    s.width = width;
+    s.height = height;
+    s.pixwidth = height;
+    s.bufferlines = 5;
+    s.bufferreadsize = width * 10;
+    s.resolution = 200;
+    s.sensitivity = 10000;
+    s.latitude = 4;
+    scanparams[7] = 200;
+    scanparams[8] = 2;
+    scanparams[9] = 2;
+    scanTemplate[0].mode = kModeFluorescence;
+    scanTemplate[0].HVch1 = 650;
+    filterTray[1].labelCh1 = QStringLiteral("O575");
+    filterTray[1].filterCh1 = 140;
+    scanDur.estimate = 125;
+}
+
+QByteArray Lines(const QStringList &lines)
+{
+    QByteArray bytes;
+    for (const QString &l : lines)
+        bytes += l.toLatin1() + '\n';
+    return bytes;
+}
+
+template <typename T> T *Child(QWidget &w, const char *name)
+{
+    T *child = w.findChild<T *>(QLatin1String(name));
+    if (!child)
+        qFatal("no widget %s", name);
+    return child;
+}
+
+QString LabelText(QWidget &w, const char *name)
+{
+    return Child<QLabel>(w, name)->text();
+}
+
+QStringList ScanFiles(const QString &dir)
+{
+    return QDir(dir).entryList({QStringLiteral("scan1.*")}, QDir::Files | QDir::Dirs);
+}
+
+// How a scripted run ends.
+enum Ending { kComplete, kSenseError, kWriteFailure };
+
+} // namespace
+
+class TestScanWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempStationRoot> root;
+    QString home() const { return root->path(QStringLiteral("/home")); }
+    qint64 (*diskFree)(const QString &) = nullptr;
+
+private slots:
+    void initTestCase() { diskFree = ScanDiskFreeBytes; }
+    void init()
+    {
+        root = std::make_unique<TempStationRoot>();
+        QVERIFY(root->isValid());
+        QVERIFY(QDir().mkpath(home()));
+        LogClock = &FixedClock;
+        ScanClockMs = &FixedNowMs;
+        FakeScannerInstall();
+    }
+    void cleanup()
+    {
+        kirelscanfile_img.close();
+        kirelscanfile_raw.close();
+        root.reset();
+        LogClock = &QDateTime::currentDateTime;
+        ScanDiskFreeBytes = diskFree;
+    }
+
+    void infHeaderByteForByte_data();
+    void infHeaderByteForByte();
+    void imageFilesFullSizeZeroAndReserved_data();
+    void imageFilesFullSizeZeroAndReserved();
+    void scanningLogHeader();
+    void filesThatCannotBeMadeStartNoScan_data();
+    void filesThatCannotBeMadeStartNoScan();
+    void kirel3HasNoScanPath();
+    void readerWithoutPlateEndsAtTheStart();
+
+    void previewGeometry_data();
+    void previewGeometry();
+    void previewByte_data();
+    void previewByte();
+    void histogramBin_data();
+    void histogramBin();
+    void colourMapping_data();
+    void colourMapping();
+    void previewSampling();
+    void previewDrawnBottomUpAfterTheSecondRefresh();
+    void histogramBars();
+
+    void timeText_data();
+    void timeText();
+    void remainingTime_data();
+    void remainingTime();
+    void progressTexts();
+    void endBoxes_data();
+    void endBoxes();
+    void stopButtonPerModel_data();
+    void stopButtonPerModel();
+    void readSlotReturnsAfterTheEnd();
+};
+
+// ---------------------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------------------
+
+void TestScanWindow::infHeaderByteForByte_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("laserCode");
+    QTest::addColumn<QStringList>("tail"); // the lines after the two date lines
+
+    QTest::newRow("kirel5 fluorescence 532nm") << int(kModelKIREL5) << int(kModeFluorescence) << 2
+                                               << QStringList{"",
+                                                              "KIREL-5000",
+                                                              " CH1 V:650",
+                                                              "O575",
+                                                              "532",
+                                                              "*** more info ***",
+                                                              "6",
+                                                              "S,MODE=Fluorescence1Laser1Image",
+                                                              "S,PMT=CH1",
+                                                              "S,V=650",
+                                                              "H,FILTER=140",
+                                                              "S,WAVE_LENGTH1=532",
+                                                              "H,SPOT=YES"};
+    QTest::newRow("kirel5 670nm laser code 8") << int(kModelKIREL5) << int(kModeDigitizing) << 8
+                                               << QStringList{"",
+                                                              "KIREL-5000",
+                                                              " CH1 V:650",
+                                                              "O575",
+                                                              "670",
+                                                              "*** more info ***",
+                                                              "6",
+                                                              "S,MODE=Fluorescence1Laser1Image",
+                                                              "S,PMT=CH1",
+                                                              "S,V=650",
+                                                              "H,FILTER=140",
+                                                              "S,WAVE_LENGTH1=670",
+                                                              "H,SPOT=YES"};
+    QTest::newRow("kirel5 IP mode 635nm")
+        << int(kModelKIREL5) << int(kModeIP) << 4
+        << QStringList{"",  "KIREL-5000",         "",          "*** more info ***",
+                       "2", "S,WAVE_LENGTH1=635", "H,SPOT=YES"};
+    QTest::newRow("vesk5000") << int(kModelVESK5000) << int(kModeIP) << 0 << QStringList();
+    QTest::newRow("vesk1800") << int(kModelVESK1800) << int(kModeIP) << 0 << QStringList();
+}
+
+void TestScanWindow::infHeaderByteForByte()
+{
+    QFETCH(int, model);
+    QFETCH(int, mode);
+    QFETCH(int, laserCode);
+    QFETCH(QStringList, tail);
+    ScanPrepare(model, 300, 200, home());
+    scanTemplate[0].mode = mode;
+    scanparams[9] = BYTE(laserCode);
+
+    ScanWindow w;
+    QVERIFY(w.fileProblem().isEmpty());
+    const bool kirel5 = model == kModelKIREL5;
+    QStringList lines{mode >= kModeFluorescence ? "KIREL_IMAGE_FILE" : "VESK_IMAGE_FILE",
+                      "scan1",
+                      "gel \u00e9 1",
+                      "200",
+                      "200",
+                      "16"};
+    if (kirel5)
+        lines << "300"
+              << "200" << (mode >= kModeFluorescence ? "1" : "5000") << "5";
+    else
+        lines << "200"
+              << "300"
+              << "10000"
+              << "4";
+    lines << "Tue Mar 03 09:05:07 2026" << QString::number(kCreated.toSecsSinceEpoch());
+    lines << tail;
+    QCOMPARE(root->readFile(QStringLiteral("/home/scan1.inf")), Lines(lines));
+}
+
+void TestScanWindow::imageFilesFullSizeZeroAndReserved_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("raw");
+    QTest::newRow("kirel5 with raw") << int(kModelKIREL5) << 1;
+    QTest::newRow("kirel5 without raw") << int(kModelKIREL5) << 0;
+    QTest::newRow("vesk5000 rows of pixwidth") << int(kModelVESK5000) << 0;
+}
+
+void TestScanWindow::imageFilesFullSizeZeroAndReserved()
+{
+    QFETCH(int, model);
+    QFETCH(int, raw);
+    // Fluorescence rows are `width` pixels and there are `height` of them; reader rows are
+    // `pixwidth` pixels and there are `width` of them.
+    ScanPrepare(model, 1000, 800, home());
+    sysparams.rawdatasave = raw;
+    const qint64 bytes = 1000 * 800 * 2;
+
+    ScanWindow w;
+    QVERIFY(w.fileProblem().isEmpty());
+    QCOMPARE(ScanFileSize, qint32(bytes - (model == kModelKIREL5 ? 1000 : 800) * 2));
+    QVERIFY(kirelscanfile_img.isOpen());
+    QCOMPARE(kirelscanfile_img.pos(), bytes);
+    QCOMPARE(IMGdatastream.device(), &kirelscanfile_img);
+    QStringList made{QStringLiteral("scan1.img"), QStringLiteral("scan1.inf")};
+    if (raw)
+        made << QStringLiteral("scan1.raw");
+    made.sort();
+    QCOMPARE(ScanFiles(home()), made);
+
+    for (const char *ext : {"img", "raw"}) {
+        if (!raw && QLatin1String(ext) == QLatin1String("raw"))
+            continue;
+        const QString path = home() + QStringLiteral("/scan1.") + QLatin1String(ext);
+        struct stat st {
+        };
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(qint64(st.st_size), bytes);
+        QVERIFY2(qint64(st.st_blocks) * 512 >= bytes, "the image space is not reserved");
+        const QByteArray content = root->readFile(QStringLiteral("/home/scan1.") + ext);
+        QCOMPARE(content.count('\0'), int(bytes));
+    }
+}
+
+void TestScanWindow::scanningLogHeader()
+{
+    ScanPrepare(kModelKIREL5, 10, 10, home());
+    sysparams.readlog = 1;
+    ScanWindow w;
+    QCOMPARE(root->readFile(QStringLiteral("/home/scan1.log")),
+             QByteArray("Scanning Log File - www.kirel.example\n"));
+    QCOMPARE(kirelscanfile_log.fileName(), home() + QStringLiteral("/scan1.log"));
+}
+
+void TestScanWindow::filesThatCannotBeMadeStartNoScan_data()
+{
+    QTest::addColumn<int>("problem");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("missing folder") << 0 << "The destination folder does not exist";
+    QTest::newRow("raw file cannot be created") << 1 << "The image file cannot be created";
+    QTest::newRow("no room for the image") << 2 << "Not enough disk space for the image";
+}
+
+void TestScanWindow::filesThatCannotBeMadeStartNoScan()
+{
+    QFETCH(int, problem);
+    QFETCH(QString, says);
+    ScanPrepare(kModelKIREL5, 100, 100, home());
+    sysparams.rawdatasave = 1;
+    sysparams.readlog = 1;
+    QStringList left;
+    if (problem == 0)
+        image_dir = home() + QStringLiteral("/missing");
+    if (problem == 1) {
+        // A folder of that name stands where the raw file would go.
+        QVERIFY(QDir(home()).mkdir(QStringLiteral("scan1.raw")));
+        left << QStringLiteral("scan1.raw");
+    }
+    if (problem == 2)
+        ScanDiskFreeBytes = &NoRoom;
+
+    BoxAnswerer boxes;
+    ScanWindow w;
+    w.exec();
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN ERROR")});
+    QVERIFY2(boxes.boxes[0].text.contains(says), qPrintable(boxes.boxes[0].text));
+    QCOMPARE(Fake().starts, 0);
+    QCOMPARE(ScanFiles(home()), left);
+}
+
+void TestScanWindow::kirel3HasNoScanPath()
+{
+    ScanPrepare(kModelKIREL3, 100, 100, home());
+    sysparams.readlog = 1;
+    BoxAnswerer boxes;
+    ScanWindow w;
+    QCOMPARE(w.windowTitle(), QStringLiteral("KIREL SCAN PREVIEW"));
+    QCOMPARE(ScanFiles(home()).size(), 3);
+    w.exec();
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN ERROR")});
+    QVERIFY(boxes.boxes[0].text.contains(QStringLiteral("not available on this model")));
+    QCOMPARE(Fake().starts, 0);
+    QCOMPARE(Fake().reads, 0);
+    QCOMPARE(ScanFiles(home()), QStringList());
+}
+
+void TestScanWindow::readerWithoutPlateEndsAtTheStart()
+{
+    ScanPrepare(kModelVESK1800, 100, 100, home());
+    sysparams.rawdatasave = 1;
+    Fake().onStart = [] {
+        newscansetup.scanrunningerror = 1;
+        newscansetup.sensecode = 0x21;
+    };
+    BoxAnswerer boxes;
+    ScanWindow w;
+    w.exec();
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN ERROR")});
+    QCOMPARE(boxes.boxes[0].text,
+             QStringLiteral("Scan Error:<ul><li>No Imaging Plate in the loading area</li><li></li>"
+                            "<li>Please Load an Imaging Plate</li></ul>"));
+    QCOMPARE(Fake().reads, 0);
+    QCOMPARE(ScanFiles(home()), QStringList{QStringLiteral("scan1.raw")});
+}
+
+// ---------------------------------------------------------------------------------------
+// Preview and histogram rules
+// ---------------------------------------------------------------------------------------
+
+void TestScanWindow::previewGeometry_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("previewWidth");
+    QTest::addColumn<int>("previewHeight");
+    QTest::addColumn<float>("scale");
+    QTest::newRow("575x500 shown 1:1") << int(kModelKIREL5) << 575 << 500 << 575 << 500 << 1.0f;
+    QTest::newRow("576x500 scaled by width")
+        << int(kModelKIREL5) << 576 << 500 << 575 << 499 << 575.0f / 576.0f;
+    QTest::newRow("tall 1000x4000 scaled by height")
+        << int(kModelKIREL5) << 1000 << 4000 << 125 << 500 << 0.125f;
+    // On the readers `width` counts lines, which run down the preview.
+    QTest::newRow("reader 501 lines scaled")
+        << int(kModelVESK1800) << 501 << 400 << 399 << 500 << 500.0f / 501.0f;
+    QTest::newRow("reader 500 lines 1:1")
+        << int(kModelVESK5000) << 500 << 400 << 400 << 500 << 1.0f;
+}
+
+void TestScanWindow::previewGeometry()
+{
+    QFETCH(int, model);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, previewWidth);
+    QFETCH(int, previewHeight);
+    QFETCH(float, scale);
+    ScanPrepare(model, width, height, home());
+    newscansetup.bufferlines = 10;
+    ScanWindow w;
+    QCOMPARE(newscansetup.previewwidth, previewWidth);
+    QCOMPARE(newscansetup.previewheight, previewHeight);
+    QCOMPARE(newscansetup.previewscale, scale);
+    QCOMPARE(newscansetup.previewincrement, 10 * scale);
+    QCOMPARE(int(scanimage[0]), 255);
+    QCOMPARE(int(scanimage[575 * 500 - 1]), 255);
+}
+
+void TestScanWindow::previewByte_data()
+{
+    QTest::addColumn<int>("pixel");
+    QTest::addColumn<int>("preview");
+    QTest::newRow("0x00FF rounds up to 1") << 0x00FF << 1;
+    QTest::newRow("0xFF01 stays 255") << 0xFF01 << 255;
+    QTest::newRow("0xFE01 rounds up to 255") << 0xFE01 << 255;
+    QTest::newRow("0x0100 is 1") << 0x0100 << 1;
+    QTest::newRow("zero") << 0 << 0;
+}
+
+void TestScanWindow::previewByte()
+{
+    QFETCH(int, pixel);
+    QFETCH(int, preview);
+    QCOMPARE(int(PreviewByte(BYTE(pixel >> 8), BYTE(pixel))), preview);
+}
+
+void TestScanWindow::histogramBin_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("bin");
+    QTest::newRow("409 in bin 0") << 409 << 0;
+    QTest::newRow("410 in bin 1") << 410 << 1;
+    QTest::newRow("65534 in bin 159") << 65534 << 159;
+    QTest::newRow("65535 in the undrawn bin 160") << 65535 << 160;
+}
+
+void TestScanWindow::histogramBin()
+{
+    QFETCH(int, value);
+    QFETCH(int, bin);
+    QCOMPARE(HistogramBin(value), bin);
+    std::memset(histval, 0, sizeof histval);
+    const BYTE line[] = {BYTE(value >> 8), BYTE(value), 0, 0};
+    HistogramLinesCount(line, 1, 2, 4);
+    QCOMPARE(histval[bin], 1.0f); // the zero pixel is not counted
+    float total = 0;
+    for (float v : histval)
+        total += v;
+    QCOMPARE(total, 1.0f);
+}
+
+void TestScanWindow::colourMapping_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("colour");
+    QTest::addColumn<int>("background");
+    QTest::addColumn<QColor>("shown");
+    QTest::newRow("grey white low is light") << 10 << 0 << 255 << QColor(245, 245, 245);
+    QTest::newRow("grey white full scale is red") << 255 << 0 << 255 << QColor(255, 0, 0);
+    QTest::newRow("grey white 254") << 254 << 0 << 255 << QColor(1, 1, 1);
+    QTest::newRow("grey black full scale is white") << 255 << 0 << 0 << QColor(255, 255, 255);
+    QTest::newRow("red white") << 100 << 1 << 255 << QColor(255, 155, 155);
+    QTest::newRow("red black") << 100 << 1 << 0 << QColor(100, 0, 0);
+    QTest::newRow("green white") << 100 << 2 << 255 << QColor(155, 255, 155);
+    QTest::newRow("green black") << 100 << 2 << 0 << QColor(0, 100, 0);
+    QTest::newRow("blue white") << 100 << 3 << 255 << QColor(155, 155, 255);
+    QTest::newRow("blue black") << 100 << 3 << 0 << QColor(0, 0, 100);
+}
+
+void TestScanWindow::colourMapping()
+{
+    QFETCH(int, value);
+    QFETCH(int, colour);
+    QFETCH(int, background);
+    QFETCH(QColor, shown);
+    BYTE rgb[3] = {};
+    PreviewColour(value, colour, background, rgb);
+    QCOMPARE(QColor(rgb[0], rgb[1], rgb[2]), shown);
+}
+
+void TestScanWindow::previewSampling()
+{
+    ScanSetup &s = newscansetup;
+    std::memset(scanimage, 255, 575 * 500);
+    // Scale 1: every pixel has its own preview pixel; lines go to rows scanstatus + k.
+    s.previewwidth = 3;
+    s.previewheight = 3;
+    s.previewscale = 1.0f;
+    s.scanstatus = 1;
+    const BYTE lines[] = {0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00, 0x06, 0x01};
+    PreviewLinesSample(lines, 2, 3, 6);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(scanimage), 9),
+             QByteArray("\xFF\xFF\xFF\x01\x02\x03\x04\x05\x07", 9));
+
+    // Scale 0.5: the later pixel of a pair wins; a row past the end lands in the last row.
+    s.previewwidth = 2;
+    s.previewheight = 1;
+    s.previewscale = 0.5f;
+    s.scanstatus = 7;
+    const BYTE line[] = {0x10, 0, 0x20, 0, 0x30, 0, 0x40, 0};
+    PreviewLinesSample(line, 1, 4, 8);
+    QCOMPARE(int(scanimage[0]), 0x20);
+    QCOMPARE(int(scanimage[1]), 0x40);
+
+    // Booking a piece: the flag goes up once a whole preview row is waiting.
+    s.bufferlines = 5;
+    s.previewincrement = 0.6f;
+    s.previewbuffer = 0;
+    s.newpreviewflag = 0;
+    s.scanstatus = 0;
+    PreviewPieceBook();
+    QCOMPARE(s.newpreviewflag, 0);
+    PreviewPieceBook();
+    QCOMPARE(s.newpreviewflag, 1);
+    QCOMPARE(s.scanstatus, 10);
+}
+
+void TestScanWindow::previewDrawnBottomUpAfterTheSecondRefresh()
+{
+    ScanPrepare(kModelKIREL5, 3, 4, home());
+    ScanWindow w;
+    scanimage[0] = 0;   // first preview row of the scan
+    scanimage[3] = 255; // second row
+    QCOMPARE(w.PreviewRefresh(), 0);
+    QVERIFY(!scanpreviewItem);
+    newscansetup.previewposition = 2;
+    QCOMPARE(w.PreviewRefresh(), 1);
+    QVERIFY(scanpreviewItem);
+    const QImage picture = scanpreviewItem->pixmap().toImage();
+    QCOMPARE(picture.size(), QSize(3, 2));
+    QCOMPARE(QColor(picture.pixel(0, 1)), QColor(255, 255, 255)); // the first row at the bottom
+    QCOMPARE(QColor(picture.pixel(0, 0)), QColor(255, 0, 0));
+    QCOMPARE(scanpreviewItem->pos(), QPointF(0, 2));
+
+    // The display style changes redraw with the new mapping.
+    w.on_comboBox_DisplayBkg_currentIndexChanged(1);
+    QCOMPARE(displaybkg, 0);
+    QCOMPARE(QColor(scanpreviewItem->pixmap().toImage().pixel(0, 0)), QColor(255, 255, 255));
+}
+
+void TestScanWindow::histogramBars()
+{
+    ScanPrepare(kModelKIREL5, 10, 10, home());
+    Fake().onRead = [](int) {
+        histval[0] = 40;
+        histval[1] = 800;
+        histval[2] = 400;
+        newscansetup.newpreviewflag = 1;
+        newscansetup.previewbuffer = 1;
+        newscansetup.scanrunningflag = 0;
+    };
+    BoxAnswerer boxes;
+    ScanWindow w;
+    w.exec();
+    QVERIFY(histItem);
+    const QImage bars = histItem->pixmap().toImage();
+    QCOMPARE(bars.size(), QSize(160, 80));
+    auto barHeight = [&bars](int column) {
+        int h = 0;
+        for (int y = 0; y < 80; ++y)
+            if (QColor(bars.pixel(column, y)) == QColor(0, 0, 255))
+                ++h;
+        return h;
+    };
+    QCOMPARE(barHeight(0), 4); // 40 x 80 / 800
+    QCOMPARE(barHeight(1), 80);
+    QCOMPARE(barHeight(2), 40);
+    QCOMPARE(barHeight(3), 0);
+    QCOMPARE(QColor(bars.pixel(1, 0)), QColor(0, 0, 255));
+    QCOMPARE(QColor(bars.pixel(2, 39)), QColor(255, 255, 255));
+}
+
+// ---------------------------------------------------------------------------------------
+// The run
+// ---------------------------------------------------------------------------------------
+
+void TestScanWindow::timeText_data()
+{
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0") << 0 << "0sec";
+    QTest::newRow("59") << 59 << "59sec";
+    QTest::newRow("60") << 60 << "1min 0sec";
+    QTest::newRow("3599") << 3599 << "59min 59sec";
+    QTest::newRow("3600") << 3600 << "1hrs 0min 0sec";
+    QTest::newRow("3725") << 3725 << "1hrs 2min 5sec";
+}
+
+void TestScanWindow::timeText()
+{
+    QFETCH(int, seconds);
+    QFETCH(QString, text);
+    QCOMPARE(ScanTimeText(seconds), text);
+}
+
+void TestScanWindow::remainingTime_data()
+{
+    QTest::addColumn<int>("elapsed");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("remain");
+    QTest::newRow("no line yet") << 12 << 0 << 400 << 0;
+    QTest::newRow("100 of 400 after 30s") << 30 << 100 << 400 << 90;
+    QTest::newRow("rounded") << 10 << 3 << 4 << 3;
+    QTest::newRow("done") << 50 << 400 << 400 << 0;
+}
+
+void TestScanWindow::remainingTime()
+{
+    QFETCH(int, elapsed);
+    QFETCH(int, lines);
+    QFETCH(int, total);
+    QFETCH(int, remain);
+    QCOMPARE(ScanRemainSecs(elapsed, lines, total), remain);
+}
+
+void TestScanWindow::progressTexts()
+{
+    ScanPrepare(kModelKIREL5, 10, 400, home());
+    static QStringList seen;
+    static ScanWindow *window = nullptr;
+    seen.clear();
+    Fake().onRead = [](int call) {
+        ScanSetup &s = newscansetup;
+        if (call > 1)
+            seen << LabelText(*window, "label_elapsedtime") + QLatin1Char('/') +
+                        LabelText(*window, "label_remaintime");
+        s.newpreviewflag = 1;
+        s.buffersize = 1234;
+        if (call == 1) {
+            s.scanstatus = 20; // data reported, but no first-data time yet
+        } else if (call == 2) {
+            scanstart_epochsecs = kNowMs / 1000 - 30;
+            s.scanstatus = 100;
+        } else {
+            s.scanrunningflag = 0;
+        }
+    };
+    BoxAnswerer boxes;
+    ScanWindow w;
+    window = &w;
+    w.exec();
+    QCOMPARE(seen, (QStringList{QStringLiteral("0sec/0sec"), QStringLiteral("30sec/1min 30sec")}));
+    QCOMPARE(LabelText(w, "label_buffer"), QStringLiteral("Buffer size: 1234"));
+    QVERIFY(LabelText(w, "label_SCSIboardtemp").startsWith(QStringLiteral("SCSI Board Temp: ")));
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN COMPLETE")});
+}
+
+void TestScanWindow::endBoxes_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("ending");
+    QTest::addColumn<QStringList>("titles");
+    QTest::addColumn<QString>("firstText");
+    const QStringList complete{QStringLiteral("SCAN COMPLETE")};
+    const QStringList error{QStringLiteral("SCAN ERROR"), QStringLiteral("SCAN END")};
+    const QString sense =
+        QStringLiteral("Scan Error:<ul><li>Sense Key:   03h</li><li>Sense Code: 3A00h</li></ul>");
+    const QString write = QStringLiteral("The image could not be written to disk");
+    QTest::newRow("kirel5 complete")
+        << int(kModelKIREL5) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED";
+    QTest::newRow("vesk5000 complete")
+        << int(kModelVESK5000) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED";
+    QTest::newRow("kirel5 readout error")
+        << int(kModelKIREL5) << int(kSenseError) << error << sense;
+    QTest::newRow("vesk1800 readout error")
+        << int(kModelVESK1800) << int(kSenseError) << error << sense;
+    QTest::newRow("kirel5 write failure")
+        << int(kModelKIREL5) << int(kWriteFailure) << error << write;
+    QTest::newRow("vesk5000 write failure")
+        << int(kModelVESK5000) << int(kWriteFailure) << error << write;
+}
+
+void TestScanWindow::endBoxes()
+{
+    QFETCH(int, model);
+    QFETCH(int, ending);
+    QFETCH(QStringList, titles);
+    QFETCH(QString, firstText);
+    ScanPrepare(model, 10, 10, home());
+    static int scriptedEnding;
+    scriptedEnding = ending;
+    Fake().onRead = [](int) {
+        ScanSetup &s = newscansetup;
+        if (scriptedEnding == kComplete) {
+            s.scanrunningflag = 0;
+        } else if (scriptedEnding == kSenseError) {
+            s.scansensekey = QStringLiteral("03h");
+            s.scansensecode = QStringLiteral("3A00h");
+            s.scanrunningerror = 1;
+            s.scanrunningflag = -1;
+        } else {
+            // The last piece arrived but could not be written.
+            scanwriteerror = 1;
+            s.scanrunningflag = 0;
+        }
+    };
+    BoxAnswerer boxes;
+    ScanWindow w;
+    w.exec();
+    QCOMPARE(boxes.titles(), titles);
+    QVERIFY2(boxes.boxes[0].text.contains(firstText), qPrintable(boxes.boxes[0].text));
+    QCOMPARE(Fake().connectionTests, model == kModelKIREL5 ? 1 : 0);
+    // The image written so far stays on disk, closed.
+    QVERIFY(!kirelscanfile_img.isOpen());
+    QVERIFY(QFile::exists(home() + QStringLiteral("/scan1.img")));
+}
+
+void TestScanWindow::stopButtonPerModel_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("titles");
+    QTest::newRow("kirel5 stopped")
+        << int(kModelKIREL5) << int(QMessageBox::Yes)
+        << QStringList{QStringLiteral("Stop Scan"), QStringLiteral("SCAN STOPPED")};
+    QTest::newRow("vesk1800 stopped without a box")
+        << int(kModelVESK1800) << int(QMessageBox::Yes) << QStringList{QStringLiteral("Stop Scan")};
+    QTest::newRow("vesk5000 stopped without a box")
+        << int(kModelVESK5000) << int(QMessageBox::Yes) << QStringList{QStringLiteral("Stop Scan")};
+    QTest::newRow("kirel5 answered no scans on")
+        << int(kModelKIREL5) << int(QMessageBox::No)
+        << QStringList{QStringLiteral("Stop Scan"), QStringLiteral("SCAN COMPLETE")};
+}
+
+void TestScanWindow::stopButtonPerModel()
+{
+    QFETCH(int, model);
+    QFETCH(int, answer);
+    QFETCH(QStringList, titles);
+    ScanPrepare(model, 10, 10, home());
+    static ScanWindow *window = nullptr;
+    Fake().onRead = [](int call) {
+        if (call == 1)
+            Child<QPushButton>(*window, "pushButton_stop")->click();
+        else
+            newscansetup.scanrunningflag = 0;
+    };
+    LD685status = 1;
+    BoxAnswerer boxes{QMessageBox::StandardButton(answer)};
+    ScanWindow w;
+    window = &w;
+    w.exec();
+    QCOMPARE(boxes.titles(), titles);
+    QCOMPARE(Fake().reads, answer == QMessageBox::Yes ? 1 : 2);
+    // The fluorescence scanner's 685 nm diode is switched off at the end.
+    QCOMPARE(LD685status, model == kModelKIREL5 ? 0 : 1);
+}
+
+void TestScanWindow::readSlotReturnsAfterTheEnd()
+{
+    // The scanner still reports whole pieces waiting when the last line has arrived: the
+    // pass must not read again once the end handling has closed the window.
+    ScanPrepare(kModelKIREL5, 10, 10, home());
+    Fake().onRead = [](int) {
+        newscansetup.buffersize = 10 * newscansetup.bufferreadsize;
+        newscansetup.scanrunningflag = 0;
+    };
+    BoxAnswerer boxes;
+    ScanWindow w;
+    w.exec();
+    QCOMPARE(Fake().reads, 1);
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN COMPLETE")});
+    QTest::qWait(600);
+    QCOMPARE(Fake().reads, 1);
+}
+
+QTEST_MAIN(TestScanWindow)
+#include "tst_scanwindow.moc"
