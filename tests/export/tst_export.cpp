@@ -1,0 +1,420 @@
+// scanstation-export: a phantom scan laid out as the station writes it (header lines, rows
+// from the last one backwards, big-endian pixels) comes back from the TIFF pixel for pixel,
+// in the preview's orientation, with its pixel size; broken pairs and bad command lines
+// give a message and an exit code and leave no TIFF behind.
+#include "scanexport.h"
+
+#include <tiffio.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <sstream>
+
+namespace
+{
+
+// The header lines as the station writes them: 25 lines for a KIREL-5000/5100
+// fluorescence scan, 12 for the imaging-plate readers.
+enum class HeaderKind { Fluorescence, ImagingPlate };
+
+struct Phantom {
+    HeaderKind kind = HeaderKind::Fluorescence;
+    int pixelSize = 200;
+    int width = 0;  // pixels per scanned line
+    int height = 0; // scanned lines
+};
+
+// Value of pixel x of the scanned line k: different in both bytes from its neighbours, and
+// hitting the corners of the 16-bit range so that a swapped byte order shows.
+quint16 PhantomValue(int k, int x)
+{
+    static const quint16 kCorners[] = {0x0000, 0x00FF, 0xFF00, 0xFFFF, 0x0100, 0x8001};
+    if ((k + x) % 7 == 0)
+        return kCorners[(k + x) % 6];
+    return quint16(k * 4099 + x * 131 + 17);
+}
+
+QByteArray HeaderText(const Phantom &p, const QByteArray &comment = "gel 3, lane 2")
+{
+    const bool fluorescence = p.kind == HeaderKind::Fluorescence;
+    QList<QByteArray> lines = {fluorescence ? "KIREL_IMAGE_FILE" : "VESK_IMAGE_FILE",
+                               "phantom",
+                               comment,
+                               QByteArray::number(p.pixelSize),
+                               QByteArray::number(p.pixelSize),
+                               "16",
+                               QByteArray::number(p.width),
+                               QByteArray::number(p.height),
+                               fluorescence ? "1" : "4000",
+                               "5",
+                               "Tue Mar 03 09:05:07 2026",
+                               "1772528707"};
+    if (fluorescence)
+        lines << ""
+              << "KIREL-5000"
+              << " CH1 V:600"
+              << "Y510"
+              << "473"
+              << "*** more info ***"
+              << "6"
+              << "S,MODE=Fluorescence1Laser1Image"
+              << "S,PMT=CH1"
+              << "S,V=600"
+              << "H,FILTER=139"
+              << "S,WAVE_LENGTH1=473"
+              << "H,SPOT=YES";
+    QByteArray text;
+    for (const QByteArray &line : lines)
+        text += line + '\n';
+    return text;
+}
+
+// The image file: the first scanned line in the last row, each later one a row earlier.
+QByteArray ImageBytes(const Phantom &p)
+{
+    const int rowBytes = p.width * 2;
+    QByteArray bytes(rowBytes * p.height, '\0');
+    const int lastRow = (p.height - 1) * rowBytes;
+    for (int k = 0; k < p.height; ++k) {
+        char *row = bytes.data() + lastRow - k * rowBytes;
+        for (int x = 0; x < p.width; ++x) {
+            const quint16 v = PhantomValue(k, x);
+            row[2 * x] = char(v >> 8);
+            row[2 * x + 1] = char(v & 0xFF);
+        }
+    }
+    return bytes;
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run Export(const QStringList &args)
+{
+    std::vector<std::string> a;
+    for (const QString &s : args)
+        a.push_back(s.toStdString());
+    std::ostringstream out, err;
+    Run r;
+    r.code = ExportCommand(a, out, err);
+    r.out = QString::fromStdString(out.str());
+    r.err = QString::fromStdString(err.str());
+    return r;
+}
+
+// Everything in the folder, hidden files too (a left-over temporary file is hidden).
+QStringList FolderContents(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+using Setup = std::function<void(const QString &dir)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Phantom)
+Q_DECLARE_METATYPE(Setup)
+
+class TestExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void phantomReadsBackExactly_data();
+    void phantomReadsBackExactly();
+    void brokenPairLeavesNoTiff_data();
+    void brokenPairLeavesNoTiff();
+    void commandLine_data();
+    void commandLine();
+    void imagejLineOpensTheImageFile_data();
+    void imagejLineOpensTheImageFile();
+};
+
+void TestExport::phantomReadsBackExactly_data()
+{
+    QTest::addColumn<Phantom>("phantom");
+    QTest::addColumn<bool>("raw");
+
+    QTest::newRow("fluorescence 200 um") << Phantom{HeaderKind::Fluorescence, 200, 23, 17} << false;
+    QTest::newRow("imaging plate 25 um") << Phantom{HeaderKind::ImagingPlate, 25, 301, 9} << false;
+    QTest::newRow("raw copy 50 um") << Phantom{HeaderKind::Fluorescence, 50, 12, 30} << true;
+    QTest::newRow("one pixel") << Phantom{HeaderKind::ImagingPlate, 100, 1, 1} << false;
+    // Rows longer than a strip: one row per strip.
+    QTest::newRow("rows of 40000 pixels")
+        << Phantom{HeaderKind::Fluorescence, 25, 40000, 3} << false;
+}
+
+void TestExport::phantomReadsBackExactly()
+{
+    QFETCH(Phantom, phantom);
+    QFETCH(bool, raw);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString base = dir.filePath("phantom");
+    QVERIFY(WriteFile(base + ".inf", HeaderText(phantom)));
+    QVERIFY(WriteFile(base + (raw ? ".raw" : ".img"), ImageBytes(phantom)));
+
+    const Run r = Export(raw ? QStringList{"--raw", base + ".inf"} : QStringList{base + ".inf"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.err, QString());
+    const QString tiffPath = base + (raw ? "_raw.tif" : ".tif");
+    QVERIFY(r.out.startsWith(tiffPath + ": "));
+    QStringList expectedFiles{"phantom.inf", raw ? "phantom.raw" : "phantom.img",
+                              QFileInfo(tiffPath).fileName()};
+    expectedFiles.sort();
+    QCOMPARE(FolderContents(dir.path()), expectedFiles);
+
+    TIFF *tif = TIFFOpen(tiffPath.toLocal8Bit().constData(), "r");
+    QVERIFY(tif);
+    quint32 width = 0, height = 0;
+    quint16 bits = 0, samples = 0, photometric = 0, format = 0, orientation = 0, unit = 0;
+    float xres = 0, yres = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetField(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres);
+    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres);
+    QCOMPARE(int(width), phantom.width);
+    QCOMPARE(int(height), phantom.height);
+    QCOMPARE(int(bits), 16);
+    QCOMPARE(int(samples), 1);
+    QCOMPARE(int(photometric), PHOTOMETRIC_MINISBLACK);
+    QCOMPARE(int(format), SAMPLEFORMAT_UINT);
+    QCOMPARE(int(orientation), ORIENTATION_TOPLEFT);
+    QCOMPARE(int(unit), RESUNIT_CENTIMETER);
+    // Pixels per centimetre: 10000 µm / pixel size.
+    QCOMPARE(xres, float(10000.0 / phantom.pixelSize));
+    QCOMPARE(yres, float(10000.0 / phantom.pixelSize));
+
+    // Top row first, as the preview shows it: the first scanned line is the bottom row.
+    std::vector<quint16> row(phantom.width);
+    int wrong = 0;
+    QString firstWrong;
+    for (int y = 0; y < phantom.height; ++y) {
+        QVERIFY(TIFFReadScanline(tif, row.data(), quint32(y), 0) == 1);
+        const int k = phantom.height - 1 - y;
+        for (int x = 0; x < phantom.width; ++x) {
+            if (row[x] != PhantomValue(k, x) && wrong++ == 0)
+                firstWrong = QString("row %1 pixel %2: %3, expected %4")
+                                 .arg(y)
+                                 .arg(x)
+                                 .arg(row[x])
+                                 .arg(PhantomValue(k, x));
+        }
+    }
+    TIFFClose(tif);
+    QVERIFY2(wrong == 0,
+             qPrintable(QString("%1 wrong pixels, first %2").arg(wrong).arg(firstWrong)));
+}
+
+void TestExport::brokenPairLeavesNoTiff_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QString>("message");
+
+    const Phantom p{HeaderKind::Fluorescence, 100, 10, 4};
+    auto header = [](const QString &dir, const QByteArray &text) {
+        WriteFile(dir + "/scan.inf", text);
+    };
+    auto image = [](const QString &dir, const QByteArray &bytes) {
+        WriteFile(dir + "/scan.img", bytes);
+    };
+    auto replaceLine = [p](int number, const QByteArray &text) {
+        QList<QByteArray> lines = HeaderText(p).split('\n');
+        lines[number - 1] = text;
+        return lines.join('\n');
+    };
+
+    QTest::newRow("no header") << Setup([=](const QString &d) { image(d, ImageBytes(p)); })
+                               << "scan.inf: No such file or directory";
+    QTest::newRow("no image") << Setup([=](const QString &d) { header(d, HeaderText(p)); })
+                              << "scan.img: No such file or directory";
+    QTest::newRow("image one byte short")
+        << Setup([=](const QString &d) {
+               header(d, HeaderText(p));
+               image(d, ImageBytes(p).chopped(1));
+           })
+        << "scan.img: 79 bytes, but its header describes 10 x 4 pixels of 16 bits (80 bytes): "
+           "the image is short";
+    QTest::newRow("empty image")
+        << Setup([=](const QString &d) {
+               header(d, HeaderText(p));
+               image(d, QByteArray());
+           })
+        << "scan.img: 0 bytes, but its header describes 10 x 4 pixels of 16 bits (80 bytes): "
+           "the image is short";
+    QTest::newRow("image of another size")
+        << Setup([=](const QString &d) {
+               header(d, HeaderText(p));
+               image(d, ImageBytes(p) + QByteArray(20, '\0'));
+           })
+        << "scan.img: 100 bytes, but its header describes 10 x 4 pixels of 16 bits (80 bytes): "
+           "the image and its header do not match";
+    QTest::newRow("header cut after 11 lines") << Setup([=](const QString &d) {
+        header(d, HeaderText(p).split('\n').mid(0, 11).join('\n') + '\n');
+        image(d, ImageBytes(p));
+    }) << "scan.inf: the header ends after 11 lines; a scan header has at least 12";
+    QTest::newRow("not a scan header") << Setup([=](const QString &d) {
+        header(d, replaceLine(1, "P5"));
+        image(d, ImageBytes(p));
+    }) << "scan.inf: not a scan header";
+    QTest::newRow("8 bits per pixel") << Setup([=](const QString &d) {
+        header(d, replaceLine(6, "8"));
+        image(d, ImageBytes(p));
+    }) << "scan.inf: 8 bits per pixel";
+    QTest::newRow("width 0") << Setup([=](const QString &d) {
+        header(d, replaceLine(7, "0"));
+        image(d, QByteArray(1, '\0'));
+    }) << "scan.inf: line 7 (pixels per row) is \"0\"";
+    QTest::newRow("height not a number") << Setup([=](const QString &d) {
+        header(d, replaceLine(8, "4 lines"));
+        image(d, ImageBytes(p));
+    }) << "scan.inf: line 8 (rows) is \"4 lines\"";
+    QTest::newRow("pixel size missing") << Setup([=](const QString &d) {
+        header(d, replaceLine(4, ""));
+        image(d, ImageBytes(p));
+    }) << "scan.inf: line 4 (pixel size) is \"\"";
+    // The whole TIFF is written, then cannot take the name: nothing may stay behind.
+    QTest::newRow("output name taken by a folder") << Setup([=](const QString &d) {
+        header(d, HeaderText(p));
+        image(d, ImageBytes(p));
+        QDir(d).mkdir("scan.tif");
+    }) << "scan.tif: Is a directory";
+}
+
+void TestExport::brokenPairLeavesNoTiff()
+{
+    QFETCH(Setup, setup);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    setup(dir.path());
+    const QStringList before = FolderContents(dir.path());
+
+    const Run r = Export({dir.filePath("scan.inf")});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.out, QString());
+    QVERIFY2(r.err.startsWith("scanstation-export: " + dir.path() + "/"), qPrintable(r.err));
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QVERIFY(r.err.endsWith('\n'));
+    QCOMPARE(FolderContents(dir.path()), before);
+
+    // An earlier TIFF of that name is left as it was.
+    if (!QFileInfo(dir.filePath("scan.tif")).isDir()) {
+        QVERIFY(WriteFile(dir.filePath("scan.tif"), "earlier export"));
+        QCOMPARE(Export({dir.filePath("scan.inf")}).code, 1);
+        QCOMPARE(ReadFile(dir.filePath("scan.tif")), QByteArray("earlier export"));
+    }
+}
+
+void TestExport::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("nothing") << QStringList() << 2 << "no scan named";
+    QTest::newRow("unknown option")
+        << QStringList{"--tiff", "a.inf"} << 2 << "unknown option --tiff";
+    QTest::newRow("two scans") << QStringList{"a.inf", "b.inf"} << 2
+                               << "one scan at a time: a.inf and b.inf";
+    QTest::newRow("image named instead of header")
+        << QStringList{"a.img"} << 2 << "a.img is not a scan header (NAME.inf)";
+    QTest::newRow("output without name")
+        << QStringList{"a.inf", "-o"} << 2 << "-o needs a file name";
+    QTest::newRow("imagej with output") << QStringList{"--imagej", "-o", "x.tif", "a.inf"} << 2
+                                        << "--imagej writes no file; -o does not go with it";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "";
+}
+
+void TestExport::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    const Run r = Export(args);
+    QCOMPARE(r.code, code);
+    if (code == 0) {
+        QVERIFY(r.out.startsWith("Usage: scanstation-export "));
+        QCOMPARE(r.err, QString());
+    } else {
+        QVERIFY2(r.err.startsWith("scanstation-export: " + message + "\nUsage: "),
+                 qPrintable(r.err));
+        QCOMPARE(r.out, QString());
+    }
+}
+
+void TestExport::imagejLineOpensTheImageFile_data()
+{
+    QTest::addColumn<Phantom>("phantom");
+    QTest::addColumn<bool>("raw");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("image 200 um") << Phantom{HeaderKind::Fluorescence, 200, 640, 480} << false
+                                  << "scan.img";
+    QTest::newRow("raw copy 25 um")
+        << Phantom{HeaderKind::ImagingPlate, 25, 8160, 3} << true << "scan.raw";
+}
+
+void TestExport::imagejLineOpensTheImageFile()
+{
+    QFETCH(Phantom, phantom);
+    QFETCH(bool, raw);
+    QFETCH(QString, file);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(WriteFile(dir.filePath("scan.inf"), HeaderText(phantom)));
+    QVERIFY(WriteFile(dir.filePath(file), ImageBytes(phantom)));
+    const QStringList before = FolderContents(dir.path());
+
+    QStringList args{"--imagej", dir.filePath("scan.inf")};
+    if (raw)
+        args.prepend("--raw");
+    Run r = Export(args);
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.err, QString());
+    const QString expected =
+        QString("run(\"Raw...\", \"open=[%1] image=[16-bit Unsigned] width=%2 height=%3 "
+                "offset=0 number=1 gap=0\"); run(\"Properties...\", \"unit=micron "
+                "pixel_width=%4 pixel_height=%4\");\n")
+            .arg(dir.filePath(file))
+            .arg(phantom.width)
+            .arg(phantom.height)
+            .arg(phantom.pixelSize);
+    QCOMPARE(r.out, expected);
+    QCOMPARE(FolderContents(dir.path()), before);
+
+    // A line for a short image would open garbage: refused like the export.
+    QVERIFY(WriteFile(dir.filePath(file), ImageBytes(phantom).chopped(2)));
+    r = Export(args);
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.out, QString());
+    QVERIFY(r.err.contains("the image is short"));
+}
+
+QTEST_GUILESS_MAIN(TestExport)
+#include "tst_export.moc"
