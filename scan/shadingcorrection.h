@@ -7,11 +7,14 @@
 // the 48 x 42 table takes the nearest edge node.
 //
 // The weights depend only on the pixel's offsets inside its grid cell, so they are not
-// worked out per pixel: a table of the weight of every (a, b) offset pair below one pitch
+// worked out per pixel: a table of the weight of every (a, b) offset pair up to one pitch
 // is made once per pitch, and per line the weights of each offset along the line are
 // looked up once. Of the nine weights at most four are ever non-zero (the column and row
 // on the pixel's side of its node); leaving out terms that are exactly zero does not
-// change a single-precision sum, so the result is bit for bit the per-pixel formula's.
+// change a single-precision sum of non-negative weights or of their products with the
+// (positive, finite) shading factors, so the result is bit for bit the per-pixel
+// formula's. The pixels then go through the factor, the division, the cap and the
+// histogram bin four at a time, each lane doing the scalar operations.
 #ifndef SHADINGCORRECTION_H
 #define SHADINGCORRECTION_H
 

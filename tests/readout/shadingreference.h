@@ -8,6 +8,13 @@
 #include <cmath>
 #include <cstdlib>
 
+// Every product and sum rounded on its own, as the formula reads: no fused multiply-adds
+// (which the compiler would otherwise form on the station's ARM core).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC push_options
+#pragma GCC optimize("fp-contract=off")
+#endif
+
 namespace shadingreference
 {
 constexpr int kColumns = 48;
@@ -88,5 +95,9 @@ inline void Piece(const unsigned char *raw, unsigned char *out, int width, int l
         }
 }
 } // namespace shadingreference
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC pop_options
+#endif
 
 #endif // SHADINGREFERENCE_H

@@ -68,6 +68,15 @@ void TestShading::matchesFormula_data()
     QTest::newRow("100 um, far edge") << 100 << 4400 << 3950 << 300 << 10;
     QTest::newRow("200 um, whole bed width") << 50 << 0 << 1000 << 2300 << 5;
     QTest::newRow("200 um, past the table") << 50 << 2250 << 2050 << 200 << 5;
+    QTest::newRow("200 um, narrow area in big pieces") << 50 << 0 << 300 << 1000 << 50;
+    // Lines not a whole number of blocks of eight, lines inside one grid cell, and a line
+    // one pixel longer than the stretch corrected at a time (1024).
+    QTest::newRow("50 um, one pixel") << 200 << 3333 << 777 << 1 << 3;
+    QTest::newRow("100 um, seven pixels") << 100 << 2010 << 1500 << 7 << 4;
+    QTest::newRow("100 um, eight pixels") << 100 << 2049 << 1500 << 8 << 4;
+    QTest::newRow("100 um, nine pixels across a cell edge") << 100 << 2045 << 1500 << 9 << 4;
+    QTest::newRow("25 um, inside one cell") << 400 << 5000 << 9000 << 150 << 3;
+    QTest::newRow("25 um, one pixel past a stretch") << 400 << 3000 << 400 << 1025 << 2;
 }
 
 void TestShading::matchesFormula()

@@ -1,5 +1,6 @@
 #include "stationfixture.h"
 
+#include "initiator.h"
 #include "scanstate.h"
 #include "stationpaths.h"
 
@@ -38,6 +39,18 @@ bool TempStationRoot::writeFile(const QString &fixedPath, const QByteArray &byte
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     return f.write(bytes) == bytes.size();
+}
+
+void StartTestProgram(QProcess &process, const QString &program, const QStringList &arguments)
+{
+    QStringList launcher =
+        QString::fromUtf8(SCANSTATION_TEST_LAUNCHER).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    if (launcher.isEmpty()) {
+        process.start(program, arguments);
+        return;
+    }
+    const QString emulator = launcher.takeFirst();
+    process.start(emulator, launcher + QStringList{program} + arguments);
 }
 
 void ResetSharedState(int model)
@@ -89,6 +102,14 @@ void ResetSharedState(int model)
     scanpassnumber = -1;
     logeventnumber = 0;
     std::memset(scannerstat, 0, sizeof scannerstat);
+    std::memset(vendorID, 0, sizeof vendorID);
+    std::memset(scannerID, 0, sizeof scannerID);
+    result = 0;
+    StatusValue = 0;
+    scanwriteerror = 0;
+    scanstart_epochsecs = scancurrent_epochsecs = 0;
+    scanelapsed_secs = scanremain_secs = 0;
+    linestep = widthstep = 0;
     std::memset(scannerconfig, 0, sizeof scannerconfig);
     std::memset(LDconfig, 0, sizeof LDconfig);
     std::memset(lasermodule, 0, sizeof lasermodule);
