@@ -105,23 +105,25 @@ const Kirel5Resolution kKirel5Resolutions[] = {
     {200, 50, 5, 10},
 };
 
-// The readers' line buffer by resolution. bufptroffset is the byte offset of the first
-// wanted pixel in a line at the output resolution (after the 2 x 2 averaging where the
-// reader averages): the lower edge in pixels of that resolution, two bytes each.
+// The readers' line buffer by resolution. bufptroffset is, on every row, the byte offset
+// inside one reader line of the piece of the first wanted reader pixel: the lower edge
+// (VESKystart, 0.1 mm) in pixels of the reader's pitch, two bytes each. At the averaged
+// resolutions (VESK-1800II at 200 um, VESK-5000 at 100 um) the pitch is the reader's, half
+// the output pixel; the readout averages from there on.
 struct ReaderResolution {
     bool vesk5000;
     int um;
-    int code; // resolution sent to the reader
+    int code; // resolution sent to the reader, its pitch in um
     int bufferlines;
     qint32 bufferreadsize;
-    int offsetPerTenthMm; // bufptroffset = VESKystart x this
+    int offsetPerTenthMm; // bufptroffset = VESKystart x this = 2 x 100 / code
     int bytelinewidth;
 };
 const ReaderResolution kReaderResolutions[] = {
     {false, 50, 50, 10, 92800, 4, 9280},   {false, 100, 100, 10, 46400, 2, 4640},
-    {false, 200, 100, 10, 46400, 1, 4640}, {true, 25, 25, 10, 163840, 8, 16384},
-    {true, 50, 50, 10, 81920, 4, 8192},    {true, 100, 50, 10, 81920, 2, 8192},
-    {true, 200, 50, 10, 81920, 1, 8192},
+    {false, 200, 100, 10, 46400, 2, 4640}, {true, 25, 25, 10, 163840, 8, 16384},
+    {true, 50, 50, 10, 81920, 4, 8192},    {true, 100, 50, 10, 81920, 4, 8192},
+    {true, 200, 50, 10, 81920, 4, 8192},
 };
 
 const ReaderBed *ReaderBedOf(int model)

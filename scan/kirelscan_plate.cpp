@@ -17,11 +17,12 @@
 // reverses (the last transfer holds the first bytes of the piece).
 //
 // Image rows (scanstatus counts them; the scan ends when it reaches width):
+//   bufptroffset is on every row the byte offset, inside a reader line, of the first
+//   wanted reader pixel (the plate's lower edge in reader pixels, two bytes each);
 //   direct    one row per reader line: pixwidth pixels from byte bufptroffset;
 //   averaged  one row per two reader lines, at twice the reader's pitch: pixel j is the
-//             mean of reader pixels p0 + 2j and p0 + 2j + 1 of both lines. bufptroffset is
-//             given there in 0.1 mm (the plate's lower edge, VESKystart), and p0 is that
-//             edge in reader pixels.
+//             mean of reader pixels p0 + 2j and p0 + 2j + 1 of both lines, p0 being
+//             bufptroffset / 2.
 // A row never reads past its reader line: pixels beyond it are 0.
 #include "kirelscan.h"
 
@@ -50,7 +51,7 @@ enum PlatePhase {
 };
 constexpr qint64 kSettlingMs = 1499; // the first READ goes out once more than this has passed
 constexpr int kResultWaiting = 1;
-constexpr int kReaderPitchPerOffsetUnit = 100; // bufptroffset in 0.1 mm at averaged rows
+constexpr int kBytesPerPixel = 2;
 
 // How a member of the family delivers a piece at a resolution.
 struct PlateLayout {
@@ -141,7 +142,7 @@ void RowsCut(const PlateLayout &layout, int rows)
         return;
     }
     // 2 x 2: two reader lines and two neighbouring reader pixels per image pixel.
-    const int firstPixel = s.bufptroffset * kReaderPitchPerOffsetUnit / layout.readerPitch;
+    const int firstPixel = s.bufptroffset / kBytesPerPixel;
     const int linePixels = lineBytes / 2;
     for (int m = 0; m < rows; ++m) {
         const BYTE *upper = calimagedata + (2 * m) * lineBytes;

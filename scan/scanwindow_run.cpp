@@ -12,6 +12,7 @@
 #include "scanstate.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTimer>
@@ -25,6 +26,9 @@ namespace
 
 constexpr int kFluorescenceReadMs = 500;
 constexpr int kReaderReadMs = 50;
+// The longest stretch one tick keeps the GUI thread before it lets the event loop draw and
+// take the operator's clicks; what is still waiting is read on a tick of its own at once.
+constexpr qint64 kTickBudgetMs = 200;
 constexpr int kSenseNoPlate = 0x21;
 constexpr BYTE kLaserDiodeOff = 0;
 
@@ -168,10 +172,14 @@ void ScanWindow::VESK18ScannerRead()
              false);
 }
 
-// One tick: a pass per whole piece the scanner reported waiting.
+// One tick: a pass per whole piece the scanner reported waiting. A scanner that keeps
+// reporting more (it scans faster than the bus reads) would hold the GUI thread for the
+// whole scan: after kTickBudgetMs the tick hands the rest to a follow-up tick.
 void ScanWindow::ReadPass(int (*read)(), bool fluorescence)
 {
     ScanSetup &s = newscansetup;
+    QElapsedTimer tick;
+    tick.start();
     while (!scanEnded) {
         read();
         ui->label_buffer->setText(QString::asprintf("Buffer size: %lu", ulong(s.buffersize)));
@@ -188,6 +196,11 @@ void ScanWindow::ReadPass(int (*read)(), bool fluorescence)
         s.buffersize -= s.bufferreadsize;
         if (s.bufferreadsize > s.buffersize)
             return;
+        if (tick.elapsed() >= kTickBudgetMs) {
+            QTimer::singleShot(
+                0, this, fluorescence ? &ScanWindow::ScannerRead : &ScanWindow::VESK18ScannerRead);
+            return;
+        }
     }
 }
 

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Sets up, builds and starts the station on the simulator: the KIREL-5000/5100 by default,
 # with its window. Options go to scanstation-sim (scripts/run.sh --model 4, --help, ...).
-# Without a display the simulator runs headless until the scanner is ready and says how it
-# ended.
+# Without a display the simulator runs one unattended demo scan headless (offscreen) and
+# says where the image and the picture of the scan window are.
 set -e
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,15 +10,19 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)" --target scanstation-sim
 sim=build/sim/simulator/scanstation-sim
 if [ -z "$DISPLAY" ] && [ -z "$WAYLAND_DISPLAY" ]; then
-    echo "No display found: running the simulator headless (offscreen) until the scanner is ready."
-    export QT_QPA_PLATFORM=offscreen
-    if "$sim" --print-status --exit-when-ready "$@"; then
-        echo "The station is ready on the virtual scanner (headless run ended)."
+    root="${TMPDIR:-/tmp}/scanstation-demo"
+    name="demo-$(date +%Y%m%d-%H%M%S)"
+    echo "No display found: running one unattended demo scan headless (offscreen), files under $root."
+    if "$sim" --root "$root" --selftest-ms 1000 --auto-scan "$name" \
+        --screenshot "$root/$name.png" "$@"; then
+        echo "Demo scan complete."
+        status=0
     else
         status=$?
-        echo "The station did not get ready on the virtual scanner (exit status $status)."
-        exit "$status"
+        echo "The demo scan did not complete (exit status $status)."
     fi
-    exit 0
+    [ -f "$root/home/$name.img" ] && echo "Image:      $root/home/$name.img (with $name.inf)"
+    [ -f "$root/$name.png" ] && echo "Screenshot: $root/$name.png"
+    exit "$status"
 fi
 exec "$sim" "$@"

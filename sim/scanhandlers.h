@@ -48,7 +48,10 @@
 //   sense-error      34h answers its data with CHECK CONDITION, MEDIUM ERROR (03h 11h 00h)
 //   illegal-request  34h answers its data with CHECK CONDITION, ILLEGAL REQUEST (05h 24h 00h)
 //   bus-busy         after a READ the scanner holds BSY for `busHeldSamples` samples of the
-//                    bus, then reports HARDWARE ERROR (04h 44h 00h) in its sense
+//                    bus, then reports HARDWARE ERROR (04h 44h 00h) in its sense. A fault
+//                    of the KIREL-5000/5100 (its held-bus ending); a plate reader waiting
+//                    for its reselection samples the bus once per 50 ms tick, so there the
+//                    bus stays held for busHeldSamples ticks and the scan only waits
 //   data-cut         a READ's DATA IN ends after `cutBytes` bytes and the scanner leaves the
 //                    bus; the piece is not used up and goes out again on the next READ
 //   no-plate         imaging-plate readers: the plate is gone when the scan is asked for

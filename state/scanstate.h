@@ -108,7 +108,7 @@ struct ScanSetup {
     int lastextsensecode = 0;
     qint32 bufferreadsize = 0;
     qint32 buffersize = 0;
-    int bufptroffset = 0;
+    int bufptroffset = 0; // byte offset of the first wanted pixel in a reader line (10, 8, 4)
     int scanstatus = 0; // image lines received so far
 };
 

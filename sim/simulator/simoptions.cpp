@@ -33,10 +33,28 @@ bool ModelKnown(int model)
 
 QString ScenarioHelp()
 {
-    QString text = QStringLiteral("Start-up condition:");
+    QString text = QStringLiteral("Start-up condition (--scenario):");
     for (const SimScenario &s : SimScenarios())
         text += QStringLiteral("\n  %1 %2").arg(s.name, -16).arg(s.description);
+    text += QStringLiteral("\n\nFault during a scan (--fault):");
+    for (const ScanFaultInfo &f : ScanFaults())
+        text += QStringLiteral("\n  %1 %2")
+                    .arg(QLatin1String(f.name), -16)
+                    .arg(QLatin1String(f.description));
     return text;
+}
+
+bool ArgumentGiven(int argc, char *argv[], const char *option)
+{
+    const std::size_t length = std::strlen(option);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+        if (std::strncmp(argv[i], option, length) == 0 &&
+            (argv[i][length] == '\0' || argv[i][length] == '='))
+            return true;
+    }
+    return false;
 }
 
 // A whole number of at least `minimum`, or FALSE with a message.
@@ -85,6 +103,11 @@ bool SimHelpRequested(int argc, char *argv[])
     return false;
 }
 
+bool SimAutoScanRequested(int argc, char *argv[])
+{
+    return ArgumentGiven(argc, argv, "--auto-scan");
+}
+
 bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
 {
     QCommandLineParser parser;
@@ -127,10 +150,29 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
         QStringLiteral("S"), QStringLiteral("60"));
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the main window when the scanner is ready."),
+        QStringLiteral("Save a picture: with --auto-scan of the scan window just before it "
+                       "closes, otherwise of the main window when the scanner is ready."),
         QStringLiteral("FILE"));
-    parser.addOptions(
-        {model, root, selfTest, scenario, trace, printStatus, exitWhenReady, timeout, screenshot});
+    const QCommandLineOption lineMs(
+        QStringLiteral("line-ms"),
+        QStringLiteral("Time per scan line in ms; 0 as fast as the bus goes (default 0)."),
+        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption fault(QStringLiteral("fault"),
+                                   QStringLiteral("Fault the scan meets (listed above)."),
+                                   QStringLiteral("NAME"), QStringLiteral("none"));
+    const QCommandLineOption faultAfter(
+        QStringLiteral("fault-after-lines"),
+        QStringLiteral("Lines handed out before the fault strikes (default 10)."),
+        QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption autoScan(
+        QStringLiteral("auto-scan"),
+        QStringLiteral("Once ready, type NAME into the file-name box and press Start Scan; "
+                       "print the title and text of the scan's last box, close it and exit "
+                       "with 0 for \"SCAN COMPLETE\", else 1. Runs offscreen; --timeout "
+                       "bounds the wait for ready."),
+        QStringLiteral("NAME"));
+    parser.addOptions({model, root, selfTest, scenario, trace, printStatus, exitWhenReady, timeout,
+                       screenshot, lineMs, fault, faultAfter, autoScan});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -140,7 +182,9 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
     }
     bool ok = IntegerValue(parser, "model", 0, &options->model) &&
               IntegerValue(parser, "selftest-ms", 0, &options->selfTestMs) &&
-              IntegerValue(parser, "timeout", 1, &options->timeoutS);
+              IntegerValue(parser, "timeout", 1, &options->timeoutS) &&
+              IntegerValue(parser, "line-ms", 0, &options->lineMs) &&
+              IntegerValue(parser, "fault-after-lines", 0, &options->faultAfterLines);
     if (!ok)
         return false;
     if (!ModelKnown(options->model)) {
@@ -162,6 +206,17 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
         options->scenario = chosen->scannerScenario;
     else
         options->ldBoard = false;
+
+    options->faultName = parser.value(fault);
+    if (!ScanFaultFromName(options->faultName, &options->fault)) {
+        OptionError(QStringLiteral("unknown fault \"%1\" (see --help)").arg(options->faultName));
+        return false;
+    }
+    options->autoScanName = parser.value(autoScan);
+    if (parser.isSet(autoScan) && options->autoScanName.isEmpty()) {
+        OptionError(QStringLiteral("--auto-scan wants a file name"));
+        return false;
+    }
 
     options->root = QDir(parser.value(root)).absolutePath();
     options->traceFile = parser.value(trace);

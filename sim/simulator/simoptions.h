@@ -22,6 +22,13 @@ struct SimOptions {
     bool exitWhenReady = false;
     int timeoutS = 60;
     QString screenshotFile;
+    // Scanning: time per scan line (0: as fast as the bus goes), the fault the scan meets
+    // and after how many lines, and the file name of an unattended scan (empty: none).
+    int lineMs = 0;
+    QString faultName = QStringLiteral("none");
+    ScanFault fault = ScanFault::None;
+    int faultAfterLines = 10;
+    QString autoScanName;
 };
 
 // A start-up condition the simulator can play: one of the scanner's scenarios, or one of
@@ -37,6 +44,8 @@ const QVector<SimScenario> &SimScenarios();
 
 // TRUE when the command line asks for the help or version text, which needs no display.
 bool SimHelpRequested(int argc, char *argv[]);
+// TRUE when the command line asks for an unattended scan, which runs without a display.
+bool SimAutoScanRequested(int argc, char *argv[]);
 
 // Reads the command line of `app`. The help and version texts and unknown options end the
 // program as QCommandLineParser does; a value out of range is reported on standard error

@@ -40,6 +40,7 @@ void StatusWatch::Check()
     if (readySeen || !scanButton || !scanButton->isEnabled())
         return;
     readySeen = true;
+    emit ready();
     if (!settings.screenshotFile.isEmpty() && !window.grab().save(settings.screenshotFile))
         std::fprintf(stderr, "scanstation-sim: cannot write %s\n",
                      qPrintable(settings.screenshotFile));

@@ -14,8 +14,9 @@ class QWidget;
 class ScannerModelSim;
 
 // After start-up and after every tick of the poll: prints each new text of the status
-// label (--print-status); when Start Scan becomes enabled, saves the window's picture
-// (--screenshot) and ends the event loop with 0 (--exit-when-ready).
+// label (--print-status); when Start Scan becomes enabled, says so (ready()), saves the
+// window's picture (--screenshot without --auto-scan) and ends the event loop with 0
+// (--exit-when-ready).
 class StatusWatch : public QObject
 {
     Q_OBJECT
@@ -34,6 +35,10 @@ public:
 
 public slots:
     void Check();
+
+signals:
+    // Start Scan has become enabled (once).
+    void ready();
 
 private:
     QWidget &window;

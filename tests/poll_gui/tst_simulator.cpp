@@ -35,7 +35,7 @@ Run Simulate(const QStringList &args,
 {
     QProcess p;
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(SCANSTATION_SIM_PATH), args);
+    StartTestProgram(p, QStringLiteral(SCANSTATION_SIM_PATH), args);
     Run run;
     if (!p.waitForFinished(kRunLimitMs)) {
         p.kill();
@@ -185,6 +185,9 @@ void TestSimulator::badCommandLine_data()
         << QStringList{"--scenario", "flood"} << "unknown scenario \"flood\"";
     QTest::newRow("negative self-test time")
         << QStringList{"--selftest-ms", "-5"} << "--selftest-ms";
+    QTest::newRow("negative line time") << QStringList{"--line-ms", "-1"} << "--line-ms";
+    QTest::newRow("unknown fault") << QStringList{"--fault", "fire"} << "unknown fault \"fire\"";
+    QTest::newRow("scan without a name") << QStringList{"--auto-scan="} << "--auto-scan";
 }
 
 void TestSimulator::badCommandLine()

@@ -62,14 +62,15 @@ void PreviewGeometry(int across, int down)
 }
 
 // The scan request's plate table: pixels per mm, resolution code, piece, offset factor
-// (per 0.1 mm of the lower edge) and reader line bytes.
+// (bytes of a reader line per 0.1 mm of the lower edge, at the reader's pitch) and reader
+// line bytes.
 struct PlateRow {
     int model, resolution, pixelsPerMm, code, bufferreadsize, offsetPerTenth, bytelinewidth;
 };
 constexpr PlateRow kPlateRows[] = {
     {4, 50, 20, 50, 92800, 4, 9280},  {4, 100, 10, 100, 46400, 2, 4640},
-    {4, 200, 5, 100, 46400, 1, 4640}, {8, 25, 40, 25, 163840, 8, 16384},
-    {8, 50, 20, 50, 81920, 4, 8192},  {8, 100, 10, 50, 81920, 1, 8192},
+    {4, 200, 5, 100, 46400, 2, 4640}, {8, 25, 40, 25, 163840, 8, 16384},
+    {8, 50, 20, 50, 81920, 4, 8192},  {8, 100, 10, 50, 81920, 4, 8192},
 };
 } // namespace
 

@@ -260,7 +260,7 @@ void TestScanRequest::areaGeometryAndParameterBlock_data()
     c.y0 = 27000;
     c.W = 256000;
     c.H = 205000;
-    c.bufptroffset = 270;
+    c.bufptroffset = 270 * 2; // 27 mm = 270 reader pixels of 100 um
     c.averaged = true;
     row("vesk1800 20x25 plate 200um averaged", c);
 
@@ -310,7 +310,7 @@ void TestScanRequest::areaGeometryAndParameterBlock_data()
     c.H = 125000;
     c.readerCode = 50;
     c.bufferreadsize = 81920;
-    c.bufptroffset = 35 * 2; // 35 averaged pixels of 100 um
+    c.bufptroffset = 35 * 4; // 3.5 mm = 70 reader pixels of 50 um
     c.bytelinewidth = 8192;
     c.averaged = true;
     row("vesk5000 100um averaged offset in whole pixels", c);
@@ -365,8 +365,9 @@ void TestScanRequest::areaGeometryAndParameterBlock()
     QCOMPARE(s.VESKystart, qint32(c.y0 / 100));
     QCOMPARE(s.bufptroffset, c.bufptroffset);
     QCOMPARE(s.bytelinewidth, c.bytelinewidth);
-    const int lineBytes = c.averaged ? c.bytelinewidth / 2 : c.bytelinewidth;
-    QVERIFY2(s.bufptroffset + s.pixwidth * 2 <= lineBytes, "the cut reads past the line");
+    // The cut spans pixwidth reader pixels, or twice as many where two are averaged.
+    const int cutBytes = s.pixwidth * 2 * (c.averaged ? 2 : 1);
+    QVERIFY2(s.bufptroffset + cutBytes <= s.bytelinewidth, "the cut reads past the line");
     QCOMPARE(s.latitude, c.model == kModelVESK5000 ? c.latitude : 5);
     QCOMPARE(s.sensitivity, c.model == kModelVESK5000 ? c.sensitivity : 4000);
 }

@@ -44,7 +44,7 @@ bool TempStationRoot::writeFile(const QString &fixedPath, const QByteArray &byte
 void StartTestProgram(QProcess &process, const QString &program, const QStringList &arguments)
 {
     QStringList launcher =
-        QString::fromUtf8(SCANSTATION_TEST_LAUNCHER).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        QString::fromUtf8(SCANSTATION_TEST_LAUNCHER).split(QLatin1Char('|'), Qt::SkipEmptyParts);
     if (launcher.isEmpty()) {
         process.start(program, arguments);
         return;

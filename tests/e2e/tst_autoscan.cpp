@@ -1,0 +1,175 @@
+// scanstation-sim --auto-scan as a script would run it: one process per model and
+// resolution, offscreen, at the station's default settings (no data files) and at every
+// resolution the model offers (template record 0 written beforehand, as the last scan's
+// settings). Each run must end with "SCAN COMPLETE" and exit 0 and leave the image of the
+// first tile, worked out from the phantom (e2eexpect.h). The runs go side by side, as they
+// mostly wait on the windows' timers.
+#include "datafiles.h"
+#include "e2eexpect.h"
+#include "scanstate.h"
+#include "stationfixture.h"
+#include "stationpaths.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace e2e;
+
+namespace
+{
+
+constexpr int kRunLimitMs = 120000;
+
+struct AutoRun {
+    int model = 0;
+    int resolution = 0; // 0: the default settings
+    int scanned = 0;    // the resolution the scan is made at
+    Area area;
+    QString root;
+    std::unique_ptr<QProcess> process;
+};
+
+// The first tile of the grid (the default selection) on each model's bed or plate.
+Area FirstTile(int model)
+{
+    switch (model) {
+    case kVesk1800:
+        return {0, 203500, 25000, 25000};
+    case kVesk5000:
+        return {0, 178500, 25000, 25000};
+    default:
+        return {0, 375000, 25000, 25000};
+    }
+}
+
+// Record 0 as the last scan left it: IP mode, the first tile, this resolution.
+void LastScanSettingsWrite(const QString &root, int model, int resolution)
+{
+    ResetSharedState(model);
+    StationRoot = root;
+    ScanTempl &t = scanTemplate[0];
+    t.name = QStringLiteral("startup");
+    t.resolution = resolution;
+    t.folder = root + QStringLiteral("/home");
+    QVERIFY(TemplatesWrite(1));
+    StationRoot.clear();
+}
+
+} // namespace
+
+class TestAutoScan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyModelEveryResolution();
+    void failedScanExitsWithOne();
+};
+
+void TestAutoScan::everyModelEveryResolution()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const struct {
+        int model;
+        int defaultResolution; // the VESK-5000 has no 200 um and falls back to 100 um
+        QVector<int> offered;
+    } models[] = {
+        {kKirel5, 200, {200, 100, 50, 25}},
+        {kVesk5000, 100, {100, 50, 25}},
+        {kVesk1800, 200, {200, 100, 50}},
+    };
+    std::vector<AutoRun> runs;
+    for (const auto &m : models) {
+        QVector<int> resolutions{0};
+        resolutions += m.offered;
+        for (int r : resolutions) {
+            AutoRun run;
+            run.model = m.model;
+            run.resolution = r;
+            run.scanned = r ? r : m.defaultResolution;
+            run.area = FirstTile(m.model);
+            run.root = tmp.filePath(QStringLiteral("m%1r%2").arg(m.model).arg(r));
+            for (const char *dir : {"/home/pi/KIREL5-IR", "/home/pi/VESK-IR"})
+                QVERIFY(QDir().mkpath(run.root + QLatin1String(dir)));
+            if (r)
+                LastScanSettingsWrite(run.root, m.model, r);
+            runs.push_back(std::move(run));
+        }
+    }
+    for (AutoRun &run : runs) {
+        run.process.reset(new QProcess);
+        StartTestProgram(*run.process, QStringLiteral(SCANSTATION_SIM_PATH),
+                         {"--model", QString::number(run.model), "--root", run.root,
+                          "--selftest-ms", "0", "--auto-scan", "scan", "--screenshot",
+                          run.root + QStringLiteral("/scan.png")});
+    }
+    for (AutoRun &run : runs) {
+        const QString tag = QStringLiteral("model %1 at %2 um%3")
+                                .arg(run.model)
+                                .arg(run.scanned)
+                                .arg(run.resolution ? QString() : QStringLiteral(" (default)"));
+        QProcess &p = *run.process;
+        if (!p.waitForFinished(kRunLimitMs)) {
+            p.kill();
+            p.waitForFinished();
+            QFAIL(qPrintable(tag + QStringLiteral(": did not end")));
+        }
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        const QStringList out = QString::fromLocal8Bit(p.readAllStandardOutput())
+                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0,
+                 qPrintable(tag + QStringLiteral(": ") + out.join(QLatin1Char('|')) + err));
+        QCOMPARE(out, (QStringList{"SCAN COMPLETE", "SCAN SUCCESSFULLY COMPLETED"}));
+
+        const bool plate = run.model != kKirel5;
+        const Picture want = plate ? PlateExpected(run.model, run.area, run.scanned)
+                                   : FluorescenceExpected(run.area, run.scanned, 1, false);
+        const QString image = run.root + QStringLiteral("/home/scan.img");
+        QVERIFY2(err.contains(QStringLiteral("image ") + image), qPrintable(tag + err));
+        const QString diff =
+            PictureDifference(PictureRead(image, want.columns), want, plate ? 0 : 0.003);
+        QVERIFY2(diff.isEmpty(), qPrintable(tag + QStringLiteral(": ") + diff));
+        QVERIFY(QFile::exists(run.root + QStringLiteral("/home/scan.inf")));
+        // The picture is the scan window's.
+        QCOMPARE(QImage(run.root + QStringLiteral("/scan.png")).size(), QSize(900, 750));
+    }
+}
+
+// A scan that does not complete: the last box is printed and the exit status is 1; the
+// name is taken, so the second run's last box is the file-name error.
+void TestAutoScan::failedScanExitsWithOne()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    auto simulate = [&tmp](const QStringList &extra, QStringList *out) {
+        QProcess p;
+        StartTestProgram(p, QStringLiteral(SCANSTATION_SIM_PATH),
+                         QStringList{"--model", "4", "--root", tmp.path(), "--selftest-ms", "0",
+                                     "--auto-scan", "scan"} +
+                             extra);
+        if (!p.waitForFinished(kRunLimitMs)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        *out = QString::fromLocal8Bit(p.readAllStandardOutput())
+                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    };
+    QStringList out;
+    QCOMPARE(simulate({"--fault", "no-plate"}, &out), 1);
+    QCOMPARE(out.value(0), QStringLiteral("SCAN ERROR"));
+    QVERIFY2(out.value(1).contains(QLatin1String("No Imaging Plate")), qPrintable(out.join('|')));
+
+    QVERIFY(QFile(tmp.filePath(QStringLiteral("home/scan.img"))).open(QIODevice::WriteOnly));
+    QCOMPARE(simulate({}, &out), 1);
+    QCOMPARE(out, (QStringList{"File Name Error", "File Name Already Exists!"}));
+}
+
+QTEST_MAIN(TestAutoScan)
+#include "tst_autoscan.moc"
