@@ -8,7 +8,9 @@
 # the lab's settings below from a temporary root folder, which is removed afterwards: the
 # settings of the last scan (template record 0), two named templates, the filter tray and
 # the module list, and the system parameters. The destination folder "/home/pi/Scans" is
-# only shown; nothing is scanned.
+# only shown in the main windows. The scan-window picture comes from an unattended scan of
+# the same settings (--auto-scan) into a folder of the temporary root, taken as the scan's
+# last box opens over the finished preview and histogram.
 set -e
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -25,9 +27,11 @@ mkdir -p "$root/home/pi/KIREL5-IR" "$root/home/pi/VESK-IR"
 # The data files: Qt data streams (version 17, big-endian, no header). A QString is its
 # byte count and UTF-16 code units, a QPointF two doubles, a number a 32-bit integer.
 # Written with perl's pack, which perl-base (always installed on Debian) provides.
+write_settings() {
 perl -e '
 use strict;
 my $root = shift;
+my $folder = shift;
 sub i32 { pack "l>*", @_ }
 sub str { my $u = pack "n*", unpack "U*", $_[0]; pack("N", length $u) . $u }
 sub pt  { pack "d>d>", @_ }
@@ -40,7 +44,7 @@ sub put { my ($file, @records) = @_;
 sub tpl { my ($name, $comment, $mode, $area, $l, $r, $c, $res, $laser, $filter, $label, $hv) = @_;
           str($name) . str($comment) . i32($mode, $area) . pt(@$l) . pt(@$r) . pt(@$c)
           . i32($res) . pack("CC", $laser, 0) . i32($filter, $filter) . str($label)
-          . i32($hv, 0) . str("/home/pi/Scans") }
+          . i32($hv, 0) . str($folder) }
 # module name, filter code and label (both channels), module model number
 sub mod { my ($name, $code, $label, $type) = @_;
           str($name) . i32($code) . str($label) . i32($code) . str($label) . i32($type) }
@@ -63,7 +67,9 @@ put("KIREL5-IR/sysparam.dat", $sysparams);
 put("VESK-IR/scan_templates.tpl",
     tpl("startup", "", 0, 5, [0, 0], [9, 7], [4, 3], 100, 0, 0, "", 750));
 put("VESK-IR/sysparam.dat", $sysparams);
-' "$root"
+' "$root" "$1"
+}
+write_settings /home/pi/Scans
 
 # The simulator's service lines are shown only when a picture fails.
 shot() {
@@ -81,3 +87,15 @@ shot() {
 mkdir -p docs
 shot 11 docs/mainwindow-kirel5-ready.png
 shot 4 docs/mainwindow-vesk1800-ready.png
+
+# A scan in the scan window: the KIREL-5000/5100 settings above, scanned unattended.
+mkdir -p "$root/scans"
+write_settings "$root/scans"
+if ! QT_QPA_PLATFORM=offscreen "$sim" --model 11 --root "$root" --selftest-ms 500 \
+    --timeout 30 --auto-scan screenshot --screenshot docs/scanwindow-kirel5-scanning.png \
+    >"$root/sim.log" 2>&1; then
+    cat "$root/sim.log" >&2
+    echo "no picture of the scan window: the unattended scan did not complete" >&2
+    exit 1
+fi
+echo docs/scanwindow-kirel5-scanning.png
