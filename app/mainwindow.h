@@ -39,10 +39,10 @@ class MainWindow;
 // The operator's choices that make up a scan request, as Start Scan reads them from the
 // window (mainwindow_scan.cpp).
 struct ScanChoice {
-    int mode = 0;     // ScanMode
-    int area = 0;     // ScanAreaKind
-    QPointF cornerL;  // top-left selected tile
-    QPointF cornerR;  // bottom-right selected tile
+    int mode = 0;    // ScanMode
+    int area = 0;    // ScanAreaKind
+    QPointF cornerL; // top-left selected tile
+    QPointF cornerR; // bottom-right selected tile
     int resolution = 200;
     int filterIndex = 0; // tray position of channel 1, -1 when none
     int laserIndex = 0;  // entry of the channel-1 laser list, -1 when none

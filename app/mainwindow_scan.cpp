@@ -3,6 +3,7 @@
 // the bed, the scan geometry and the parameter block are filled, the scan log gets its
 // record, and the scan window runs the scan.
 #include "mainwindow.h"
+#include "mainwindow_buttons.h"
 #include "ui_mainwindow.h"
 
 #include "datafiles.h"
@@ -17,6 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+
+using namespace mainwindow_buttons;
 
 namespace
 {
@@ -179,51 +182,6 @@ bool FileNameAllowed(const QString &name)
     return true;
 }
 
-using Button = QRadioButton *Ui::MainWindow::*;
-
-// Indexed by the template's mode and area values.
-const Button kModeButtons[] = {
-    &Ui::MainWindow::radioButton_IPmode, &Ui::MainWindow::radioButton_IPVmode,
-    &Ui::MainWindow::radioButton_FluorescenceMode, &Ui::MainWindow::radioButton_DigitizingMode};
-const Button kAreaButtons[] = {
-    &Ui::MainWindow::radioButtonGrid,   &Ui::MainWindow::radioButtonIP3543,
-    &Ui::MainWindow::radioButtonIP2340, &Ui::MainWindow::radioButtonIP2040,
-    &Ui::MainWindow::radioButtonIP2325, &Ui::MainWindow::radioButtonIP2025};
-
-struct ValueButton {
-    int value;
-    Button button;
-};
-const ValueButton kResolutionButtons[] = {
-    {200, &Ui::MainWindow::radioButton_Res200},
-    {100, &Ui::MainWindow::radioButton_Res100},
-    {50, &Ui::MainWindow::radioButton_Res50},
-    {25, &Ui::MainWindow::radioButton_Res25},
-};
-const ValueButton kSensitivityButtons[] = {
-    {30000, &Ui::MainWindow::radioButton30000},
-    {10000, &Ui::MainWindow::radioButton10000},
-    {4000, &Ui::MainWindow::radioButton4000},
-    {1000, &Ui::MainWindow::radioButton1000},
-};
-
-template <std::size_t N> int CheckedIndex(Ui::MainWindow *ui, const Button (&buttons)[N])
-{
-    for (int i = 0; i < int(N); ++i)
-        if ((ui->*buttons[i])->isChecked())
-            return i;
-    return 0;
-}
-
-template <std::size_t N>
-int CheckedValue(Ui::MainWindow *ui, const ValueButton (&buttons)[N], int fallback)
-{
-    for (const ValueButton &b : buttons)
-        if ((ui->*b.button)->isChecked())
-            return b.value;
-    return fallback;
-}
-
 ScanChoice ScanChoiceRead(Ui::MainWindow *ui)
 {
     ScanChoice c;
@@ -231,7 +189,7 @@ ScanChoice ScanChoiceRead(Ui::MainWindow *ui)
     c.area = CheckedIndex(ui, kAreaButtons);
     c.cornerL = scancornerL;
     c.cornerR = scancornerR;
-    c.resolution = CheckedValue(ui, kResolutionButtons, 200);
+    c.resolution = CheckedValue(ui, kResolutionButtons, kDefaultResolution);
     c.filterIndex = ui->comboBox_FilterCh1->currentIndex();
     c.laserIndex = ui->comboBox_Laser1->currentIndex();
     c.HVch1 = ui->spinBox_HVch1->value();
@@ -240,7 +198,7 @@ ScanChoice ScanChoiceRead(Ui::MainWindow *ui)
         c.latitude = 4;
     if (ui->radioButton5->isChecked())
         c.latitude = 5;
-    c.sensitivity = CheckedValue(ui, kSensitivityButtons, 4000);
+    c.sensitivity = CheckedValue(ui, kSensitivityButtons, kDefaultSensitivity);
     return c;
 }
 

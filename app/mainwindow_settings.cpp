@@ -2,6 +2,7 @@
 // configuration dialog, and "Save as Template", which hands the current settings to the
 // template dialog and applies a template loaded there.
 #include "mainwindow.h"
+#include "mainwindow_buttons.h"
 #include "ui_mainwindow.h"
 
 #include "configdialog.h"
@@ -11,50 +12,12 @@
 
 #include <iterator>
 
+using namespace mainwindow_buttons;
+
 namespace
 {
 
-using Button = QRadioButton *Ui::MainWindow::*;
-
-// Indexed by the template's mode and area values.
-const Button kModeButtons[] = {
-    &Ui::MainWindow::radioButton_IPmode, &Ui::MainWindow::radioButton_IPVmode,
-    &Ui::MainWindow::radioButton_FluorescenceMode, &Ui::MainWindow::radioButton_DigitizingMode};
-const Button kAreaButtons[] = {
-    &Ui::MainWindow::radioButtonGrid,   &Ui::MainWindow::radioButtonIP3543,
-    &Ui::MainWindow::radioButtonIP2340, &Ui::MainWindow::radioButtonIP2040,
-    &Ui::MainWindow::radioButtonIP2325, &Ui::MainWindow::radioButtonIP2025};
-
-struct ResolutionButton {
-    int micrometres;
-    Button button;
-};
-const ResolutionButton kResolutionButtons[] = {
-    {200, &Ui::MainWindow::radioButton_Res200},
-    {100, &Ui::MainWindow::radioButton_Res100},
-    {50, &Ui::MainWindow::radioButton_Res50},
-    {25, &Ui::MainWindow::radioButton_Res25},
-};
-constexpr int kDefaultResolution = 200;
-
 constexpr int kLaserListSize = int(std::size(laserCh1));
-
-// The index of the checked button of a group; the first when none is checked.
-template <std::size_t N> int CheckedIndex(Ui::MainWindow *ui, const Button (&buttons)[N])
-{
-    for (int i = 0; i < int(N); ++i)
-        if ((ui->*buttons[i])->isChecked())
-            return i;
-    return 0;
-}
-
-// Checks the button of a stored value; a value without a button changes nothing.
-template <std::size_t N>
-void CheckByIndex(Ui::MainWindow *ui, const Button (&buttons)[N], int value)
-{
-    if (value >= 0 && value < int(N))
-        (ui->*buttons[value])->setChecked(true);
-}
 
 bool TrayPositionValid(int position)
 {
@@ -116,10 +79,7 @@ void MainWindow::TemplateCapture()
     t.scancornerL = scancornerL;
     t.scancornerR = scancornerR;
     t.scancornerC = scancornerC;
-    t.resolution = kDefaultResolution;
-    for (const ResolutionButton &r : kResolutionButtons)
-        if ((ui->*r.button)->isChecked())
-            t.resolution = r.micrometres;
+    t.resolution = CheckedValue(ui, kResolutionButtons, kDefaultResolution);
 
     // The laser code plus one; "none" while the scanner has not reported its lasers.
     const int laser = ui->comboBox_Laser1->currentIndex();
@@ -147,9 +107,7 @@ void MainWindow::TemplateApply()
     const ScanTempl &t = scanTemplate[0];
     CheckByIndex(ui, kModeButtons, t.mode);
     CheckByIndex(ui, kAreaButtons, t.area);
-    for (const ResolutionButton &r : kResolutionButtons)
-        if (r.micrometres == t.resolution)
-            (ui->*r.button)->setChecked(true);
+    CheckByValue(ui, kResolutionButtons, t.resolution);
 
     scancornerL = t.scancornerL;
     scancornerR = t.scancornerR;

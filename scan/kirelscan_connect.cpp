@@ -253,6 +253,26 @@ Exchange InquiryExchange()
     return x;
 }
 
+// The first exchange of a KIREL-3000 or imaging-plate series: selection and INQUIRY.
+// False when the scanner did not answer or the exchange failed, and the series ends.
+bool SeriesInquiry(BYTE *data, const std::function<void()> &afterData)
+{
+    if (KIREL5Arbitration() < 0) {
+        NotAnswering();
+        return false;
+    }
+    return Transfer(InquiryExchange(), data, afterData);
+}
+
+// TEST UNIT READY, selection done; false when the exchange failed.
+bool UnitReadyTransfer(BYTE *data, int firstCode)
+{
+    Exchange ready;
+    ready.cdb = Cdb6(kOpTestUnitReady);
+    ready.firstCode = firstCode;
+    return Transfer(ready, data);
+}
+
 // REQUEST SENSE after a TEST UNIT READY that was not good; the fields go to newscansetup.
 bool FetchSense(BYTE *sense, int length, int firstCode)
 {
@@ -444,11 +464,7 @@ int kirel5scan::testkirel3connected()
     result = 1;
     BYTE data[kAnswerBufferSize] = {};
 
-    if (KIREL5Arbitration() < 0) {
-        NotAnswering();
-        return FinishSeries();
-    }
-    const bool inquired = Transfer(InquiryExchange(), data, [&data] {
+    const bool inquired = SeriesInquiry(data, [&data] {
         if (KIREL5connectStatus < kStateAnswered)
             Identified(data, kKirel3ProductLength);
     });
@@ -464,10 +480,7 @@ int kirel5scan::testkirel3connected()
             result = -15;
             return FinishSeries();
         }
-        Exchange ready;
-        ready.cdb = Cdb6(kOpTestUnitReady);
-        ready.firstCode = -16;
-        if (!Transfer(ready, data))
+        if (!UnitReadyTransfer(data, -16))
             return FinishSeries();
         if (StatusValue == kStatusGood) {
             EnterReady();
@@ -490,11 +503,7 @@ int kirel5scan::testVESK18IIconnected()
     result = 1;
     BYTE data[kAnswerBufferSize] = {};
 
-    if (KIREL5Arbitration() < 0) {
-        NotAnswering();
-        return FinishSeries();
-    }
-    const bool inquired = Transfer(InquiryExchange(), data, [&data] {
+    const bool inquired = SeriesInquiry(data, [&data] {
         if (KIREL5connectStatus < kStateAnswered)
             Identified(data, kPlateReaderProductLength);
         if (KIREL5connectStatus == kStateAnswered) {
@@ -510,10 +519,7 @@ int kirel5scan::testVESK18IIconnected()
     // A reader lost here ends the series with the result as it stands.
     if (KIREL5Arbitration() < 0)
         return FinishSeries();
-    Exchange ready;
-    ready.cdb = Cdb6(kOpTestUnitReady);
-    ready.firstCode = -6;
-    if (!Transfer(ready, data))
+    if (!UnitReadyTransfer(data, -6))
         return FinishSeries();
     if (StatusValue == kStatusGood) {
         EnterReady();

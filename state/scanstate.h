@@ -31,10 +31,10 @@ class scantile;
 // Scanner models (the values of ScannerType)
 // ---------------------------------------------------------------------------------------
 enum ScannerModel {
-    kModelVESK1800 = 4,  // VESK-1800II imaging-plate reader (VESK-1802 in its logs)
-    kModelVESK5000 = 8,  // VESK-5000 imaging-plate reader
-    kModelKIREL3 = 10,   // KIREL-3000 fluorescence scanner
-    kModelKIREL5 = 11,   // KIREL-5000/5100 fluorescence scanner
+    kModelVESK1800 = 4, // VESK-1800II imaging-plate reader (VESK-1802 in its logs)
+    kModelVESK5000 = 8, // VESK-5000 imaging-plate reader
+    kModelKIREL3 = 10,  // KIREL-3000 fluorescence scanner
+    kModelKIREL5 = 11,  // KIREL-5000/5100 fluorescence scanner
 };
 
 // Scan modes as stored in ScanTempl::mode.
@@ -109,18 +109,18 @@ struct ScanSetup {
     qint32 bufferreadsize = 0;
     qint32 buffersize = 0;
     int bufptroffset = 0; // byte offset of the first wanted pixel in a reader line (10, 8, 4)
-    int scanstatus = 0; // image lines received so far
+    int scanstatus = 0;   // image lines received so far
 };
 
 // The read-time and file-size estimate under the scan area.
 struct ScanDuration {
-    int estimate = 0;  // seconds
-    int LDstart = 0;   // laser start-up, seconds
-    int SHGstart = 0;  // start-up added to every estimate, seconds
-    int tile = 0;      // read time of one tile at 200 um, seconds
-    int scaninit = 0;  // scan initialisation, seconds
+    int estimate = 0; // seconds
+    int LDstart = 0;  // laser start-up, seconds
+    int SHGstart = 0; // start-up added to every estimate, seconds
+    int tile = 0;     // read time of one tile at 200 um, seconds
+    int scaninit = 0; // scan initialisation, seconds
     int resolution = 0;
-    int num = 0;       // selected tiles
+    int num = 0; // selected tiles
     char duration[20] = {};
     float tilefsize = 0; // MB of one tile at 200 um
     float scanfsize = 0; // MB
@@ -219,8 +219,8 @@ extern int KIREL5connectStatus; // -1 before the first connection test
 extern int scanpassnumber;
 extern int logeventnumber;
 extern BYTE scannerstat[100];
-extern char vendorID[10];  // INQUIRY vendor text, 8 characters (no terminator written)
-extern char scannerID[20]; // INQUIRY product text, 16 or 14 characters by model
+extern char vendorID[10];       // INQUIRY vendor text, 8 characters (no terminator written)
+extern char scannerID[20];      // INQUIRY product text, 16 or 14 characters by model
 extern BYTE scannerconfig[100]; // once-only flags of the poll, indexed like scannerstat
 extern BYTE LDconfig[3];
 extern int lasermodule[6];
