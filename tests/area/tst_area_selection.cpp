@@ -1,7 +1,7 @@
 // The scan area on the bed picture: clicks on the tiles as the operator makes them (mouse
 // events on the window, where the pointer is over the picture), the four corner moves, the
 // plate sizes with their frames, the shaped corner tiles and the latitude buttons.
-#include "areasupport.h"
+#include "settingssupport.h"
 #include "scantile.h"
 
 #include <QAbstractButton>

@@ -1,7 +1,7 @@
 // The small choices of the main window: resolution with the read-time and file-size estimate,
 // scan mode with the high voltage, laser and filter it implies, the KIREL-3000's fluorescence
 // controls, the destination folder and the Help box.
-#include "areasupport.h"
+#include "settingssupport.h"
 #include "maker.h"
 #include "stationpaths.h"
 
@@ -52,14 +52,6 @@ void BoxesCloseAndRecord(QList<BoxSeen> *seen)
         ok->click();
     else
         box->reject();
-}
-
-QStringList ComboTexts(QComboBox *box)
-{
-    QStringList texts;
-    for (int i = 0; i < box->count(); ++i)
-        texts << box->itemText(i);
-    return texts;
 }
 
 } // namespace

@@ -1,17 +1,15 @@
 // The side boards against emulated boards on the I2C seam: what the station sends, how it
 // turns the answers into readings, and what each failure leaves behind.
+#include "busfixture.h"
 #include "emulatedi2c.h"
 #include "i2cdevice.h"
 #include "ldcontrol.h"
 #include "rtccontrol.h"
 #include "scanstate.h"
 
-#include <QTemporaryFile>
 #include <QtTest>
 
-#include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 namespace
 {
@@ -44,23 +42,6 @@ void SetAllReadings(float value)
     SCSIboardtemp = value;
 }
 
-// Standard error written while `run` runs.
-template <typename F> QByteArray CapturedStderr(F run)
-{
-    QTemporaryFile capture;
-    if (!capture.open())
-        return "capture failed";
-    std::fflush(stderr);
-    const int saved = dup(STDERR_FILENO);
-    dup2(capture.handle(), STDERR_FILENO);
-    run();
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    ::close(saved);
-    capture.seek(0);
-    return capture.readAll();
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Operation)
@@ -81,7 +62,7 @@ private slots:
 
     void converterReadings_data();
     void converterReadings();
-    void converterReadsOnlyItsInput();
+    void readingsOfEmulatedBoards();
     void diodeSwitch_data();
     void diodeSwitch();
     void clockTemperature_data();
@@ -89,7 +70,6 @@ private slots:
     void failures_data();
     void failures();
     void monitorOpenFailureMessage();
-    void emulatedValuesReadBack();
     void deviceGate_data();
     void deviceGate();
     void noDeviceOffThePi();
@@ -134,20 +114,25 @@ void TestBoards::converterReadings()
 }
 
 // Each read converts its own input: a swapped configuration word would read the other one.
-void TestBoards::converterReadsOnlyItsInput()
+// The simulator configures the boards in degrees and volts; the station reads them back.
+void TestBoards::readingsOfEmulatedBoards()
 {
-    bus->converter.setBoardTemperature(40.0f);
-    bus->converter.setMonitorVoltage(1.5f);
+    bus->converter.setBoardTemperature(31.4f);
+    bus->converter.setMonitorVoltage(0.685f);
+    bus->clock.setTemperature(27.75f);
 
     QCOMPARE(newLD.LD685monitorRead(), 1);
     QCOMPARE(bus->converter.convertedInput(), 1);
-    QCOMPARE(LD685monit, 1.5f);
+    QCOMPARE(LD685monit, 0.685f);
     QCOMPARE(LDboardtemp, kUntouched);
 
     QCOMPARE(newLD.LDboardtempRead(), 1);
     QCOMPARE(bus->converter.convertedInput(), 0);
-    QCOMPARE(LDboardtemp, 40.0f);
-    QCOMPARE(LD685monit, 1.5f);
+    QCOMPARE(LDboardtemp, 31.4f);
+    QCOMPARE(LD685monit, 0.685f);
+
+    QCOMPARE(newRTC.SCSIboardtempRead(), 1);
+    QCOMPARE(SCSIboardtemp, 27.75f);
 }
 
 void TestBoards::diodeSwitch_data()
@@ -277,22 +262,22 @@ void TestBoards::failures()
     bus->diodeSwitch.setDiodeOn(true);
 
     int rc = 0;
-    CapturedStderr([&] {
-        switch (op) {
-        case Operation::BoardTemp:
-            rc = newLD.LDboardtempRead();
-            break;
-        case Operation::Monitor:
-            rc = newLD.LD685monitorRead();
-            break;
-        case Operation::Switch:
-            rc = newLD.LD685modecontrol(0);
-            break;
-        case Operation::ScsiTemp:
-            rc = newRTC2.SCSIboardtempRead();
-            break;
-        }
-    });
+    CapturedStream err;
+    switch (op) {
+    case Operation::BoardTemp:
+        rc = newLD.LDboardtempRead();
+        break;
+    case Operation::Monitor:
+        rc = newLD.LD685monitorRead();
+        break;
+    case Operation::Switch:
+        rc = newLD.LD685modecontrol(0);
+        break;
+    case Operation::ScsiTemp:
+        rc = newRTC2.SCSIboardtempRead();
+        break;
+    }
+    err.text();
 
     QCOMPARE(rc, code);
     QCOMPARE(LDboardtemp, kUntouched);
@@ -307,24 +292,12 @@ void TestBoards::failures()
 void TestBoards::monitorOpenFailureMessage()
 {
     bus->openFails = true;
-    QCOMPARE(CapturedStderr([] { newLD.LD685monitorRead(); }),
-             QByteArray("Failed to open the i2c bus -1\n"));
-    QCOMPARE(CapturedStderr([] { newLD.LDboardtempRead(); }), QByteArray());
-}
-
-// The simulator configures the boards in degrees and volts; the station reads them back.
-void TestBoards::emulatedValuesReadBack()
-{
-    bus->converter.setBoardTemperature(31.4f);
-    bus->converter.setMonitorVoltage(0.685f);
-    bus->clock.setTemperature(27.75f);
-
-    QCOMPARE(newLD.LDboardtempRead(), 1);
-    QCOMPARE(newLD.LD685monitorRead(), 1);
-    QCOMPARE(newRTC.SCSIboardtempRead(), 1);
-    QCOMPARE(LDboardtemp, 31.4f);
-    QCOMPARE(LD685monit, 0.685f);
-    QCOMPARE(SCSIboardtemp, 27.75f);
+    CapturedStream monitorErr;
+    newLD.LD685monitorRead();
+    QCOMPARE(monitorErr.text(), QByteArray("Failed to open the i2c bus -1\n"));
+    CapturedStream boardTempErr;
+    newLD.LDboardtempRead();
+    QCOMPARE(boardTempErr.text(), QByteArray());
 }
 
 void TestBoards::deviceGate_data()
@@ -356,9 +329,9 @@ void TestBoards::noDeviceOffThePi()
         QSKIP("this machine is a Raspberry Pi: the device would really be opened");
     I2cInstallBus(nullptr);
 
-    int monitorRc = 0;
-    CapturedStderr([&] { monitorRc = newLD.LD685monitorRead(); });
-    QCOMPARE(monitorRc, -1);
+    CapturedStream err;
+    QCOMPARE(newLD.LD685monitorRead(), -1);
+    err.text();
     QCOMPARE(newLD.LDboardtempRead(), -1);
     QCOMPARE(newLD.LD685modecontrol(1), -1);
     QCOMPARE(newRTC.SCSIboardtempRead(), -10);

@@ -52,8 +52,6 @@ private slots:
     void wrapperFailures_data();
     void wrapperFailures();
     void scannerWrappersHoldingTheTarget();
-    void requestKirel5SenseFailures_data();
-    void requestKirel5SenseFailures();
     void banner_data();
     void banner();
     void parseArgument_data();
@@ -162,21 +160,32 @@ void TestCommands::writeThenReadBack()
 
 void TestCommands::wrapperFailures_data()
 {
+    QTest::addColumn<bool>("sense"); // RequestKIREL5Sense, else INQUIRY of the target at id
     QTest::addColumn<int>("id");
+    QTest::addColumn<bool>("powerOff");
     QTest::addColumn<int>("cdbBytesTaken");
     QTest::addColumn<int>("dataLimit");
     QTest::addColumn<int>("afterData");
     QTest::addColumn<int>("code");
-    QTest::newRow("no target at ID 3") << 3 << -1 << -1 << int(BUS::status) << -1;
-    QTest::newRow("CDB taken in part") << 5 << 4 << -1 << int(BUS::status) << -2;
-    QTest::newRow("no data") << 5 << -1 << 0 << int(BUS::status) << -3;
-    QTest::newRow("no status") << 5 << -1 << 8 << int(BUS::msgin) << -4;
-    QTest::newRow("bus dropped after data") << 5 << -1 << 8 << int(BUS::busfree) << -4;
+    const int status = BUS::status, msgin = BUS::msgin;
+    QTest::newRow("inquiry: no target at ID 3") << false << 3 << false << -1 << -1 << status << -1;
+    QTest::newRow("inquiry: CDB taken in part") << false << 5 << false << 4 << -1 << status << -2;
+    QTest::newRow("inquiry: no data") << false << 5 << false << -1 << 0 << status << -3;
+    QTest::newRow("inquiry: no status") << false << 5 << false << -1 << 8 << msgin << -4;
+    QTest::newRow("inquiry: bus dropped after data")
+        << false << 5 << false << -1 << 8 << int(BUS::busfree) << -4;
+    QTest::newRow("sense: good") << true << 5 << false << -1 << -1 << status << 0;
+    QTest::newRow("sense: scanner off") << true << 5 << true << -1 << -1 << status << -91;
+    QTest::newRow("sense: CDB in part") << true << 5 << false << 2 << -1 << status << -92;
+    QTest::newRow("sense: 17 sense bytes") << true << 5 << false << -1 << 17 << status << -93;
+    QTest::newRow("sense: no status") << true << 5 << false << -1 << 18 << msgin << -94;
 }
 
 void TestCommands::wrapperFailures()
 {
+    QFETCH(bool, sense);
     QFETCH(int, id);
+    QFETCH(bool, powerOff);
     QFETCH(int, cdbBytesTaken);
     QFETCH(int, dataLimit);
     QFETCH(int, afterData);
@@ -184,14 +193,17 @@ void TestCommands::wrapperFailures()
     ScannerOnBus s;
     QVERIFY(s.up());
     TargetFaults &f = s.scanner().faults();
+    f.powerOff = powerOff;
     f.cdbBytesTaken = cdbBytesTaken;
     f.dataBytesLimit = dataLimit;
     f.afterDataLimit = BUS::phase_t(afterData);
     BYTE buf[256];
     std::memset(buf, 0xEE, sizeof buf);
-    QCOMPARE(Inquiry(id, buf), code);
+    CapturedStream err;
+    QCOMPARE(sense ? RequestKIREL5Sense() : Inquiry(id, buf), code);
+    err.text();
     QCOMPARE(result, code);
-    if (code == -3) // cleared before the data phase that never came
+    if (!sense && code == -3) // cleared before the data phase that never came
         QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 4), QByteArray(4, '\0'));
     QCOMPARE(s.regs().stationDrive(), DWORD(0));
 }
@@ -219,40 +231,6 @@ void TestCommands::scannerWrappersHoldingTheTarget()
              -1);
     err.text();
     QCOMPARE(s.scanner().traceLines().size(), 2);
-}
-
-void TestCommands::requestKirel5SenseFailures_data()
-{
-    QTest::addColumn<bool>("powerOff");
-    QTest::addColumn<int>("cdbBytesTaken");
-    QTest::addColumn<int>("dataLimit");
-    QTest::addColumn<int>("afterData");
-    QTest::addColumn<int>("code");
-    QTest::newRow("good") << false << -1 << -1 << int(BUS::status) << 0;
-    QTest::newRow("scanner off") << true << -1 << -1 << int(BUS::status) << -91;
-    QTest::newRow("CDB in part") << false << 2 << -1 << int(BUS::status) << -92;
-    QTest::newRow("17 sense bytes") << false << -1 << 17 << int(BUS::status) << -93;
-    QTest::newRow("no status") << false << -1 << 18 << int(BUS::msgin) << -94;
-}
-
-void TestCommands::requestKirel5SenseFailures()
-{
-    QFETCH(bool, powerOff);
-    QFETCH(int, cdbBytesTaken);
-    QFETCH(int, dataLimit);
-    QFETCH(int, afterData);
-    QFETCH(int, code);
-    ScannerOnBus s;
-    QVERIFY(s.up());
-    TargetFaults &f = s.scanner().faults();
-    f.powerOff = powerOff;
-    f.cdbBytesTaken = cdbBytesTaken;
-    f.dataBytesLimit = dataLimit;
-    f.afterDataLimit = BUS::phase_t(afterData);
-    CapturedStream err;
-    QCOMPARE(RequestKIREL5Sense(), code);
-    err.text();
-    QCOMPARE(result, code);
 }
 
 void TestCommands::banner_data()

@@ -9,6 +9,19 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+namespace
+{
+// A device-tree file with these bytes in the folder; a null array leaves it missing.
+QByteArray TreeFile(const QTemporaryDir &dir, const QByteArray &content)
+{
+    const QString path = dir.filePath(QStringLiteral("node"));
+    QFile f(path);
+    if (!content.isNull() && f.open(QIODevice::WriteOnly))
+        f.write(content);
+    return path.toLocal8Bit();
+}
+} // namespace
+
 class TestGpioBus : public QObject
 {
     Q_OBJECT
@@ -22,8 +35,7 @@ private slots:
     void sleepNsecDummyWrites();
     void peripheralBase_data();
     void peripheralBase();
-    void initLeavesBoardReady();
-    void cleanupReleasesBoard();
+    void boardFromInitToCleanup();
     void zeroCountHandshakesTouchNothing();
     void receiveEndsAtPhaseChange();
     void accessesPerByteWithinBudget();
@@ -114,14 +126,10 @@ void TestGpioBus::sleepNsecDummyWrites_data()
 {
     QTest::addColumn<DWORD>("ns");
     QTest::addColumn<int>("writes");
-    QTest::newRow("1 ns") << DWORD(1) << 1;
-    QTest::newRow("2 ns") << DWORD(2) << 1;
-    QTest::newRow("8 ns") << DWORD(8) << 1;
-    QTest::newRow("9 ns") << DWORD(9) << 2;
-    QTest::newRow("100 ns") << DWORD(100) << 13;
-    QTest::newRow("280 ns") << DWORD(280) << 35;
-    QTest::newRow("650 ns") << DWORD(650) << 82;
-    QTest::newRow("0 ns") << DWORD(0) << 0;
+    const std::pair<DWORD, int> rows[] = {{0, 0}, {1, 1},    {2, 1},    {8, 1},
+                                          {9, 2}, {100, 13}, {280, 35}, {650, 82}};
+    for (const auto &r : rows)
+        QTest::addRow("%u ns", unsigned(r.first)) << r.first << r.second;
 }
 
 void TestGpioBus::sleepNsecDummyWrites()
@@ -142,34 +150,26 @@ void TestGpioBus::sleepNsecDummyWrites()
 void TestGpioBus::peripheralBase_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("exists");
     QTest::addColumn<DWORD>("base");
     QTest::newRow("Pi 2/3 ranges")
-        << QByteArray::fromHex("7e0000003f00000001000000") << true << DWORD(0x3F000000);
-    QTest::newRow("Pi 4 ranges") << QByteArray::fromHex("7e000000fe000000") << true
-                                 << DWORD(0xFE000000);
-    QTest::newRow("short file") << QByteArray::fromHex("7e0000003f00") << true << DWORD(0x20000000);
-    QTest::newRow("unreadable") << QByteArray() << false << DWORD(0x20000000);
+        << QByteArray::fromHex("7e0000003f00000001000000") << DWORD(0x3F000000);
+    QTest::newRow("Pi 4 ranges") << QByteArray::fromHex("7e000000fe000000") << DWORD(0xFE000000);
+    QTest::newRow("short file") << QByteArray::fromHex("7e0000003f00") << DWORD(0x20000000);
+    QTest::newRow("unreadable") << QByteArray() << DWORD(0x20000000);
 }
 
 void TestGpioBus::peripheralBase()
 {
     QFETCH(QByteArray, content);
-    QFETCH(bool, exists);
     QFETCH(DWORD, base);
     QTemporaryDir dir;
-    const QString path = dir.filePath("ranges");
-    if (exists) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    }
-    QCOMPARE(PeripheralAddressFrom(path.toLocal8Bit().constData()), base);
-    if (!exists)
-        QCOMPARE(get_dt_ranges(path.toLocal8Bit().constData(), 4), DWORD(0xFFFFFFFF));
+    const QByteArray path = TreeFile(dir, content);
+    QCOMPARE(PeripheralAddressFrom(path.constData()), base);
+    if (content.isNull())
+        QCOMPARE(get_dt_ranges(path.constData(), 4), DWORD(0xFFFFFFFF));
 }
 
-void TestGpioBus::initLeavesBoardReady()
+void TestGpioBus::boardFromInitToCleanup()
 {
     EmulatedGpio regs;
     EmulatedRegistersGuard guard(&regs);
@@ -189,15 +189,8 @@ void TestGpioBus::initLeavesBoardReady()
     QVERIFY(!regs.controlPinHigh(PIN_DTD));
     QVERIFY(!regs.controlPinHigh(PIN_ENB));
     QCOMPARE(regs.stationDrive(), DWORD(0));
-}
 
-void TestGpioBus::cleanupReleasesBoard()
-{
-    EmulatedGpio regs;
-    EmulatedRegistersGuard guard(&regs);
-    GPIOBUS b;
-    QVERIFY(b.Init(BUS::INITIATOR));
-    b.Reset();
+    // Cleanup releases the board from a bus in use.
     b.SetSEL(TRUE);
     b.SetDAT(0xA5);
     b.Cleanup();
@@ -301,28 +294,20 @@ void TestGpioBus::initFailsOffThePiWithoutMapping()
 void TestGpioBus::raspberryPiModelFile_data()
 {
     QTest::addColumn<QByteArray>("model");
-    QTest::addColumn<bool>("exists");
     QTest::addColumn<bool>("pi");
-    QTest::newRow("Pi 4") << QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31) << true << true;
-    QTest::newRow("Pi 3") << QByteArray("Raspberry Pi 3 Model B Plus Rev 1.3") << true << true;
-    QTest::newRow("other board") << QByteArray("Pine64 RockPro64 v2.1") << true << false;
-    QTest::newRow("prefix only in part") << QByteArray("Raspberry") << true << false;
-    QTest::newRow("no device tree") << QByteArray() << false << false;
+    QTest::newRow("Pi 4") << QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31) << true;
+    QTest::newRow("Pi 3") << QByteArray("Raspberry Pi 3 Model B Plus Rev 1.3") << true;
+    QTest::newRow("other board") << QByteArray("Pine64 RockPro64 v2.1") << false;
+    QTest::newRow("prefix only in part") << QByteArray("Raspberry") << false;
+    QTest::newRow("no device tree") << QByteArray() << false;
 }
 
 void TestGpioBus::raspberryPiModelFile()
 {
     QFETCH(QByteArray, model);
-    QFETCH(bool, exists);
     QFETCH(bool, pi);
     QTemporaryDir dir;
-    const QString path = dir.filePath("model");
-    if (exists) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(model);
-    }
-    QCOMPARE(DeviceTreeNamesRaspberryPi(path.toLocal8Bit().constData()), pi);
+    QCOMPARE(DeviceTreeNamesRaspberryPi(TreeFile(dir, model).constData()), pi);
 }
 
 QTEST_GUILESS_MAIN(TestGpioBus)

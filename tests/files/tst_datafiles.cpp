@@ -3,6 +3,7 @@
 // filter icon rule.
 #include "datafiles.h"
 #include "scanstate.h"
+#include "settingssupport.h"
 #include "stationfixture.h"
 #include "stationpaths.h"
 
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <unistd.h>
 
@@ -20,65 +20,6 @@ namespace
 {
 
 const QString kKirel5Dir = QStringLiteral("/home/pi/KIREL5-IR/");
-
-// Expected file content, built field by field from the record layouts: big-endian integers,
-// strings as a 32-bit byte count and UTF-16BE code units, IEEE doubles. Deliberately does
-// not use QDataStream, so that it checks the writers rather than repeating them.
-class Bytes
-{
-public:
-    Bytes &i32(qint32 v)
-    {
-        const quint32 u = quint32(v);
-        for (int shift = 24; shift >= 0; shift -= 8)
-            data.append(char((u >> shift) & 0xFF));
-        return *this;
-    }
-    Bytes &u8(quint8 v)
-    {
-        data.append(char(v));
-        return *this;
-    }
-    Bytes &f64(double v)
-    {
-        quint64 u;
-        std::memcpy(&u, &v, sizeof u);
-        for (int shift = 56; shift >= 0; shift -= 8)
-            data.append(char((u >> shift) & 0xFF));
-        return *this;
-    }
-    // A null string is the count 0xFFFFFFFF alone; an empty one the count 0.
-    Bytes &str(const QString &s)
-    {
-        if (s.isNull())
-            return i32(-1);
-        i32(s.size() * 2);
-        for (const QChar c : s) {
-            data.append(char(c.unicode() >> 8));
-            data.append(char(c.unicode() & 0xFF));
-        }
-        return *this;
-    }
-    Bytes &point(const QPointF &p) { return f64(p.x()).f64(p.y()); }
-    Bytes &templ(const ScanTempl &t)
-    {
-        str(t.name).str(t.comment).i32(t.mode).i32(t.area);
-        point(t.scancornerL).point(t.scancornerR).point(t.scancornerC);
-        i32(t.resolution).u8(t.laserCh1).u8(t.laserCh2).i32(t.filterCh1).i32(t.filterCh2);
-        return str(t.filterLabel).i32(t.HVch1).i32(t.HVch2).str(t.folder);
-    }
-    Bytes &module(const FilterMod &m)
-    {
-        return str(m.filterlabel)
-            .i32(m.filterCh1)
-            .str(m.labelCh1)
-            .i32(m.filterCh2)
-            .str(m.labelCh2)
-            .i32(m.filterType);
-    }
-
-    QByteArray data;
-};
 
 ScanTempl SampleTemplate(int n)
 {
@@ -105,69 +46,110 @@ ScanTempl SampleTemplate(int n)
 
 FilterMod SampleModule(int n)
 {
-    FilterMod m;
-    m.filterlabel = QStringLiteral("Mod %1").arg(n);
-    m.filterCh1 = 510 + n;
-    m.labelCh1 = QStringLiteral("Y%1").arg(510 + n);
-    m.filterCh2 = n % 2 ? 0 : 665;
-    m.labelCh2 = n % 2 ? QString() : QStringLiteral("R665");
-    m.filterType = 100 * n;
-    return m;
-}
-
-bool SameTemplate(const ScanTempl &a, const ScanTempl &b)
-{
-    return a.name == b.name && a.comment == b.comment && a.mode == b.mode && a.area == b.area &&
-           a.scancornerL == b.scancornerL && a.scancornerR == b.scancornerR &&
-           a.scancornerC == b.scancornerC && a.resolution == b.resolution &&
-           a.laserCh1 == b.laserCh1 && a.laserCh2 == b.laserCh2 && a.filterCh1 == b.filterCh1 &&
-           a.filterCh2 == b.filterCh2 && a.filterLabel == b.filterLabel && a.HVch1 == b.HVch1 &&
-           a.HVch2 == b.HVch2 && a.folder == b.folder;
-}
-
-bool SameModule(const FilterMod &a, const FilterMod &b)
-{
-    return a.filterlabel == b.filterlabel && a.filterCh1 == b.filterCh1 &&
-           a.labelCh1 == b.labelCh1 && a.filterCh2 == b.filterCh2 && a.labelCh2 == b.labelCh2 &&
-           a.filterType == b.filterType;
-}
-
-bool IsEmptyTrayPosition(const FilterMod &m)
-{
-    return m.filterlabel.isEmpty() && m.labelCh1.isEmpty() && m.labelCh2.isEmpty() &&
-           m.filterCh1 == 0 && m.filterCh2 == 0 && m.filterType == 0;
+    return Module(QStringLiteral("Mod %1").arg(n), 510 + n, QStringLiteral("Y%1").arg(510 + n),
+                  n % 2 ? 0 : 665, n % 2 ? QString() : QStringLiteral("R665"), 100 * n);
 }
 
 enum DataFile { TemplatesFile, TrayFile, SysParamFile, ModuleFile };
 
+// Each system parameter of a sample file is the opposite of its default, so that every
+// value shows whether it came from the file.
+const int kSysParamDefaults[5] = {0, 0, 1, 1, 0};
+
 QString FixedPath(DataFile file)
 {
-    switch (file) {
-    case TemplatesFile:
-        return kKirel5Dir + QStringLiteral("scan_templates.tpl");
-    case TrayFile:
-        return kKirel5Dir + QStringLiteral("filtertray.fil");
-    case SysParamFile:
-        return kKirel5Dir + QStringLiteral("sysparam.dat");
-    case ModuleFile:
-        return kKirel5Dir + QStringLiteral("filtermodule.fil");
-    }
-    return QString();
+    const char *const names[] = {"scan_templates.tpl", "filtertray.fil", "sysparam.dat",
+                                 "filtermodule.fil"};
+    return kKirel5Dir + QLatin1String(names[file]);
 }
 
-bool Write(DataFile file)
+void Load(DataFile file)
+{
+    void (*const loaders[])() = {TemplatesLoad, FilterTrayLoad, SysParamsLoad, FilterModulesLoad};
+    loaders[file]();
+}
+
+// `count` is the list length the templates writer is given, or the modules count.
+bool Write(DataFile file, int count = 1)
 {
     switch (file) {
     case TemplatesFile:
-        return TemplatesWrite(1);
+        return TemplatesWrite(count);
     case TrayFile:
         return FilterTrayWrite();
     case SysParamFile:
         return SysParamsWrite();
     case ModuleFile:
+        filtercount = count;
         return FilterModulesWrite();
     }
     return false;
+}
+
+// The two list files: their length after loading, their array size and the key (name or
+// label) whose empty or null value ends the list.
+int ListCount(DataFile file)
+{
+    return file == TemplatesFile ? templatecount : filtercount;
+}
+
+int Capacity(DataFile file)
+{
+    return file == TemplatesFile ? kMaxTemplates : kMaxFilterModules;
+}
+
+QString LoadedKey(DataFile file, int n)
+{
+    return file == TemplatesFile ? scanTemplate[n].name : filterModule[n].filterlabel;
+}
+
+// Records in their file form, so that the records of every file compare alike and a null
+// string never passes for an empty one.
+QByteArray SampleRecord(DataFile file, int n)
+{
+    switch (file) {
+    case TemplatesFile:
+        return TemplateBytes(SampleTemplate(n));
+    case SysParamFile:
+        return Be32(quint32(1 - kSysParamDefaults[n]));
+    default:
+        return ModuleBytes(SampleModule(n));
+    }
+}
+
+QByteArray LoadedRecord(DataFile file, int n)
+{
+    const int sysParams[5] = {sysparams.rawdatasave, sysparams.shadingdatasave, sysparams.bootlog,
+                              sysparams.scanlog, sysparams.readlog};
+    switch (file) {
+    case TemplatesFile:
+        return TemplateBytes(scanTemplate[n]);
+    case TrayFile:
+        return ModuleBytes(filterTray[n]);
+    case SysParamFile:
+        return Be32(quint32(sysParams[n]));
+    case ModuleFile:
+        return ModuleBytes(filterModule[n]);
+    }
+    return QByteArray();
+}
+
+// What stands in for a record the file does not hold: the empty record past a list, an empty
+// tray position (empty, not null, strings) and the default of a system parameter.
+QByteArray MissingRecord(DataFile file, int n)
+{
+    switch (file) {
+    case TemplatesFile:
+        return TemplateBytes(ScanTempl());
+    case TrayFile:
+        return ModuleBytes(
+            Module(QLatin1String(""), 0, QLatin1String(""), 0, QLatin1String(""), 0));
+    case SysParamFile:
+        return Be32(quint32(kSysParamDefaults[n]));
+    case ModuleFile:
+        return ModuleBytes(FilterMod());
+    }
+    return QByteArray();
 }
 
 // Runs `action` with the standard error stream going to a file and returns what it printed.
@@ -187,10 +169,14 @@ QByteArray CapturedStderr(const std::function<void()> &action)
     return capture.readAll();
 }
 
-// Number of records that end within the first `cut` bytes.
-int WholeRecords(const QVector<int> &ends, int cut)
+// Garbage made by a fixed seed, so that every run sees the same bytes.
+QByteArray Garbage(quint32 seed, int size)
 {
-    return int(std::count_if(ends.begin(), ends.end(), [cut](int end) { return end <= cut; }));
+    QRandomGenerator gen(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(gen.bounded(256));
+    return bytes;
 }
 
 } // namespace
@@ -203,30 +189,25 @@ class TestDataFiles : public QObject
 
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { root.reset(); }
 
     void paths_data();
     void paths();
 
     void templateBytes();
-    void templatesRoundTrip();
     void templatesTrace();
+    void moduleBytes();
     void listEnd_data();
     void listEnd();
-    void templatesCap();
-    void templatesWriteCap_data();
-    void templatesWriteCap();
-    void modulesCap();
-    void moduleBytes();
+    void listCap_data();
+    void listCap();
+    void writeCap_data();
+    void writeCap();
 
-    void truncatedTemplates();
-    void truncatedModules();
-    void truncatedTray();
-    void truncatedSysParams();
-    void damagedTemplates_data();
-    void damagedTemplates();
-    void damagedModules_data();
-    void damagedModules();
+    void truncated_data();
+    void truncated();
+    void damaged_data();
+    void damaged();
     void reloadClearsElementPastList();
 
     void sysParams();
@@ -253,11 +234,6 @@ void TestDataFiles::init()
     ResetSharedState(kModelKIREL5);
 }
 
-void TestDataFiles::cleanup()
-{
-    root.reset();
-}
-
 void TestDataFiles::paths_data()
 {
     QTest::addColumn<int>("model");
@@ -281,6 +257,8 @@ void TestDataFiles::paths()
     QCOMPARE(FilterModuleFilePath(), root->path(FixedPath(ModuleFile)));
 }
 
+// The written bytes, and the same records read back: a loaded template keeps the filter type
+// that its record does not hold.
 void TestDataFiles::templateBytes()
 {
     scanTemplate[0] = SampleTemplate(0);
@@ -290,25 +268,17 @@ void TestDataFiles::templateBytes()
     const QByteArray file = root->readFile(FixedPath(TemplatesFile));
     // "startup": 14 bytes of UTF-16BE after the count.
     QCOMPARE(file.left(18).toHex(), QByteArray("0000000e0073007400610072007400750070"));
-    Bytes expected;
-    expected.templ(SampleTemplate(0)).templ(SampleTemplate(1)).templ(ScanTempl());
-    QCOMPARE(file.toHex(), expected.data.toHex());
-}
-
-void TestDataFiles::templatesRoundTrip()
-{
-    for (int i = 0; i < 3; ++i)
-        scanTemplate[i] = SampleTemplate(i);
-    QVERIFY(TemplatesWrite(4));
+    QCOMPARE(file.toHex(),
+             TemplatesBytes({SampleTemplate(0), SampleTemplate(1), ScanTempl()}).toHex());
 
     ResetSharedState(kModelKIREL5);
-    scanTemplate[1].filterType = 42; // not in the file: a loaded template keeps it
+    scanTemplate[1].filterType = 42;
     TemplatesLoad();
-    QCOMPARE(templatecount, 3);
-    for (int i = 0; i < 3; ++i)
-        QVERIFY2(SameTemplate(scanTemplate[i], SampleTemplate(i)), qPrintable(QString::number(i)));
+    QCOMPARE(templatecount, 2);
+    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(SampleTemplate(0)));
+    QCOMPARE(TemplateBytes(scanTemplate[1]), TemplateBytes(SampleTemplate(1)));
     QCOMPARE(scanTemplate[1].filterType, 42);
-    QVERIFY(scanTemplate[3].name.isEmpty());
+    QVERIFY(scanTemplate[2].name.isEmpty());
 }
 
 // The scan request's service lines after each record, on standard error.
@@ -319,6 +289,15 @@ void TestDataFiles::templatesTrace()
     QCOMPARE(printed, QByteArray("Template 0  Laser 4\nTemplate 0  Filter 2\n"
                                  "Template 1  Laser 0\nTemplate 1  Filter 0\n"));
     QVERIFY(CapturedStderr([] { TemplatesWrite(2); }).isEmpty());
+}
+
+void TestDataFiles::moduleBytes()
+{
+    filterModule[0] = Module(QStringLiteral("LPR"), 580, QStringLiteral("R"), 0, QString(), 800);
+    QVERIFY(Write(ModuleFile, 1));
+    QCOMPARE(root->readFile(FixedPath(ModuleFile)).toHex(' '),
+             QByteArray("00 00 00 06 00 4c 00 50 00 52 00 00 02 44 00 00 00 02 00 52 "
+                        "00 00 00 00 ff ff ff ff 00 00 03 20"));
 }
 
 void TestDataFiles::listEnd_data()
@@ -340,238 +319,156 @@ void TestDataFiles::listEnd()
     QFETCH(DataFile, file);
     QFETCH(QString, ending);
     QFETCH(int, before);
-    Bytes b;
-    if (file == TemplatesFile) {
-        for (int i = 0; i < before; ++i)
-            b.templ(SampleTemplate(i));
-        ScanTempl end = SampleTemplate(7);
-        end.name = ending;
-        b.templ(end).templ(SampleTemplate(8));
-        QVERIFY(root->writeFile(FixedPath(file), b.data));
-        TemplatesLoad();
-        QCOMPARE(templatecount, before);
-        QVERIFY(scanTemplate[before].name.isEmpty());
-    } else {
-        for (int i = 0; i < before; ++i)
-            b.module(SampleModule(i));
-        FilterMod end = SampleModule(7);
-        end.filterlabel = ending;
-        b.module(end).module(SampleModule(8));
-        QVERIFY(root->writeFile(FixedPath(file), b.data));
-        FilterModulesLoad();
-        QCOMPARE(filtercount, before);
-        QVERIFY(filterModule[before].filterlabel.isEmpty());
-    }
+    QByteArray bytes;
+    for (int i = 0; i < before; ++i)
+        bytes += SampleRecord(file, i);
+    ScanTempl endTemplate = SampleTemplate(7);
+    endTemplate.name = ending;
+    FilterMod endModule = SampleModule(7);
+    endModule.filterlabel = ending;
+    bytes += file == TemplatesFile ? TemplateBytes(endTemplate) : ModuleBytes(endModule);
+    QVERIFY(root->writeFile(FixedPath(file), bytes + SampleRecord(file, 8)));
+    Load(file);
+    QCOMPARE(ListCount(file), before);
+    QVERIFY(LoadedKey(file, before).isEmpty());
 }
 
-void TestDataFiles::templatesCap()
+void TestDataFiles::listCap_data()
 {
-    Bytes b;
-    for (int i = 0; i < kMaxTemplates + 5; ++i)
-        b.templ(SampleTemplate(i));
-    QVERIFY(root->writeFile(FixedPath(TemplatesFile), b.data));
-    TemplatesLoad();
-    QCOMPARE(templatecount, kMaxTemplates);
-    QVERIFY(SameTemplate(scanTemplate[kMaxTemplates - 1], SampleTemplate(kMaxTemplates - 1)));
+    QTest::addColumn<DataFile>("file");
+    QTest::newRow("templates") << TemplatesFile;
+    QTest::newRow("modules") << ModuleFile;
 }
 
-void TestDataFiles::templatesWriteCap_data()
+// A file longer than the array loads as many records as the array holds.
+void TestDataFiles::listCap()
 {
+    QFETCH(DataFile, file);
+    const int cap = Capacity(file);
+    QByteArray bytes;
+    for (int i = 0; i < cap + 5; ++i)
+        bytes += SampleRecord(file, i);
+    QVERIFY(root->writeFile(FixedPath(file), bytes));
+    Load(file);
+    QCOMPARE(ListCount(file), cap);
+    QCOMPARE(LoadedRecord(file, cap - 1), SampleRecord(file, cap - 1));
+}
+
+void TestDataFiles::writeCap_data()
+{
+    QTest::addColumn<DataFile>("file");
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("written");
-    QTest::newRow("far past the array") << 150 << kMaxTemplates;
-    QTest::newRow("one past the array") << kMaxTemplates + 1 << kMaxTemplates;
-    QTest::newRow("whole array") << kMaxTemplates << kMaxTemplates;
-    QTest::newRow("none") << 0 << 0;
-    QTest::newRow("negative") << -3 << 0;
+    QTest::newRow("templates, far past the array") << TemplatesFile << 150 << kMaxTemplates;
+    QTest::newRow("templates, one past the array")
+        << TemplatesFile << kMaxTemplates + 1 << kMaxTemplates;
+    QTest::newRow("templates, whole array") << TemplatesFile << kMaxTemplates << kMaxTemplates;
+    QTest::newRow("templates, none") << TemplatesFile << 0 << 0;
+    QTest::newRow("templates, negative") << TemplatesFile << -3 << 0;
+    QTest::newRow("modules, past the array")
+        << ModuleFile << kMaxFilterModules + 20 << kMaxFilterModules;
+    QTest::newRow("modules, none still writes record 0") << ModuleFile << 0 << 1;
 }
 
-void TestDataFiles::templatesWriteCap()
+// A count past the array writes the records that exist and no more.
+void TestDataFiles::writeCap()
 {
+    QFETCH(DataFile, file);
     QFETCH(int, count);
     QFETCH(int, written);
-    Bytes expected;
-    for (int i = 0; i < kMaxTemplates; ++i) {
-        scanTemplate[i] = SampleTemplate(i);
+    QByteArray expected;
+    for (int i = 0; i < Capacity(file); ++i) {
+        if (file == TemplatesFile)
+            scanTemplate[i] = SampleTemplate(i);
+        else
+            filterModule[i] = SampleModule(i);
         if (i < written)
-            expected.templ(scanTemplate[i]);
+            expected += SampleRecord(file, i);
     }
-    QVERIFY(TemplatesWrite(count));
-    QCOMPARE(root->readFile(FixedPath(TemplatesFile)), expected.data);
+    QVERIFY(Write(file, count));
+    QCOMPARE(root->readFile(FixedPath(file)), expected);
 }
 
-void TestDataFiles::modulesCap()
+void TestDataFiles::truncated_data()
 {
-    Bytes b;
-    for (int i = 0; i < kMaxFilterModules + 5; ++i)
-        b.module(SampleModule(i));
-    QVERIFY(root->writeFile(FixedPath(ModuleFile), b.data));
-    FilterModulesLoad();
-    QCOMPARE(filtercount, kMaxFilterModules);
-    QVERIFY(SameModule(filterModule[kMaxFilterModules - 1], SampleModule(kMaxFilterModules - 1)));
-
-    // A count past the array writes the 50 modules that exist and no more.
-    filtercount = kMaxFilterModules + 20;
-    QVERIFY(FilterModulesWrite());
-    Bytes expected;
-    for (int i = 0; i < kMaxFilterModules; ++i)
-        expected.module(SampleModule(i));
-    QCOMPARE(root->readFile(FixedPath(ModuleFile)), expected.data);
+    QTest::addColumn<DataFile>("file");
+    QTest::addColumn<int>("records");
+    QTest::newRow("templates") << TemplatesFile << 3;
+    QTest::newRow("modules") << ModuleFile << 3;
+    QTest::newRow("tray") << TrayFile << kTrayPositions;
+    QTest::newRow("system parameters") << SysParamFile << 5;
 }
 
-void TestDataFiles::moduleBytes()
+// Every prefix of a file loads the records that are whole in it, and never a half-read one:
+// a list ends there, the tray and the system parameters keep their defaults for the rest.
+void TestDataFiles::truncated()
 {
-    filterModule[0].filterlabel = QStringLiteral("LPR");
-    filterModule[0].filterCh1 = 580;
-    filterModule[0].labelCh1 = QStringLiteral("R");
-    filterModule[0].filterCh2 = 0;
-    filterModule[0].labelCh2 = QString();
-    filterModule[0].filterType = 800;
-    filtercount = 1;
-    QVERIFY(FilterModulesWrite());
-    QCOMPARE(root->readFile(FixedPath(ModuleFile)).toHex(' '),
-             QByteArray("00 00 00 06 00 4c 00 50 00 52 00 00 02 44 00 00 00 02 00 52 "
-                        "00 00 00 00 ff ff ff ff 00 00 03 20"));
-}
-
-// Every prefix of a three-record file loads the records that are whole in it, and never a
-// half-read one.
-void TestDataFiles::truncatedTemplates()
-{
-    Bytes b;
+    QFETCH(DataFile, file);
+    QFETCH(int, records);
+    const bool list = file == TemplatesFile || file == ModuleFile;
+    QByteArray bytes;
     QVector<int> ends;
-    for (int i = 0; i < 3; ++i)
-        ends << b.templ(SampleTemplate(i)).data.size();
-    for (int cut = 0; cut <= b.data.size(); ++cut) {
+    for (int i = 0; i < records; ++i)
+        ends << (bytes += SampleRecord(file, i)).size();
+    for (int cut = 0; cut <= bytes.size(); ++cut) {
         ResetSharedState(kModelKIREL5);
-        QVERIFY(root->writeFile(FixedPath(TemplatesFile), b.data.left(cut)));
-        TemplatesLoad();
-        const int whole = WholeRecords(ends, cut);
-        QVERIFY2(templatecount == whole, qPrintable(QStringLiteral("cut at %1").arg(cut)));
-        for (int i = 0; i < whole; ++i)
-            QVERIFY(SameTemplate(scanTemplate[i], SampleTemplate(i)));
-        QVERIFY2(SameTemplate(scanTemplate[whole], ScanTempl()),
-                 qPrintable(QStringLiteral("cut at %1").arg(cut)));
+        QVERIFY(root->writeFile(FixedPath(file), bytes.left(cut)));
+        Load(file);
+        const int whole =
+            int(std::count_if(ends.begin(), ends.end(), [cut](int end) { return end <= cut; }));
+        const QString where = QStringLiteral("cut at %1").arg(cut);
+        if (list)
+            QVERIFY2(ListCount(file) == whole, qPrintable(where));
+        for (int i = 0; i < records + (list ? 1 : 0); ++i)
+            QVERIFY2(LoadedRecord(file, i) ==
+                         (i < whole ? SampleRecord(file, i) : MissingRecord(file, i)),
+                     qPrintable(where + QStringLiteral(", record %1").arg(i)));
     }
 }
 
-void TestDataFiles::truncatedModules()
+void TestDataFiles::damaged_data()
 {
-    Bytes b;
-    QVector<int> ends;
-    for (int i = 0; i < 3; ++i)
-        ends << b.module(SampleModule(i)).data.size();
-    for (int cut = 0; cut <= b.data.size(); ++cut) {
-        ResetSharedState(kModelKIREL5);
-        QVERIFY(root->writeFile(FixedPath(ModuleFile), b.data.left(cut)));
-        FilterModulesLoad();
-        const int whole = WholeRecords(ends, cut);
-        QVERIFY2(filtercount == whole, qPrintable(QStringLiteral("cut at %1").arg(cut)));
-        for (int i = 0; i < whole; ++i)
-            QVERIFY(SameModule(filterModule[i], SampleModule(i)));
-        QVERIFY(SameModule(filterModule[whole], FilterMod()));
-    }
-}
-
-void TestDataFiles::truncatedTray()
-{
-    Bytes b;
-    QVector<int> ends;
-    for (int i = 0; i < kTrayPositions; ++i)
-        ends << b.module(SampleModule(i)).data.size();
-    for (int cut = 0; cut <= b.data.size(); ++cut) {
-        QVERIFY(root->writeFile(FixedPath(TrayFile), b.data.left(cut)));
-        FilterTrayLoad();
-        for (int i = 0; i < kTrayPositions; ++i) {
-            const QString where = QStringLiteral("cut at %1, position %2").arg(cut).arg(i);
-            if (ends[i] <= cut)
-                QVERIFY2(SameModule(filterTray[i], SampleModule(i)), qPrintable(where));
-            else
-                QVERIFY2(IsEmptyTrayPosition(filterTray[i]), qPrintable(where));
-        }
-    }
-}
-
-void TestDataFiles::truncatedSysParams()
-{
-    const QByteArray file = Bytes().i32(1).i32(1).i32(0).i32(0).i32(1).data;
-    const int fromFile[5] = {1, 1, 0, 0, 1};
-    const int defaults[5] = {0, 0, 1, 1, 0};
-    for (int cut = 0; cut <= file.size(); ++cut) {
-        QVERIFY(root->writeFile(FixedPath(SysParamFile), file.left(cut)));
-        SysParamsLoad();
-        const int loaded[5] = {sysparams.rawdatasave, sysparams.shadingdatasave, sysparams.bootlog,
-                               sysparams.scanlog, sysparams.readlog};
-        for (int i = 0; i < 5; ++i)
-            QVERIFY2(loaded[i] == ((i + 1) * 4 <= cut ? fromFile[i] : defaults[i]),
-                     qPrintable(QStringLiteral("cut at %1, value %2").arg(cut).arg(i)));
-    }
-}
-
-// Garbage made by a fixed seed, so that every run sees the same bytes.
-static QByteArray Garbage(quint32 seed, int size)
-{
-    QRandomGenerator gen(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(gen.bounded(256));
-    return bytes;
-}
-
-void TestDataFiles::damagedTemplates_data()
-{
-    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<DataFile>("file");
+    QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("expectedCount"); // -1: any count, as long as loading ends
-    const QByteArray one = Bytes().templ(SampleTemplate(0)).data;
-    QTest::newRow("name longer than the file") << Bytes().i32(0x7ffffffe).str("ab").data << 0;
-    QTest::newRow("name count 0xfffffffe") << Bytes().i32(-2).data << 0;
-    QTest::newRow("odd name count") << Bytes().i32(3).u8('a').u8(0).u8('b').data << 0;
+    const QByteArray template0 = TemplateBytes(SampleTemplate(0));
+    const QByteArray module0 = ModuleBytes(SampleModule(0));
+    QTest::newRow("templates, name longer than the file")
+        << TemplatesFile << Be32(0x7ffffffe) + StringBytes("ab") << 0;
+    QTest::newRow("templates, name count 0xfffffffe") << TemplatesFile << Be32(0xfffffffe) << 0;
+    QTest::newRow("templates, odd name count")
+        << TemplatesFile << Be32(3) + QByteArray("a\0b", 3) << 0;
     ScanTempl bad = SampleTemplate(1);
     bad.folder = QStringLiteral("/x");
-    QByteArray second = Bytes().templ(bad).data;
-    second.replace(second.size() - 8, 4, Bytes().i32(0x40000000).data); // folder count
-    QTest::newRow("folder longer than the file") << one + second << 1;
-    QTest::newRow("garbage") << Garbage(1, 64 * 1024) << -1;
-    QTest::newRow("garbage after a record") << one + Garbage(2, 4096) << -1;
+    QByteArray second = TemplateBytes(bad);
+    second.replace(second.size() - 8, 4, Be32(0x40000000)); // folder count
+    QTest::newRow("templates, folder longer than the file")
+        << TemplatesFile << template0 + second << 1;
+    QTest::newRow("templates, garbage") << TemplatesFile << Garbage(1, 64 * 1024) << -1;
+    QTest::newRow("templates, garbage after a record")
+        << TemplatesFile << template0 + Garbage(2, 4096) << -1;
+    QTest::newRow("modules, label longer than the file") << ModuleFile << Be32(0x7ffffffe) << 0;
+    QTest::newRow("modules, channel 1 label longer than the file")
+        << ModuleFile
+        << module0 + StringBytes("M") + Be32(520) + Be32(0x20000000) + StringBytes("x") << 1;
+    QTest::newRow("modules, garbage") << ModuleFile << Garbage(3, 64 * 1024) << -1;
 }
 
-void TestDataFiles::damagedTemplates()
+void TestDataFiles::damaged()
 {
-    QFETCH(QByteArray, file);
+    QFETCH(DataFile, file);
+    QFETCH(QByteArray, bytes);
     QFETCH(int, expectedCount);
-    QVERIFY(root->writeFile(FixedPath(TemplatesFile), file));
-    TemplatesLoad();
+    QVERIFY(root->writeFile(FixedPath(file), bytes));
+    Load(file);
+    const int count = ListCount(file);
     if (expectedCount >= 0)
-        QCOMPARE(templatecount, expectedCount);
-    QVERIFY(templatecount >= 0 && templatecount <= kMaxTemplates);
+        QCOMPARE(count, expectedCount);
+    QVERIFY(count >= 0 && count <= Capacity(file));
     if (expectedCount > 0)
-        QVERIFY(SameTemplate(scanTemplate[0], SampleTemplate(0)));
-    if (templatecount < kMaxTemplates)
-        QVERIFY(scanTemplate[templatecount].name.isEmpty());
-}
-
-void TestDataFiles::damagedModules_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("expectedCount");
-    const QByteArray one = Bytes().module(SampleModule(0)).data;
-    QTest::newRow("label longer than the file") << Bytes().i32(0x7ffffffe).data << 0;
-    QTest::newRow("channel 1 label longer than the file")
-        << one + Bytes().str("M").i32(520).i32(0x20000000).str("x").data << 1;
-    QTest::newRow("garbage") << Garbage(3, 64 * 1024) << -1;
-}
-
-void TestDataFiles::damagedModules()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(int, expectedCount);
-    QVERIFY(root->writeFile(FixedPath(ModuleFile), file));
-    FilterModulesLoad();
-    if (expectedCount >= 0)
-        QCOMPARE(filtercount, expectedCount);
-    QVERIFY(filtercount >= 0 && filtercount <= kMaxFilterModules);
-    if (filtercount < kMaxFilterModules)
-        QVERIFY(filterModule[filtercount].filterlabel.isEmpty());
+        QCOMPARE(LoadedRecord(file, 0), SampleRecord(file, 0));
+    if (count < Capacity(file))
+        QVERIFY(LoadedKey(file, count).isEmpty());
 }
 
 // A shorter file loaded over a longer list leaves no stale record just past the new end,
@@ -580,7 +477,7 @@ void TestDataFiles::reloadClearsElementPastList()
 {
     for (int i = 0; i < 3; ++i)
         filterModule[i] = SampleModule(i);
-    QVERIFY(root->writeFile(FixedPath(ModuleFile), Bytes().module(SampleModule(0)).data));
+    QVERIFY(root->writeFile(FixedPath(ModuleFile), ModuleBytes(SampleModule(0))));
     FilterModulesLoad();
     QCOMPARE(filtercount, 1);
     QVERIFY(filterModule[1].filterlabel.isEmpty());
@@ -593,44 +490,37 @@ void TestDataFiles::reloadClearsElementPastList()
     FilterModulesLoad();
     QCOMPARE(filtercount, 0);
     QVERIFY(FilterModulesWrite());
-    QCOMPARE(root->readFile(FixedPath(ModuleFile)), Bytes().module(FilterMod()).data);
+    QCOMPARE(root->readFile(FixedPath(ModuleFile)), ModuleBytes(FilterMod()));
 }
 
-// Without a file the boot and scan logs are on and everything else off.
+// Without a file the boot and scan logs are on and everything else off (an empty or short
+// file is the truncation test's).
 void TestDataFiles::sysParams()
 {
     SysParamsLoad();
-    QCOMPARE(sysparams.rawdatasave, 0);
-    QCOMPARE(sysparams.shadingdatasave, 0);
-    QCOMPARE(sysparams.bootlog, 1);
-    QCOMPARE(sysparams.scanlog, 1);
-    QCOMPARE(sysparams.readlog, 0);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(LoadedRecord(SysParamFile, i), MissingRecord(SysParamFile, i));
 
     sysparams = {1, 0, 0, 1, 1};
     QVERIFY(SysParamsWrite());
     QCOMPARE(root->readFile(FixedPath(SysParamFile)).toHex(),
              QByteArray("0000000100000000000000000000000100000001"));
-    sysparams = SystemParams();
-    SysParamsLoad();
-    QCOMPARE(sysparams.rawdatasave, 1);
-    QCOMPARE(sysparams.bootlog, 0);
-    QCOMPARE(sysparams.readlog, 1);
 }
 
 void TestDataFiles::trayRoundTrip()
 {
-    for (int i = 0; i < kTrayPositions; ++i)
+    QByteArray expected;
+    for (int i = 0; i < kTrayPositions; ++i) {
         filterTray[i] = SampleModule(i);
+        expected += ModuleBytes(SampleModule(i));
+    }
     QVERIFY(FilterTrayWrite());
-    Bytes expected;
-    for (int i = 0; i < kTrayPositions; ++i)
-        expected.module(SampleModule(i));
-    QCOMPARE(root->readFile(FixedPath(TrayFile)), expected.data);
+    QCOMPARE(root->readFile(FixedPath(TrayFile)), expected);
 
     ResetSharedState(kModelVESK5000); // the tray file is shared by every model
     FilterTrayLoad();
     for (int i = 0; i < kTrayPositions; ++i)
-        QVERIFY(SameModule(filterTray[i], SampleModule(i)));
+        QCOMPARE(ModuleBytes(filterTray[i]), ModuleBytes(SampleModule(i)));
 }
 
 // The loader presets empty (not null) strings: a tray written back without a file keeps
@@ -639,10 +529,8 @@ void TestDataFiles::missingTrayIsEmpty()
 {
     filterTray[2] = SampleModule(2);
     FilterTrayLoad();
-    for (const auto &position : filterTray) {
-        QVERIFY(IsEmptyTrayPosition(position));
-        QVERIFY(!position.filterlabel.isNull());
-    }
+    for (int i = 0; i < kTrayPositions; ++i)
+        QCOMPARE(LoadedRecord(TrayFile, i), MissingRecord(TrayFile, i));
     QVERIFY(FilterTrayWrite());
     QCOMPARE(root->readFile(FixedPath(TrayFile)).size(), kTrayPositions * 24);
 }
@@ -661,35 +549,27 @@ void TestDataFiles::kirel3Tray()
 {
     QFETCH(int, model);
     QFETCH(bool, withFile);
-    if (withFile) {
-        Bytes b;
-        for (int i = 0; i < kTrayPositions; ++i)
-            b.module(SampleModule(i));
-        QVERIFY(root->writeFile(FixedPath(TrayFile), b.data));
-    }
+    QByteArray tray;
+    for (int i = 0; withFile && i < kTrayPositions; ++i)
+        tray += ModuleBytes(SampleModule(i));
+    if (withFile)
+        QVERIFY(root->writeFile(FixedPath(TrayFile), tray));
     ScannerType = model;
     FilterTrayLoad();
 
-    struct Fixed {
-        const char *label;
-        int ch1;
-        const char *labelCh1;
-        int type;
-    };
-    const Fixed fixed[kTrayPositions] = {{"IP", 520, "IP", 100},
-                                         {"LPR", 580, "R R665", 800},
-                                         {"LPG", 550, "G O575", 500},
-                                         {"LPB", 520, "B Y520", 200}};
+    const FilterMod fixed[kTrayPositions] = {
+        Module("IP", 520, "IP", 0, "", 100), Module("LPR", 580, "R R665", 0, "", 800),
+        Module("LPG", 550, "G O575", 0, "", 500), Module("LPB", 520, "B Y520", 0, "", 200)};
     for (int i = 0; i < kTrayPositions; ++i) {
         const FilterMod fromFile = withFile ? SampleModule(i) : FilterMod();
         if (model != kModelKIREL3) {
-            QVERIFY(SameModule(filterTray[i], fromFile));
+            QCOMPARE(ModuleBytes(filterTray[i]), ModuleBytes(fromFile));
             continue;
         }
-        QCOMPARE(filterTray[i].filterlabel, QString::fromLatin1(fixed[i].label));
-        QCOMPARE(filterTray[i].filterCh1, fixed[i].ch1);
-        QCOMPARE(filterTray[i].labelCh1, QString::fromLatin1(fixed[i].labelCh1));
-        QCOMPARE(filterTray[i].filterType, fixed[i].type);
+        QCOMPARE(filterTray[i].filterlabel, fixed[i].filterlabel);
+        QCOMPARE(filterTray[i].filterCh1, fixed[i].filterCh1);
+        QCOMPARE(filterTray[i].labelCh1, fixed[i].labelCh1);
+        QCOMPARE(filterTray[i].filterType, fixed[i].filterType);
         QCOMPARE(filterTray[i].filterCh2, fromFile.filterCh2);
         QCOMPARE(filterTray[i].labelCh2, fromFile.labelCh2); // a null label equals an empty one
     }
@@ -702,10 +582,8 @@ void TestDataFiles::writeFailure_data()
     const DataFile files[] = {TemplatesFile, TrayFile, SysParamFile, ModuleFile};
     const char *names[] = {"templates", "tray", "system parameters", "modules"};
     for (int i = 0; i < 4; ++i) {
-        QTest::newRow(qPrintable(QStringLiteral("%1, no data folder").arg(names[i])))
-            << files[i] << true;
-        QTest::newRow(qPrintable(QStringLiteral("%1, folder in the way").arg(names[i])))
-            << files[i] << false;
+        QTest::addRow("%s, no data folder", names[i]) << files[i] << true;
+        QTest::addRow("%s, folder in the way", names[i]) << files[i] << false;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 #include "scanstate.h"
 #include "scantile.h"
+#include "settingssupport.h"
 #include "stationfixture.h"
 #include "stationpaths.h"
 
@@ -22,128 +23,33 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
 
 namespace
 {
 
-// File content built field by field from the record layouts (big-endian integers, strings as
-// a byte count and UTF-16BE code units, IEEE doubles), independent of the loaders under test.
-class Bytes
+// The "startup" record the station restores its settings from.
+ScanTempl Startup(int mode, int area, QPointF L, QPointF R, QPointF C)
 {
-public:
-    Bytes &i32(qint32 v)
-    {
-        for (int shift = 24; shift >= 0; shift -= 8)
-            data.append(char((quint32(v) >> shift) & 0xFF));
-        return *this;
-    }
-    Bytes &u8(quint8 v)
-    {
-        data.append(char(v));
-        return *this;
-    }
-    Bytes &f64(double v)
-    {
-        quint64 u;
-        std::memcpy(&u, &v, sizeof u);
-        for (int shift = 56; shift >= 0; shift -= 8)
-            data.append(char((u >> shift) & 0xFF));
-        return *this;
-    }
-    Bytes &str(const QString &s)
-    {
-        i32(s.size() * 2);
-        for (const QChar c : s) {
-            data.append(char(c.unicode() >> 8));
-            data.append(char(c.unicode() & 0xFF));
-        }
-        return *this;
-    }
-    Bytes &point(QPointF p) { return f64(p.x()).f64(p.y()); }
-    QByteArray data;
-};
-
-struct Template {
-    int mode = kModeIP;
-    int area = kAreaGrid;
-    QPointF L, R, C;
-    int resolution = 200;
-    int laserCh1 = 0;
-    int filterCh1 = 0;
-    int HVch1 = 750;
-    QString folder = QStringLiteral("/data/scans");
-};
-
-// One "startup" record followed by the empty name that ends the list.
-QByteArray TemplatesFile(const Template &t)
-{
-    Bytes b;
-    b.str(QStringLiteral("startup")).str(QStringLiteral("last scan"));
-    b.i32(t.mode).i32(t.area).point(t.L).point(t.R).point(t.C).i32(t.resolution);
-    b.u8(quint8(t.laserCh1)).u8(0).i32(t.filterCh1).i32(t.filterCh1);
-    b.str(QStringLiteral("IP")).i32(t.HVch1).i32(0).str(t.folder);
-    b.str(QString());
-    return b.data;
+    ScanTempl t;
+    t.name = QStringLiteral("startup");
+    t.comment = QStringLiteral("last scan");
+    t.mode = mode;
+    t.area = area;
+    t.scancornerL = L;
+    t.scancornerR = R;
+    t.scancornerC = C;
+    t.resolution = 200;
+    t.filterLabel = QStringLiteral("IP");
+    t.HVch1 = 750;
+    t.folder = QStringLiteral("/data/scans");
+    return t;
 }
 
-struct TrayPosition {
-    QString label;
-    int codeCh1;
-    QString labelCh1;
-    int codeCh2;
-    QString labelCh2;
-};
-
-QByteArray TrayFile(const QVector<TrayPosition> &tray)
+// A templates file of that one record, then the empty name that ends the list.
+QByteArray StartupFile(const ScanTempl &t)
 {
-    Bytes b;
-    for (const TrayPosition &p : tray)
-        b.str(p.label).i32(p.codeCh1).str(p.labelCh1).i32(p.codeCh2).str(p.labelCh2).i32(0);
-    return b.data;
-}
-
-QString TemplatesPath(int model)
-{
-    return ModelDataDir(model) + QStringLiteral("scan_templates.tpl");
-}
-
-const QString kTrayPath = QStringLiteral("/home/pi/KIREL5-IR/filtertray.fil");
-
-template <typename T> T *Child(QWidget &w, const char *name)
-{
-    T *child = w.findChild<T *>(QLatin1String(name));
-    if (!child)
-        qFatal("no widget %s", name);
-    return child;
-}
-
-QStringList ComboTexts(QComboBox *box)
-{
-    QStringList texts;
-    for (int i = 0; i < box->count(); ++i)
-        texts << box->itemText(i);
-    return texts;
-}
-
-QList<QPoint> FlaggedTiles()
-{
-    QList<QPoint> flagged;
-    for (int c = 0; c < kTileColumns; ++c)
-        for (int r = 0; r < kTileRows; ++r)
-            if (tileflag[c][r])
-                flagged << QPoint(c, r);
-    return flagged;
-}
-
-QList<QPoint> TilesBetween(QPoint l, QPoint r)
-{
-    QList<QPoint> tiles;
-    for (int c = l.x(); c <= r.x(); ++c)
-        for (int row = l.y(); row <= r.y(); ++row)
-            tiles << QPoint(c, row);
-    return tiles;
+    return TemplateBytes(t) + StringBytes(QLatin1String(""));
 }
 
 } // namespace
@@ -154,11 +60,8 @@ class TestMainWindowStartup : public QObject
 
 private:
     std::unique_ptr<TempStationRoot> root;
-    std::unique_ptr<MainWindow> StartModel(int model)
-    {
-        ResetSharedState(model);
-        return std::make_unique<MainWindow>();
-    }
+    // Start-up as the station does it, with the status poll running.
+    std::unique_ptr<MainWindow> StartModel(int model) { return MainWindowStart(model, true); }
 
 private slots:
     void init()
@@ -190,6 +93,12 @@ private slots:
     void scanAreaViewPlacesSceneOriginForTheClickArithmetic();
 };
 
+// Widget names, separated by spaces.
+static QStringList Names(const char *names)
+{
+    return QString::fromLatin1(names).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
 void TestMainWindowStartup::formShapePerModel_data()
 {
     QTest::addColumn<int>("model");
@@ -200,84 +109,57 @@ void TestMainWindowStartup::formShapePerModel_data()
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("checkedAndLocked");
 
-    const QStringList alwaysHidden = {"pushButton_LD685toggle", "pushButton_Config"};
-    const QStringList veskHidden = alwaysHidden + QStringList{"groupBox_ScanMode",
-                                                              "pushButtonTemplates",
-                                                              "pushButtonTemplateSave",
-                                                              "radioButtonIP2040",
-                                                              "radioButtonIP2340",
-                                                              "radioButtonIP3543",
-                                                              "groupBox_Channel1",
-                                                              "groupBox_Channel2",
-                                                              "checkBox_enableCh1",
-                                                              "checkBox_enableCh2",
-                                                              "label",
-                                                              "label_2",
-                                                              "label_3",
-                                                              "labelLDmonitor",
-                                                              "labelLDtemperature"};
+    const QStringList alwaysHidden = Names("pushButton_LD685toggle pushButton_Config");
+    const QStringList veskHidden =
+        alwaysHidden + Names("groupBox_ScanMode pushButtonTemplates pushButtonTemplateSave "
+                             "radioButtonIP2040 radioButtonIP2340 radioButtonIP3543 "
+                             "groupBox_Channel1 groupBox_Channel2 checkBox_enableCh1 "
+                             "checkBox_enableCh2 label label_2 label_3 labelLDmonitor "
+                             "labelLDtemperature");
 
     QTest::newRow("KIREL-5000/5100")
         << int(kModelKIREL5) << "KIREL5 IMAGE READER"
         << "KIREL-5100 "
         << "Lasers"
-        << (alwaysHidden + QStringList{"groupBoxScanLatitude", "groupBoxScanSensitivity",
-                                       "label_statuslog", "label_scannercondition"})
-        << QStringList{"groupBox_ScanMode",
-                       "radioButton_IPVmode",
-                       "radioButton_DigitizingMode",
-                       "radioButton_Res25",
-                       "groupBox_Channel1",
-                       "groupBox_Channel2",
-                       "checkBox_enableCh1",
-                       "label_3",
-                       "spinBox_HVch1",
-                       "radioButtonIP3543",
-                       "radioButtonIP2325",
-                       "pushButtonTemplates",
-                       "pushButtonTemplateSave",
-                       "labelLDmonitor",
-                       "labelLDtemperature",
-                       "labelSCSIboardTemp"}
+        << alwaysHidden + Names("groupBoxScanLatitude groupBoxScanSensitivity label_statuslog "
+                                "label_scannercondition")
+        << Names("groupBox_ScanMode radioButton_IPVmode radioButton_DigitizingMode "
+                 "radioButton_Res25 groupBox_Channel1 groupBox_Channel2 checkBox_enableCh1 "
+                 "label_3 spinBox_HVch1 radioButtonIP3543 radioButtonIP2325 pushButtonTemplates "
+                 "pushButtonTemplateSave labelLDmonitor labelLDtemperature labelSCSIboardTemp")
         << QStringList{};
     QTest::newRow("KIREL-3000")
         << int(kModelKIREL3) << "KIREL3 IMAGE READER"
         << "KIREL-3000 "
         << "Status Log"
-        << (alwaysHidden +
-            QStringList{"radioButton_IPVmode", "radioButton_DigitizingMode", "pushButtonTemplates",
-                        "pushButtonTemplateSave", "radioButton_Res25", "radioButtonIP3543",
-                        "radioButton", "radioButton1000", "radioButton10000", "radioButton30000",
-                        "groupBox_Channel2", "checkBox_enableCh1", "checkBox_enableCh2", "label_3",
-                        "labelLDmonitor", "labelLDtemperature", "spinBox_HVch1",
-                        "horizontalSlider_HVch1"})
-        << QStringList{"radioButton_IPmode",      "radioButton_FluorescenceMode",
-                       "groupBox_Channel1",       "comboBox_Laser1",
-                       "comboBox_FilterCh1",      "radioButtonIP2040",
-                       "radioButtonIP2025",       "radioButtonIP2325",
-                       "groupBoxScanSensitivity", "groupBoxScanLatitude",
-                       "label_statuslog",         "label_scannercondition"}
-        << QStringList{"radioButton5", "radioButton4000"};
+        << alwaysHidden + Names("radioButton_IPVmode radioButton_DigitizingMode "
+                                "pushButtonTemplates pushButtonTemplateSave radioButton_Res25 "
+                                "radioButtonIP3543 radioButton radioButton1000 radioButton10000 "
+                                "radioButton30000 groupBox_Channel2 checkBox_enableCh1 "
+                                "checkBox_enableCh2 label_3 labelLDmonitor labelLDtemperature "
+                                "spinBox_HVch1 horizontalSlider_HVch1")
+        << Names("radioButton_IPmode radioButton_FluorescenceMode groupBox_Channel1 "
+                 "comboBox_Laser1 comboBox_FilterCh1 radioButtonIP2040 radioButtonIP2025 "
+                 "radioButtonIP2325 groupBoxScanSensitivity groupBoxScanLatitude label_statuslog "
+                 "label_scannercondition")
+        << Names("radioButton5 radioButton4000");
     QTest::newRow("VESK-5000") << int(kModelVESK5000) << "VESK IMAGE READER"
                                << "VESK-5000 "
-                               << "Status Log" << (veskHidden + QStringList{"radioButtonIP2325"})
-                               << QStringList{"radioButton_Res25",     "radioButton",
-                                              "radioButton5",          "radioButton1000",
-                                              "radioButton4000",       "radioButton10000",
-                                              "radioButton30000",      "radioButtonGrid",
-                                              "radioButtonIP2025",     "label_statuslog",
-                                              "label_scannercondition"}
+                               << "Status Log" << veskHidden + Names("radioButtonIP2325")
+                               << Names("radioButton_Res25 radioButton radioButton5 "
+                                        "radioButton1000 radioButton4000 radioButton10000 "
+                                        "radioButton30000 radioButtonGrid radioButtonIP2025 "
+                                        "label_statuslog label_scannercondition")
                                << QStringList{};
-    QTest::newRow("VESK-1800II") << int(kModelVESK1800) << "VESK IMAGE READER"
-                                 << "VESK-1800II "
-                                 << "Status Log"
-                                 << (veskHidden + QStringList{"radioButton_Res25", "radioButton",
-                                                              "radioButton1000", "radioButton10000",
-                                                              "radioButton30000"})
-                                 << QStringList{"radioButtonIP2325", "radioButtonIP2025",
-                                                "radioButtonGrid", "groupBoxScanSensitivity",
-                                                "groupBoxScanLatitude"}
-                                 << QStringList{"radioButton5", "radioButton4000"};
+    QTest::newRow("VESK-1800II")
+        << int(kModelVESK1800) << "VESK IMAGE READER"
+        << "VESK-1800II "
+        << "Status Log"
+        << veskHidden + Names("radioButton_Res25 radioButton radioButton1000 radioButton10000 "
+                              "radioButton30000")
+        << Names("radioButtonIP2325 radioButtonIP2025 radioButtonGrid groupBoxScanSensitivity "
+                 "groupBoxScanLatitude")
+        << Names("radioButton5 radioButton4000");
 }
 
 void TestMainWindowStartup::formShapePerModel()
@@ -417,124 +299,116 @@ void TestMainWindowStartup::defaultsWithoutTemplates()
     }
 }
 
+struct RestoreCase {
+    int model, mode, area;
+    QPoint L, R;
+    int resolution, filter;
+    const char *modeButton, *areaButton; // after "radioButton"
+    int shownResolution;
+    bool hvEditable, laserAndFilterEditable;
+    const char *readTime, *fileSize;
+};
+Q_DECLARE_METATYPE(RestoreCase)
+
 void TestMainWindowStartup::settingsRestoredFromTemplates_data()
 {
-    QTest::addColumn<int>("model");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("area");
-    QTest::addColumn<QPoint>("L");
-    QTest::addColumn<QPoint>("R");
-    QTest::addColumn<int>("resolution");
-    QTest::addColumn<int>("filter");
-    QTest::addColumn<QString>("modeButton");
-    QTest::addColumn<QString>("areaButton");
-    QTest::addColumn<QString>("resolutionButton");
-    QTest::addColumn<bool>("hvEditable");
-    QTest::addColumn<bool>("laserAndFilterEditable");
-    QTest::addColumn<QString>("readTime");
-    QTest::addColumn<QString>("fileSize");
-
-    QTest::newRow("fluorescence 3x3 tiles at 50um")
-        << int(kModelKIREL5) << int(kModeFluorescence) << int(kAreaGrid) << QPoint(2, 3)
-        << QPoint(4, 5) << 50 << 2 << "radioButton_FluorescenceMode"
-        << "radioButtonGrid"
-        << "radioButton_Res50" << true << true << "Read time: 1min 47sec"
-        << "File size: 4.6 MB";
+    QTest::addColumn<RestoreCase>("t");
+    QTest::newRow("fluorescence 3x3 tiles at 50um") << RestoreCase{kModelKIREL5,
+                                                                   kModeFluorescence,
+                                                                   kAreaGrid,
+                                                                   {2, 3},
+                                                                   {4, 5},
+                                                                   50,
+                                                                   2,
+                                                                   "_FluorescenceMode",
+                                                                   "Grid",
+                                                                   50,
+                                                                   true,
+                                                                   true,
+                                                                   "1min 47sec",
+                                                                   "4.6 MB"};
     QTest::newRow("IP 20x40 plate at 100um")
-        << int(kModelKIREL5) << int(kModeIP) << int(kArea2040) << QPoint(0, 8) << QPoint(15, 15)
-        << 100 << 1 << "radioButton_IPmode"
-        << "radioButtonIP2040"
-        << "radioButton_Res100" << false << false << "Read time: 9min 7sec"
-        << "File size: 16.4 MB";
-    QTest::newRow("IP-V whole bed at 25um over an hour")
-        << int(kModelKIREL5) << int(kModeIPV) << int(kAreaGrid) << QPoint(0, 0) << QPoint(17, 15)
-        << 25 << 3 << "radioButton_IPVmode"
-        << "radioButtonGrid"
-        << "radioButton_Res25" << true << false << "Read time: 1hrs 17min 23sec"
-        << "File size: 588.8 MB";
-    QTest::newRow("digitizing one tile at 25um")
-        << int(kModelKIREL5) << int(kModeDigitizing) << int(kArea2325) << QPoint(5, 5)
-        << QPoint(5, 5) << 25 << 0 << "radioButton_DigitizingMode"
-        << "radioButtonIP2325"
-        << "radioButton_Res25" << true << true << "Read time: 51sec"
-        << "File size: 2.0 MB";
-    QTest::newRow("damaged resolution scans at 200um")
-        << int(kModelKIREL5) << int(kModeFluorescence) << int(kAreaGrid) << QPoint(0, 0)
-        << QPoint(0, 0) << 0 << 0 << "radioButton_FluorescenceMode"
-        << "radioButtonGrid"
-        << "radioButton_Res200" << true << true << "Read time: 37sec"
-        << "File size: 0.0 MB";
-    QTest::newRow("damaged filter position selects the first")
-        << int(kModelKIREL5) << int(kModeFluorescence) << int(kAreaGrid) << QPoint(0, 0)
-        << QPoint(0, 0) << 200 << 7 << "radioButton_FluorescenceMode"
-        << "radioButtonGrid"
-        << "radioButton_Res200" << true << true << "Read time: 37sec"
-        << "File size: 0.0 MB";
-    QTest::newRow("KIREL-3000 fluorescence 20x25")
-        << int(kModelKIREL3) << int(kModeFluorescence) << int(kArea2025) << QPoint(0, 0)
-        << QPoint(9, 7) << 100 << 1 << "radioButton_FluorescenceMode"
-        << "radioButtonIP2025"
-        << "radioButton_Res100" << true << true << "Read time: 5min 55sec"
-        << "File size: 10.2 MB";
-    QTest::newRow("VESK-1800II 20x25 at 50um")
-        << int(kModelVESK1800) << int(kModeIP) << int(kArea2025) << QPoint(0, 0) << QPoint(9, 7)
-        << 50 << 0 << "radioButton_IPmode"
-        << "radioButtonIP2025"
-        << "radioButton_Res50" << false << false << "Read time: 11min 15sec"
-        << "File size: 40.9 MB";
+        << RestoreCase{kModelKIREL5, kModeIP,  kArea2040, {0, 8}, {15, 15}, 100,         1,
+                       "_IPmode",    "IP2040", 100,       false,  false,    "9min 7sec", "16.4 MB"};
+    QTest::newRow("IP-V whole bed at 25um over an hour") << RestoreCase{
+        kModelKIREL5, kModeIPV, kAreaGrid, {0, 0}, {17, 15},           25,        3, "_IPVmode",
+        "Grid",       25,       true,      false,  "1hrs 17min 23sec", "588.8 MB"};
+    QTest::newRow("digitizing one tile at 25um") << RestoreCase{
+        kModelKIREL5,      kModeDigitizing, kArea2325, {5, 5}, {5, 5}, 25,      0,
+        "_DigitizingMode", "IP2325",        25,        true,   true,   "51sec", "2.0 MB"};
+    QTest::newRow("damaged resolution scans at 200um") << RestoreCase{kModelKIREL5,
+                                                                      kModeFluorescence,
+                                                                      kAreaGrid,
+                                                                      {0, 0},
+                                                                      {0, 0},
+                                                                      0,
+                                                                      0,
+                                                                      "_FluorescenceMode",
+                                                                      "Grid",
+                                                                      200,
+                                                                      true,
+                                                                      true,
+                                                                      "37sec",
+                                                                      "0.0 MB"};
+    QTest::newRow("damaged filter position selects the first") << RestoreCase{kModelKIREL5,
+                                                                              kModeFluorescence,
+                                                                              kAreaGrid,
+                                                                              {0, 0},
+                                                                              {0, 0},
+                                                                              200,
+                                                                              7,
+                                                                              "_FluorescenceMode",
+                                                                              "Grid",
+                                                                              200,
+                                                                              true,
+                                                                              true,
+                                                                              "37sec",
+                                                                              "0.0 MB"};
+    QTest::newRow("KIREL-3000 fluorescence 20x25") << RestoreCase{
+        kModelKIREL3,        kModeFluorescence, kArea2025, {0, 0}, {9, 7}, 100,          1,
+        "_FluorescenceMode", "IP2025",          100,       true,   true,   "5min 55sec", "10.2 MB"};
+    QTest::newRow("VESK-1800II 20x25 at 50um") << RestoreCase{
+        kModelVESK1800, kModeIP, kArea2025, {0, 0}, {9, 7},        50,       0, "_IPmode",
+        "IP2025",       50,      false,     false,  "11min 15sec", "40.9 MB"};
 }
 
 void TestMainWindowStartup::settingsRestoredFromTemplates()
 {
-    QFETCH(int, model);
-    QFETCH(int, mode);
-    QFETCH(int, area);
-    QFETCH(QPoint, L);
-    QFETCH(QPoint, R);
-    QFETCH(int, resolution);
-    QFETCH(int, filter);
-    QFETCH(QString, modeButton);
-    QFETCH(QString, areaButton);
-    QFETCH(QString, resolutionButton);
-    QFETCH(bool, hvEditable);
-    QFETCH(bool, laserAndFilterEditable);
-    QFETCH(QString, readTime);
-    QFETCH(QString, fileSize);
+    QFETCH(RestoreCase, t);
+    const QPoint L = t.L, R = t.R;
+    ScanTempl file =
+        Startup(t.mode, t.area, L, R, QPointF((L.x() + R.x()) / 2, (L.y() + R.y()) / 2 + 1));
+    file.resolution = t.resolution;
+    file.filterCh1 = file.filterCh2 = t.filter;
+    file.HVch1 = 600;
+    QVERIFY(root->writeFile(TemplatesFixedPath(t.model), StartupFile(file)));
 
-    Template t;
-    t.mode = mode;
-    t.area = area;
-    t.L = L;
-    t.R = R;
-    t.C = QPointF((L.x() + R.x()) / 2, (L.y() + R.y()) / 2 + 1);
-    t.resolution = resolution;
-    t.filterCh1 = filter;
-    t.HVch1 = 600;
-    QVERIFY(root->writeFile(TemplatesPath(model), TemplatesFile(t)));
-
-    auto w = StartModel(model);
+    auto w = StartModel(t.model);
     QCOMPARE(templatecount, 1);
-    QVERIFY(w->findChild<QAbstractButton *>(modeButton)->isChecked());
-    QVERIFY(w->findChild<QAbstractButton *>(areaButton)->isChecked());
-    QVERIFY(w->findChild<QAbstractButton *>(resolutionButton)->isChecked());
+    for (const QString &button : {QLatin1String("radioButton") + QLatin1String(t.modeButton),
+                                  QLatin1String("radioButton") + QLatin1String(t.areaButton),
+                                  QStringLiteral("radioButton_Res%1").arg(t.shownResolution)})
+        QVERIFY2(Child<QAbstractButton>(*w, button)->isChecked(), qPrintable(button));
     QCOMPARE(scancornerL, QPointF(L));
     QCOMPARE(scancornerR, QPointF(R));
-    QCOMPARE(scancornerC, t.C);
+    QCOMPARE(scancornerC, file.scancornerC);
     QCOMPARE(FlaggedTiles(), TilesBetween(L, R));
-    QCOMPARE(image_dir, t.folder);
-    QCOMPARE(Child<QLabel>(*w, "labelFolder")->text(), t.folder);
+    QCOMPARE(image_dir, file.folder);
+    QCOMPARE(Child<QLabel>(*w, "labelFolder")->text(), file.folder);
     QCOMPARE(scan_HVch1, 600);
     auto *hv = Child<QSpinBox>(*w, "spinBox_HVch1");
     QCOMPARE(hv->value(), 600);
     QCOMPARE(Child<QSlider>(*w, "horizontalSlider_HVch1")->value(), 600);
-    QCOMPARE(hv->isEnabled(), hvEditable && mode != kModeIP);
-    QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh1")->isEnabled(), laserAndFilterEditable);
-    QCOMPARE(Child<QComboBox>(*w, "comboBox_Laser1")->isEnabled(), laserAndFilterEditable);
-    const int position = filter >= 0 && filter < kTrayPositions ? filter : 0;
+    QCOMPARE(hv->isEnabled(), t.hvEditable && t.mode != kModeIP);
+    QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh1")->isEnabled(), t.laserAndFilterEditable);
+    QCOMPARE(Child<QComboBox>(*w, "comboBox_Laser1")->isEnabled(), t.laserAndFilterEditable);
+    const int position = t.filter >= 0 && t.filter < kTrayPositions ? t.filter : 0;
     QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh1")->currentIndex(), position);
     QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh2")->currentIndex(), position);
-    QCOMPARE(Child<QLabel>(*w, "labelScanTime")->text(), readTime);
-    QCOMPARE(Child<QLabel>(*w, "labelFileSize")->text(), fileSize);
+    QCOMPARE(Child<QLabel>(*w, "labelScanTime")->text(),
+             QLatin1String("Read time: ") + QLatin1String(t.readTime));
+    QCOMPARE(Child<QLabel>(*w, "labelFileSize")->text(),
+             QLatin1String("File size: ") + QLatin1String(t.fileSize));
     QCOMPARE(scanDur.num, (R.x() - L.x() + 1) * (R.y() - L.y() + 1));
 }
 
@@ -542,12 +416,8 @@ void TestMainWindowStartup::settingsRestoredFromTemplates()
 // tile of the rectangle keeps its flag, only those on the reader's bed are drawn.
 void TestMainWindowStartup::tilesBeyondTheBedAreFlaggedButNotDrawn()
 {
-    Template t;
-    t.area = kArea3543;
-    t.L = QPointF(0, 2);
-    t.R = QPointF(16, 16);
-    t.C = QPointF(8, 8);
-    QVERIFY(root->writeFile(TemplatesPath(kModelVESK1800), TemplatesFile(t)));
+    QVERIFY(root->writeFile(TemplatesFixedPath(kModelVESK1800),
+                            StartupFile(Startup(kModeIP, kArea3543, {0, 2}, {16, 16}, {8, 8}))));
 
     auto w = StartModel(kModelVESK1800);
     QCOMPARE(FlaggedTiles(), TilesBetween(QPoint(0, 2), QPoint(16, 15)));
@@ -562,11 +432,8 @@ void TestMainWindowStartup::tilesBeyondTheBedAreFlaggedButNotDrawn()
 
 void TestMainWindowStartup::cutCornerTilesShowTheirShapes()
 {
-    Template t;
-    t.L = QPointF(0, 6);
-    t.R = QPointF(1, 8);
-    t.C = QPointF(0, 8);
-    QVERIFY(root->writeFile(TemplatesPath(kModelVESK1800), TemplatesFile(t)));
+    QVERIFY(root->writeFile(TemplatesFixedPath(kModelVESK1800),
+                            StartupFile(Startup(kModeIP, kAreaGrid, {0, 6}, {1, 8}, {0, 8}))));
 
     auto w = StartModel(kModelVESK1800);
     QGraphicsScene *scene = Child<QGraphicsView>(*w, "graphicsView_ScanArea")->scene();
@@ -660,13 +527,11 @@ void TestMainWindowStartup::laserLists()
 
 void TestMainWindowStartup::kirel3ShowsItsFixedTray()
 {
-    const QVector<TrayPosition> fileTray = {
-        {"M1", 999, "X999", 510, "C2a"},
-        {"M2", 0, "", 0, ""},
-        {"M3", 111, "X111", 600, "C2c"},
-        {"M4", 222, "X222", 0, ""},
-    };
-    QVERIFY(root->writeFile(kTrayPath, TrayFile(fileTray)));
+    QVERIFY(root->writeFile(
+        FilterTrayFixedPath(),
+        ModulesBytes({Module("M1", 999, "X999", 510, "C2a", 0), Module("M2", 0, "", 0, "", 0),
+                      Module("M3", 111, "X111", 600, "C2c", 0),
+                      Module("M4", 222, "X222", 0, "", 0)})));
 
     auto w = StartModel(kModelKIREL3);
     auto *filter1 = Child<QComboBox>(*w, "comboBox_FilterCh1");
@@ -684,13 +549,11 @@ void TestMainWindowStartup::kirel3ShowsItsFixedTray()
 
 void TestMainWindowStartup::emptyTrayPositionShowsNoIconAndNoText()
 {
-    const QVector<TrayPosition> fileTray = {
-        {"LPY", 520, "Y520", 0, ""},
-        {"EMPTY", 0, "", 0, ""},
-        {"LPO", 575, "O575", 0, ""},
-        {"LPR", 670, "R670", 0, ""},
-    };
-    QVERIFY(root->writeFile(kTrayPath, TrayFile(fileTray)));
+    QVERIFY(root->writeFile(
+        FilterTrayFixedPath(),
+        ModulesBytes({Module("LPY", 520, "Y520", 0, "", 0), Module("EMPTY", 0, "", 0, "", 0),
+                      Module("LPO", 575, "O575", 0, "", 0),
+                      Module("LPR", 670, "R670", 0, "", 0)})));
 
     auto w = StartModel(kModelKIREL5);
     auto *filter1 = Child<QComboBox>(*w, "comboBox_FilterCh1");

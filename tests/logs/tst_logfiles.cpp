@@ -95,7 +95,6 @@ private slots:
 
     void statusLogElevenEvents();
     void statusLogReplacesNewest();
-    void statusLogBeforeStartup();
 
     void scanLogRecord_data();
     void scanLogRecord();
@@ -281,11 +280,15 @@ void TestLogFiles::statusLogElevenEvents()
     QCOMPARE(QStatusString[kStatusLogLines - 1], QStringLiteral("event 11"));
 }
 
-// Without an increment the newest line is rewritten, also once the window is full.
+// Without an increment the newest line is rewritten, also once the window is full. An event
+// before start-up has set the count takes the first line instead of writing in front of the
+// array.
 void TestLogFiles::statusLogReplacesNewest()
 {
-    logeventnumber = 1;
+    logeventnumber = 0;
     StatusLogUpdate(QStringLiteral("No Connect"));
+    QCOMPARE(logeventnumber, 1);
+    QCOMPARE(QNewStatusString, QStringLiteral("No Connect"));
     StatusLogUpdate(QStringLiteral("No Connect"));
     ++logeventnumber;
     StatusLogUpdate(QStringLiteral("KIREL   5000"));
@@ -297,16 +300,6 @@ void TestLogFiles::statusLogReplacesNewest()
         QStatusString[i] = QString::number(i);
     StatusLogUpdate(QStringLiteral("Ready"));
     QCOMPARE(QNewStatusString, QStringLiteral("0\n1\n2\n3\n4\n5\n6\n7\n8\nReady"));
-}
-
-// A status event before start-up has set the count takes the first line instead of writing
-// in front of the array.
-void TestLogFiles::statusLogBeforeStartup()
-{
-    logeventnumber = 0;
-    StatusLogUpdate(QStringLiteral("No Connect"));
-    QCOMPARE(logeventnumber, 1);
-    QCOMPARE(QNewStatusString, QStringLiteral("No Connect"));
 }
 
 void TestLogFiles::scanLogRecord_data()

@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
 
 Q_DECLARE_METATYPE(ScannerScenario)
@@ -85,6 +84,14 @@ ScannerModelOptions Options(int selfTestMs, ScannerScenario scenario = ScannerSc
     o.scenario = scenario;
     return o;
 }
+
+// The shared state of a station that has just started with this model.
+void Fresh(int model, bool bootLog = false)
+{
+    ResetSharedState(model);
+    logeventnumber = 1; // as the main window's start-up leaves it
+    sysparams.bootlog = bootLog ? 1 : 0;
+}
 } // namespace
 
 class TestConnect : public QObject
@@ -97,14 +104,10 @@ private slots:
 
     void gpioUnavailable_data();
     void gpioUnavailable();
-    void firstGoodCalls_data();
-    void firstGoodCalls();
+    void firstCalls_data();
+    void firstCalls();
     void selfDiagnosisThenReady_data();
     void selfDiagnosisThenReady();
-    void plateReaderConditions_data();
-    void plateReaderConditions();
-    void scannerOff_data();
-    void scannerOff();
     void bootLogOfFirstCall_data();
     void bootLogOfFirstCall();
     void kirel5StatusRead_data();
@@ -128,12 +131,7 @@ void TestConnect::init()
 {
     root_.reset(new TempStationRoot);
     QVERIFY(root_->isValid());
-    ResetSharedState(kModelKIREL5);
-    logeventnumber = 1; // as the main window's start-up leaves it
-    std::memset(vendorID, 0, sizeof vendorID);
-    std::memset(scannerID, 0, sizeof scannerID);
-    result = 0;
-    StatusValue = 0;
+    Fresh(kModelKIREL5);
     LogClock = FixedClock;
 }
 
@@ -163,59 +161,111 @@ void TestConnect::gpioUnavailable()
     QVERIFY(StatusLines().join(QString()).isEmpty());
 }
 
-void TestConnect::firstGoodCalls_data()
+void TestConnect::firstCalls_data()
 {
     QTest::addColumn<int>("model");
+    QTest::addColumn<ScannerScenario>("scenario");
     QTest::addColumn<int>("calls");
     QTest::addColumn<int>("state");
-    QTest::addColumn<QStringList>("statusLog");
-    QTest::addColumn<QString>("scannerText"); // scannerID as far as the model copies it
+    QTest::addColumn<QStringList>("statusLog"); // empty: not looked at
+    QTest::addColumn<QString>("product");       // scannerID as far as the model copies it
+    QTest::addColumn<QString>("condition");     // sense code of a plate reader's condition
 
+    const ScannerScenario none = ScannerScenario::None, off = ScannerScenario::Off;
+    const QStringList ready{Stamped("Connected"), Stamped("Startup tests"), Stamped("Ready")};
     const QString k3 = QStringLiteral("KIREL    KIREL-3000      ");
     QTest::newRow("kirel3 first call: identified, start-up tests")
-        << int(kModelKIREL3) << 1 << 2
-        << QStringList{k3, Stamped("Connected"), Stamped("Startup tests")}
-        << QStringLiteral("KIREL-3000      ");
+        << int(kModelKIREL3) << none << 1 << 2
+        << QStringList{k3, Stamped("Connected"), Stamped("Startup tests")} << "KIREL-3000      "
+        << QString();
     QTest::newRow("kirel3 second call: ready")
-        << int(kModelKIREL3) << 2 << 3
-        << QStringList{k3, Stamped("Connected"), Stamped("Startup tests"), Stamped("Ready")}
-        << QStringLiteral("KIREL-3000      ");
+        << int(kModelKIREL3) << none << 2 << 3 << (QStringList{k3} + ready) << "KIREL-3000      "
+        << QString();
     QTest::newRow("vesk5000 first call: ready at once")
-        << int(kModelVESK5000) << 1 << 3
-        << QStringList{QStringLiteral("KIREL    VESK-5000     "), Stamped("Connected"),
-                       Stamped("Startup tests"), Stamped("Ready")}
-        << QStringLiteral("VESK-5000     ");
+        << int(kModelVESK5000) << none << 1 << 3
+        << (QStringList{QStringLiteral("KIREL    VESK-5000     ")} + ready) << "VESK-5000     "
+        << QString();
     QTest::newRow("vesk1800 first call: ready at once")
-        << int(kModelVESK1800) << 1 << 3
-        << QStringList{QStringLiteral("KIREL    VESK-1800II   "), Stamped("Connected"),
-                       Stamped("Startup tests"), Stamped("Ready")}
-        << QStringLiteral("VESK-1800II   ");
+        << int(kModelVESK1800) << none << 1 << 3
+        << (QStringList{QStringLiteral("KIREL    VESK-1800II   ")} + ready) << "VESK-1800II   "
+        << QString();
     QTest::newRow("kirel5 boot log on: state counts the logged lines")
-        << int(kModelKIREL5) << 1 << 3 << QStringList{QString()} << QString();
+        << int(kModelKIREL5) << none << 1 << 3 << QStringList{QString()} << QString() << QString();
+
+    // A reader's idle state without a plate is ready; an open door or a plate left in the
+    // loader is a start-up error that keeps the state.
+    for (const int model : {int(kModelVESK5000), int(kModelVESK1800)}) {
+        const QByteArray name = model == kModelVESK5000 ? "vesk5000" : "vesk1800";
+        QTest::newRow(name + " no plate")
+            << model << ScannerScenario::NoPlate << 1 << 3 << QStringList() << QString() << "2100h";
+        QTest::newRow(name + " door open") << model << ScannerScenario::DoorOpen << 1 << 2
+                                           << QStringList() << QString() << "6200h";
+        QTest::newRow(name + " plate in loader") << model << ScannerScenario::PlateInLoader << 1
+                                                 << 2 << QStringList() << QString() << "6100h";
+    }
+
+    const QString noConnect = Stamped("No Connect");
+    QTest::newRow("kirel3 off, first call: line 1")
+        << int(kModelKIREL3) << off << 1 << 0 << QStringList{noConnect} << QString() << QString();
+    QTest::newRow("kirel3 off, later calls: line 2, logged once")
+        << int(kModelKIREL3) << off << 3 << 0 << QStringList{noConnect, noConnect} << QString()
+        << QString();
+    QTest::newRow("vesk5000 off, first call: line 1")
+        << int(kModelVESK5000) << off << 1 << 0 << QStringList{noConnect} << QString() << QString();
+    QTest::newRow("vesk1800 off, later calls: line 2")
+        << int(kModelVESK1800) << off << 2 << 0 << QStringList{noConnect, noConnect} << QString()
+        << QString();
+    QTest::newRow("kirel5 off: never heard, nothing logged")
+        << int(kModelKIREL5) << off << 2 << -1 << QStringList{QString()} << QString() << QString();
 }
 
-// A scanner that has finished its self-diagnosis, with a plate in the imaging-plate readers.
-void TestConnect::firstGoodCalls()
+// The first calls to a scanner past its self-diagnosis, with a plate in the imaging-plate
+// readers unless the row says otherwise, or to a scanner that is off.
+void TestConnect::firstCalls()
 {
     QFETCH(int, model);
+    QFETCH(ScannerScenario, scenario);
     QFETCH(int, calls);
     QFETCH(int, state);
     QFETCH(QStringList, statusLog);
-    QFETCH(QString, scannerText);
-    ResetSharedState(model);
-    logeventnumber = 1;
-    sysparams.bootlog = 1;
-    ScannerModelSim sim(model, Options(0));
+    QFETCH(QString, product);
+    QFETCH(QString, condition);
+    Fresh(model, true);
+    ScannerModelSim sim(model, Options(0, scenario));
     sim.installOnBus();
+    const bool off = scenario == ScannerScenario::Off;
 
+    CapturedStream err;
     for (int i = 0; i < calls; ++i)
-        QCOMPARE(RunConnectionTest(model), 1);
+        QCOMPARE(RunConnectionTest(model), off ? -1 : 1);
+    const QString text = QString::fromLatin1(err.text());
     QCOMPARE(KIREL5connectStatus, state);
-    QCOMPARE(StatusLines(), statusLog);
-    QCOMPARE(newscansetup.scanrunningerror, 0);
-    if (!scannerText.isEmpty()) {
+    if (!statusLog.isEmpty())
+        QCOMPARE(StatusLines(), statusLog);
+    if (!product.isEmpty()) {
         QCOMPARE(QString::fromLatin1(vendorID), QStringLiteral("KIREL   "));
-        QCOMPARE(QString::fromLatin1(scannerID), scannerText);
+        QCOMPARE(QString::fromLatin1(scannerID), product);
+    }
+    if (off) {
+        QCOMPARE(BootLogLines(),
+                 model == kModelKIREL5 ? QStringList() : QStringList{Stamped("NO CONNECT:")});
+        QVERIFY2(text.startsWith(
+                     QStringLiteral("Scanner Inquiry, SCSI ID= 5\nKIREL5 NOT SELECTED -1\n")),
+                 qPrintable(text));
+        if (model == kModelKIREL5) {
+            QVERIFY(text.contains(QStringLiteral("ARBITRATION ERROR -1\nResult= -1\n")));
+            QCOMPARE(scannerstat[32], BYTE(0));
+        }
+        return;
+    }
+    const bool startupError = !condition.isEmpty() && state == 2;
+    QCOMPARE(newscansetup.scanrunningerror, startupError ? 1 : 0);
+    if (!condition.isEmpty()) {
+        QCOMPARE(newscansetup.sensekey, 0x02);
+        QCOMPARE(newscansetup.sensecode, condition.left(2).toInt(nullptr, 16));
+        QCOMPARE(newscansetup.extsensecode, 0x00);
+        QCOMPARE(newscansetup.scansensekey, startupError ? QStringLiteral("02h") : QString());
+        QCOMPARE(newscansetup.scansensecode, startupError ? condition : QString());
     }
 }
 
@@ -232,8 +282,7 @@ void TestConnect::selfDiagnosisThenReady_data()
 void TestConnect::selfDiagnosisThenReady()
 {
     QFETCH(int, model);
-    ResetSharedState(model);
-    logeventnumber = 1;
+    Fresh(model);
     ScannerClock clock;
     ScannerModelSim sim(model, Options(3000), clock.clock());
     sim.installOnBus();
@@ -254,104 +303,6 @@ void TestConnect::selfDiagnosisThenReady()
     QCOMPARE(KIREL5connectStatus, 3);
     QCOMPARE(StatusLines().size(), 4);
     QCOMPARE(StatusLines().last(), Stamped("Ready"));
-}
-
-void TestConnect::plateReaderConditions_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<ScannerScenario>("scenario");
-    QTest::addColumn<int>("state");
-    QTest::addColumn<int>("senseCode");
-    QTest::addColumn<int>("runningError");
-    QTest::addColumn<QString>("senseKeyText");
-    QTest::addColumn<QString>("senseCodeText");
-
-    for (const int model : {int(kModelVESK5000), int(kModelVESK1800)}) {
-        const QByteArray name = model == kModelVESK5000 ? "vesk5000" : "vesk1800";
-        QTest::newRow(name + " no plate: its idle state is ready")
-            << model << ScannerScenario::NoPlate << 3 << 0x21 << 0 << QString() << QString();
-        QTest::newRow(name + " door open: start-up error, state stays")
-            << model << ScannerScenario::DoorOpen << 2 << 0x62 << 1 << QStringLiteral("02h")
-            << QStringLiteral("6200h");
-        QTest::newRow(name + " plate in loader: start-up error, state stays")
-            << model << ScannerScenario::PlateInLoader << 2 << 0x61 << 1 << QStringLiteral("02h")
-            << QStringLiteral("6100h");
-    }
-}
-
-void TestConnect::plateReaderConditions()
-{
-    QFETCH(int, model);
-    QFETCH(ScannerScenario, scenario);
-    QFETCH(int, state);
-    QFETCH(int, senseCode);
-    QFETCH(int, runningError);
-    QFETCH(QString, senseKeyText);
-    QFETCH(QString, senseCodeText);
-    ResetSharedState(model);
-    logeventnumber = 1;
-    ScannerModelSim sim(model, Options(0, scenario));
-    sim.installOnBus();
-
-    QCOMPARE(RunConnectionTest(model), 1);
-    QCOMPARE(KIREL5connectStatus, state);
-    QCOMPARE(newscansetup.sensekey, 0x02);
-    QCOMPARE(newscansetup.sensecode, senseCode);
-    QCOMPARE(newscansetup.extsensecode, 0x00);
-    QCOMPARE(newscansetup.scanrunningerror, runningError);
-    QCOMPARE(newscansetup.scansensekey, senseKeyText);
-    QCOMPARE(newscansetup.scansensecode, senseCodeText);
-}
-
-void TestConnect::scannerOff_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<int>("calls");
-    QTest::addColumn<int>("state");
-    QTest::addColumn<QStringList>("statusLog");
-    QTest::addColumn<QStringList>("bootLog");
-
-    const QString noConnect = Stamped("No Connect");
-    const QStringList lost{Stamped("NO CONNECT:")};
-    QTest::newRow("kirel3 first call: line 1")
-        << int(kModelKIREL3) << 1 << 0 << QStringList{noConnect} << lost;
-    QTest::newRow("kirel3 later calls: line 2, logged once")
-        << int(kModelKIREL3) << 3 << 0 << QStringList{noConnect, noConnect} << lost;
-    QTest::newRow("vesk5000 first call: line 1")
-        << int(kModelVESK5000) << 1 << 0 << QStringList{noConnect} << lost;
-    QTest::newRow("vesk1800 later calls: line 2")
-        << int(kModelVESK1800) << 2 << 0 << QStringList{noConnect, noConnect} << lost;
-    QTest::newRow("kirel5: never heard, nothing logged")
-        << int(kModelKIREL5) << 2 << -1 << QStringList{QString()} << QStringList();
-}
-
-void TestConnect::scannerOff()
-{
-    QFETCH(int, model);
-    QFETCH(int, calls);
-    QFETCH(int, state);
-    QFETCH(QStringList, statusLog);
-    QFETCH(QStringList, bootLog);
-    ResetSharedState(model);
-    logeventnumber = 1;
-    sysparams.bootlog = 1;
-    ScannerModelSim sim(model, Options(0, ScannerScenario::Off));
-    sim.installOnBus();
-
-    CapturedStream err;
-    for (int i = 0; i < calls; ++i)
-        QCOMPARE(RunConnectionTest(model), -1);
-    const QString text = QString::fromLatin1(err.text());
-    QCOMPARE(KIREL5connectStatus, state);
-    QCOMPARE(StatusLines(), statusLog);
-    QCOMPARE(BootLogLines(), bootLog);
-    QVERIFY2(
-        text.startsWith(QStringLiteral("Scanner Inquiry, SCSI ID= 5\nKIREL5 NOT SELECTED -1\n")),
-        qPrintable(text));
-    if (model == kModelKIREL5) {
-        QVERIFY(text.contains(QStringLiteral("ARBITRATION ERROR -1\nResult= -1\n")));
-        QCOMPARE(scannerstat[32], BYTE(0));
-    }
 }
 
 void TestConnect::bootLogOfFirstCall_data()
@@ -378,9 +329,7 @@ void TestConnect::bootLogOfFirstCall()
     QFETCH(int, model);
     QFETCH(int, selfTestMs);
     QFETCH(QStringList, events);
-    ResetSharedState(model);
-    logeventnumber = 1;
-    sysparams.bootlog = 1;
+    Fresh(model, true);
     ScannerClock clock;
     ScannerModelSim sim(model, Options(selfTestMs), clock.clock());
     sim.installOnBus();
@@ -531,9 +480,7 @@ void TestConnect::kirel5LossLoggedOnce()
 // The scanner answers INQUIRY and MODE SENSE, then not the arbitration after them.
 void TestConnect::kirel3LostAfterModeSense()
 {
-    ResetSharedState(kModelKIREL3);
-    logeventnumber = 1;
-    sysparams.bootlog = 1;
+    Fresh(kModelKIREL3, true);
     ScannerModelSim sim(kModelKIREL3, Options(0));
     sim.setPowerOffAfterCommands(2);
     sim.installOnBus();
@@ -556,8 +503,7 @@ void TestConnect::kirel3LostAfterModeSense()
 // falls back to 1, and the next call with the scanner back goes through the mode sense.
 void TestConnect::kirel3FallsBackAfterFailure()
 {
-    ResetSharedState(kModelKIREL3);
-    logeventnumber = 1;
+    Fresh(kModelKIREL3);
     ScannerModelSim sim(kModelKIREL3, Options(0));
     sim.installOnBus();
     QCOMPARE(RunConnectionTest(kModelKIREL3), 1);
@@ -574,11 +520,10 @@ void TestConnect::kirel3FallsBackAfterFailure()
     QCOMPARE(sim.scanner().traceLines().filter(QStringLiteral("\"cdb\":\"1a ")).size(), 1);
 }
 
-// REQUEST SENSE of 16 bytes: key, code, qualifier and the configuration byte 15.
+// REQUEST SENSE of 16 bytes during the self-diagnosis also brings the configuration byte 15.
 void TestConnect::kirel3KeepsSenseOfSelfDiagnosis()
 {
-    ResetSharedState(kModelKIREL3);
-    logeventnumber = 1;
+    Fresh(kModelKIREL3);
     newscansetup.scannerconfig = 0x55;
     ScannerClock clock;
     ScannerModelSim sim(kModelKIREL3, Options(3000), clock.clock());
@@ -589,9 +534,6 @@ void TestConnect::kirel3KeepsSenseOfSelfDiagnosis()
     CapturedStream err;
     QCOMPARE(RunConnectionTest(kModelKIREL3), 1);
     QCOMPARE(KIREL5connectStatus, 2);
-    QCOMPARE(newscansetup.sensekey, 0x02);
-    QCOMPARE(newscansetup.sensecode, 0x04);
-    QCOMPARE(newscansetup.extsensecode, 0x01);
     QCOMPARE(newscansetup.scannerconfig, 0);
     QVERIFY(debug.messages().contains(QStringLiteral("Sense Key: 02h Sense Code: 0401h")));
     QVERIFY(debug.messages().contains(QStringLiteral("Request sense DataIn length = 16")));
@@ -623,8 +565,7 @@ void TestConnect::commandsSent()
     QFETCH(int, model);
     QFETCH(int, calls);
     QFETCH(QStringList, cdbs);
-    ResetSharedState(model);
-    logeventnumber = 1;
+    Fresh(model);
     ScannerModelSim sim(model, Options(0, ScannerScenario::NoPlate));
     sim.scanner().setTraceEnabled(true);
     sim.installOnBus();

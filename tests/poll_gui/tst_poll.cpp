@@ -103,17 +103,12 @@ public:
             texts << laserList()->itemText(i);
         return texts;
     }
-    QStringList bootLogLines() const
-    {
-        return QString::fromLatin1(root.readFile(BootLogPath().mid(root.root().size())))
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    // How often the boot log holds this event or condition.
     int bootLogCount(const QString &text) const
     {
-        int n = 0;
-        for (const QString &line : bootLogLines())
-            n += line.endsWith(QLatin1Char(' ') + text) ? 1 : 0;
-        return n;
+        const QString log =
+            QString::fromLatin1(root.readFile(BootLogPath().mid(root.root().size())));
+        return log.count(QLatin1Char(' ') + text + QLatin1Char('\n'));
     }
 
     TempStationRoot root;
@@ -327,10 +322,10 @@ void TestPoll::boardReadingsShown()
 }
 
 struct LaserCase {
-    unsigned fitted = 0x0F;
-    int wavelengths[kLaserSlots] = {473, 532, 635, 670};
-    bool detector = true;
-    bool ldBoard = true;
+    unsigned fitted;
+    int wavelengths[kLaserSlots];
+    bool detector;
+    bool ldBoard;
 };
 Q_DECLARE_METATYPE(LaserCase)
 
@@ -341,36 +336,24 @@ void TestPoll::channel1Lasers_data()
     QTest::addColumn<QList<int>>("codes");
     QTest::addColumn<QStringList>("wavelengthTexts"); // laserCh1wavelength[1], [2]
 
+    // Fitted slots, slot wavelengths, channel-1 detector, 685 nm laser-diode board.
     const QStringList standard{QStringLiteral("473"), QStringLiteral("532")};
-    LaserCase all;
     QTest::newRow("four lasers and the diode board")
-        << all << QStringList{"473nm", "532nm", "635nm", "670nm", "685nm"}
-        << QList<int>{1, 2, 4, 8, 16} << standard;
-
-    LaserCase noBoard;
-    noBoard.ldBoard = false;
-    QTest::newRow("no laser-diode board")
-        << noBoard << QStringList{"473nm", "532nm", "635nm", "670nm"} << QList<int>{1, 2, 4, 8}
+        << LaserCase{0x0F, {473, 532, 635, 670}, true, true}
+        << QStringList{"473nm", "532nm", "635nm", "670nm", "685nm"} << QList<int>{1, 2, 4, 8, 16}
         << standard;
-
-    LaserCase noDetector;
-    noDetector.detector = false;
-    QTest::newRow("no channel-1 detector")
-        << noDetector << QStringList() << QList<int>() << standard;
-
-    LaserCase swapped;
-    swapped.wavelengths[0] = 532;
-    swapped.wavelengths[1] = 473;
-    swapped.ldBoard = false;
+    QTest::newRow("no laser-diode board")
+        << LaserCase{0x0F, {473, 532, 635, 670}, true, false}
+        << QStringList{"473nm", "532nm", "635nm", "670nm"} << QList<int>{1, 2, 4, 8} << standard;
+    QTest::newRow("no channel-1 detector") << LaserCase{0x0F, {473, 532, 635, 670}, false, true}
+                                           << QStringList() << QList<int>() << standard;
     QTest::newRow("slot 0 holds the 532 nm laser")
-        << swapped << QStringList{"532nm", "473nm", "635nm", "670nm"} << QList<int>{1, 2, 4, 8}
+        << LaserCase{0x0F, {532, 473, 635, 670}, true, false}
+        << QStringList{"532nm", "473nm", "635nm", "670nm"} << QList<int>{1, 2, 4, 8}
         << QStringList{"532", "473"};
-
-    LaserCase redOnly;
-    redOnly.fitted = 0x0C;
-    redOnly.ldBoard = false;
     QTest::newRow("slots 2 and 3 only")
-        << redOnly << QStringList{"635nm", "670nm"} << QList<int>{4, 8} << standard;
+        << LaserCase{0x0C, {473, 532, 635, 670}, true, false} << QStringList{"635nm", "670nm"}
+        << QList<int>{4, 8} << standard;
 }
 
 // The list is built once, during the self diagnosis, from the usable slots in slot order and

@@ -19,31 +19,27 @@ private slots:
     void kirel5SendsWholeBlock();
     void shadingSelector_data();
     void shadingSelector();
-    void shadingFactors();
-    void shadingFile_data();
-    void shadingFile();
+    void shadingFactorsAndFile_data();
+    void shadingFactorsAndFile();
     void plateStartDisconnects_data();
     void plateStartDisconnects();
     void plateMissingGivesMinus99();
 };
 
+using expect::Hex;
+
 namespace
 {
-QString Hex(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' '));
-}
-
 const Kirel5Area kSmallArea{25000, 50000, 4000, 2000, 200, 2};
 } // namespace
 
 void TestScanStart::kirel5SendsWholeBlock()
 {
     ReadoutFixture f(kModelKIREL5);
-    f.kirel5Setup(kSmallArea);
+    f.setup(kSmallArea);
     const QByteArray block(reinterpret_cast<const char *>(scanparams), 30);
     result = 7;
-    QCOMPARE(f.kirel5Start(), 7); // a start that passes leaves result as it was
+    QCOMPARE(f.start(), 7); // a start that passes leaves result as it was
 
     const QString modeSelect = f.traceOf(kOpModeSelect6);
     QVERIFY(modeSelect.contains(QStringLiteral("\"cdb\":\"15 10 00 00 1e 00\"")));
@@ -81,53 +77,39 @@ void TestScanStart::shadingSelector()
     ReadoutFixture f(kModelKIREL5);
     Kirel5Area area = kSmallArea;
     area.laser = laser;
-    f.kirel5Setup(area);
+    f.setup(area);
     scanTemplate[0].mode = mode;
-    f.kirel5Start();
+    f.start();
     const QString cdb =
         QStringLiteral("e0 00 80 00 00 %1 00 0f c8 00").arg(selector, 2, 16, QLatin1Char('0'));
     QVERIFY2(f.traceOf(kOpVendorShadingRead).contains(cdb), qPrintable(f.traceOf(0xE0)));
 }
 
-void TestScanStart::shadingFactors()
-{
-    ReadoutFixture f(kModelKIREL5);
-    f.kirel5Setup(kSmallArea); // 532 nm: the sloped table
-    f.kirel5Start();
-    float expected[48][42];
-    ExpectedFactors(4, expected);
-    for (int x = 0; x < 48; ++x)
-        for (int y = 0; y < 42; ++y)
-            QCOMPARE(shadingdata[x][y], expected[x][y]);
-    // Value k = 0 at [0][0], k = 1 at [1][0], k = 48 at [0][1]; 33000 is exactly 1.
-    QCOMPARE(shadingdata[0][0], FactorOf(33000 - 150 * 24 - 100 * 21));
-    QCOMPARE(shadingdata[1][0], FactorOf(33000 - 150 * 23 - 100 * 21));
-    QCOMPARE(shadingdata[0][1], FactorOf(33000 - 150 * 24 - 100 * 20));
-    QCOMPARE(shadingdata[24][21], 1.0f);
-    QCOMPARE(FactorOf(0), 0.5f);
-}
-
-void TestScanStart::shadingFile_data()
+void TestScanStart::shadingFactorsAndFile_data()
 {
     QTest::addColumn<int>("save");
     QTest::newRow("saved") << 1;
     QTest::newRow("not saved") << 0;
 }
 
-void TestScanStart::shadingFile()
+void TestScanStart::shadingFactorsAndFile()
 {
     QFETCH(int, save);
     ReadoutFixture f(kModelKIREL5);
-    f.kirel5Setup(kSmallArea);
+    f.setup(kSmallArea); // 532 nm: the sloped table
     sysparams.shadingdatasave = save;
-    f.kirel5Start();
-    const QByteArray sd = f.fileBytes(QStringLiteral(".sd"));
-    if (save) {
-        QCOMPARE(sd.size(), 4040);
-        QCOMPARE(sd, ExpectedShadingAnswer(4));
-    } else {
+    f.start();
+    // Value k of the answer is the factor of node [k mod 48][k div 48].
+    float expected[48][42];
+    ExpectedFactors(4, expected);
+    for (int x = 0; x < 48; ++x)
+        for (int y = 0; y < 42; ++y)
+            QCOMPARE(shadingdata[x][y], expected[x][y]);
+    QCOMPARE(shadingdata[24][21], 1.0f); // 33000 is exactly 1
+    if (save)
+        QCOMPARE(f.fileBytes(QStringLiteral(".sd")), expect::ShadingFile(4));
+    else
         QVERIFY(!QFile::exists(f.imagePath() + QStringLiteral(".sd")));
-    }
 }
 
 void TestScanStart::plateStartDisconnects_data()
@@ -141,8 +123,8 @@ void TestScanStart::plateStartDisconnects()
 {
     QFETCH(int, model);
     ReadoutFixture f(model);
-    f.plateSetup({model, 50, 30, 5, 35, 10});
-    f.plateStart();
+    f.setup(PlateArea{model, 50, 30, 5, 35, 10});
+    f.start();
     QCOMPARE(ScannerPhase, 1);
     const QByteArray block(reinterpret_cast<const char *>(scanparams), 12);
     const QString modeSelect = f.traceOf(kOpModeSelect6);
@@ -161,9 +143,9 @@ void TestScanStart::plateStartDisconnects()
 void TestScanStart::plateMissingGivesMinus99()
 {
     ReadoutFixture f(kModelVESK1800);
-    f.plateSetup({4, 100, 30, 5, 35, 10});
+    f.setup(PlateArea{4, 100, 30, 5, 35, 10});
     f.scan->takePlateOut();
-    QCOMPARE(f.plateStart(), -99);
+    QCOMPARE(f.start(), -99);
     QCOMPARE(result, -99);
     QCOMPARE(newscansetup.scanrunningerror, 1);
     QCOMPARE(newscansetup.sensekey, 0x02);

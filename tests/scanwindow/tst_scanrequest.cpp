@@ -7,6 +7,7 @@
 #include "datafiles.h"
 #include "logfiles.h"
 #include "mainwindow.h"
+#include "phantomexpect.h"
 #include "scanstate.h"
 #include "scanwindow.h"
 #include "stationfixture.h"
@@ -25,82 +26,78 @@
 namespace
 {
 
-// One request and what the layouts say it must become. Areas in micrometres.
+// The area the layouts give, micrometres.
+struct Um {
+    qint64 x0 = 0, y0 = 0, W = 0, H = 0;
+};
+
+// One request and what the layouts say it must become.
 struct RequestCase {
     int model = kModelKIREL5;
-    int mode = kModeFluorescence;
-    int area = kAreaGrid;
-    QPoint L, R;
-    int resolution = 200;
-    int filterIndex = 0;
-    BYTE laserCode = 1;
-    int HVch1 = 600;
-    int latitude = 5;
-    int sensitivity = 4000;
+    ScanChoice choice;
+    BYTE laserCode = 1; // the channel-1 laser the scanner reported
     // expected
-    qint64 x0 = 0, y0 = 0, W = 0, H = 0;
+    Um um;
     int bufferlines = 0;
     int bufferreadsize = 0;
-    int readerCode = 0; // resolution byte sent to a reader
     int bufptroffset = 0;
     int bytelinewidth = 0;
     bool averaged = false; // the reader averages 2 x 2 at this resolution
 };
 
-void Put(QByteArray &b, int at, qint64 value, int bytes)
+// A KIREL-5000/5100 fluorescence request of tiles L to R at 600 V and the pieces it must be
+// read in.
+RequestCase Kirel5(QPoint L, QPoint R, int resolution, Um um, int bufferlines, int bufferreadsize,
+                   BYTE laserCode = 1)
 {
-    for (int i = 0; i < bytes; ++i)
-        b[at + i] = char((value >> (8 * (bytes - 1 - i))) & 0xFF);
+    RequestCase c;
+    c.choice.mode = kModeFluorescence;
+    c.choice.area = kAreaGrid;
+    c.choice.cornerL = L;
+    c.choice.cornerR = R;
+    c.choice.resolution = resolution;
+    c.choice.HVch1 = 600;
+    c.laserCode = laserCode;
+    c.um = um;
+    c.bufferlines = bufferlines;
+    c.bufferreadsize = bufferreadsize;
+    return c;
 }
 
-// The 30 bytes from the parameter-block layouts.
+// A reader request at latitude 4 and sensitivity 10000 (which only the VESK-5000 takes):
+// the piece, the cut's offset and the reader line in bytes.
+RequestCase Reader(int model, int area, QPoint L, QPoint R, int resolution, Um um,
+                   int bufferreadsize, int bufptroffset, int bytelinewidth, bool averaged = false)
+{
+    RequestCase c = Kirel5(L, R, resolution, um, 10, bufferreadsize);
+    c.model = model;
+    c.choice.mode = kModeIP;
+    c.choice.area = area;
+    c.choice.latitude = 4;
+    c.choice.sensitivity = 10000;
+    c.bufptroffset = bufptroffset;
+    c.bytelinewidth = bytelinewidth;
+    c.averaged = averaged;
+    return c;
+}
+
+// The 30 bytes from the parameter-block layouts: the readers' own bytes over the first 12
+// of the fluorescence block (the 685 nm diode goes as laser 0), the KIREL-3's tail after.
 QByteArray ExpectedParams(const RequestCase &c)
 {
-    QByteArray b(30, '\0');
-    b[4] = char(0x20);
-    b[5] = char(0x1A);
-    b[6] = char(0x11);
-    b[7] = char(c.resolution);
-    b[8] = char(c.filterIndex + 1);
-    b[9] = char(c.laserCode == 16 ? 0 : c.laserCode);
-    b[10] = 1;
-    Put(b, 12, c.HVch1, 2);
-    Put(b, 16, c.x0, 3);
-    Put(b, 19, c.y0, 3);
-    Put(b, 22, c.W, 3);
-    Put(b, 25, c.H, 3);
+    const ScanChoice &h = c.choice;
+    const expect::Area a{c.um.x0, c.um.y0, c.um.W, c.um.H};
+    QByteArray b = expect::FluorescenceBlock(a, h.resolution, h.filterIndex + 1,
+                                             c.laserCode == 16 ? 0 : c.laserCode, h.HVch1);
     if (c.model == kModelKIREL5)
         return b;
     const bool vesk5000 = c.model == kModelVESK5000;
-    for (int i = 0; i < 12; ++i)
-        b[i] = 0;
-    b[1] = char(c.readerCode);
-    b[2] = char(vesk5000 ? c.latitude : 5);
-    Put(b, 3, c.x0 / 1000, 2);
-    Put(b, 5, c.W / 1000, 2);
-    Put(b, 7, vesk5000 ? c.sensitivity : 4000, 2);
-    if (c.model == kModelKIREL3) {
-        const char tail[] = {1, 7, char(0xE4), 2, 7};
-        for (int i = 0; i < 5; ++i)
-            b[12 + i] = tail[i];
-    }
+    b.replace(0, 12,
+              expect::ReaderBlock(c.model, a, h.resolution, vesk5000 ? h.latitude : 5,
+                                  vesk5000 ? h.sensitivity : 4000));
+    if (c.model == kModelKIREL3)
+        b.replace(12, 5, QByteArray("\x01\x07\xE4\x02\x07", 5));
     return b;
-}
-
-ScanChoice ChoiceOf(const RequestCase &c)
-{
-    ScanChoice choice;
-    choice.mode = c.mode;
-    choice.area = c.area;
-    choice.cornerL = QPointF(c.L);
-    choice.cornerR = QPointF(c.R);
-    choice.resolution = c.resolution;
-    choice.filterIndex = c.filterIndex;
-    choice.laserIndex = 0;
-    choice.HVch1 = c.HVch1;
-    choice.latitude = c.latitude;
-    choice.sensitivity = c.sensitivity;
-    return choice;
 }
 
 template <typename T> T *Child(QWidget &w, const char *name)
@@ -175,161 +172,49 @@ private slots:
 void TestScanRequest::areaGeometryAndParameterBlock_data()
 {
     QTest::addColumn<RequestCase>("c");
-    auto row = [](const char *tag, RequestCase c) { QTest::newRow(tag) << c; };
+    const QPoint origin(0, 0), bottomLeft(0, 15);
+    const Um oneTile{0, 0, 25000, 25000};
+    QTest::newRow("kirel5 one tile bottom-left 200um")
+        << Kirel5(bottomLeft, bottomLeft, 200, oneTile, 5, 1250);
+    RequestCase c = Kirel5({16, 15}, {17, 15}, 100, {400000, 0, 60000, 25000}, 10, 600 * 20, 4);
+    c.choice.filterIndex = 2;
+    QTest::newRow("kirel5 column 17 is 10mm wider") << c; // column 17 is 35 mm wide
+    // 80000 bytes would pass 64 KiB
+    QTest::newRow("kirel5 25um 1000px read two lines at a time")
+        << Kirel5(bottomLeft, bottomLeft, 25, oneTile, 2, 1000 * 80 / 40 * 2);
+    QTest::newRow("kirel5 2x2 tiles 50um")
+        << Kirel5({3, 10}, {4, 11}, 50, {75000, 100000, 50000, 50000}, 20, 1000 * 40);
+    // The preset's corner lies one row under the grid.
+    c = Kirel5(origin, {17, 16}, 200, {0, 0, 435000, 359000}, 5, 2175 * 10);
+    c.choice.mode = kModeIP;
+    c.choice.area = kArea3543;
+    QTest::newRow("kirel5 35x43 corner below the grid keeps lower edge 0") << c;
+    QTest::newRow("kirel5 685nm diode goes as laser 0")
+        << Kirel5(bottomLeft, bottomLeft, 200, oneTile, 5, 1250, 16);
 
-    RequestCase c;
-    c.L = c.R = QPoint(0, 15);
-    c.W = c.H = 25000;
-    c.bufferlines = 5;
-    c.bufferreadsize = 1250;
-    row("kirel5 one tile bottom-left 200um", c);
-
-    c = RequestCase();
-    c.L = QPoint(16, 15);
-    c.R = QPoint(17, 15);
-    c.resolution = 100;
-    c.filterIndex = 2;
-    c.laserCode = 4;
-    c.x0 = 400000;
-    c.W = 60000; // column 17 is 35 mm wide
-    c.H = 25000;
-    c.bufferlines = 10;
-    c.bufferreadsize = 600 * 20;
-    row("kirel5 column 17 is 10mm wider", c);
-
-    c = RequestCase();
-    c.L = c.R = QPoint(0, 15);
-    c.resolution = 25;
-    c.W = c.H = 25000;
-    c.bufferlines = 2;
-    c.bufferreadsize = 1000 * 80 / 40 * 2; // 80000 bytes would pass 64 KiB
-    row("kirel5 25um 1000px read two lines at a time", c);
-
-    c = RequestCase();
-    c.L = QPoint(3, 10);
-    c.R = QPoint(4, 11);
-    c.resolution = 50;
-    c.x0 = 75000;
-    c.y0 = 100000;
-    c.W = c.H = 50000;
-    c.bufferlines = 20;
-    c.bufferreadsize = 1000 * 40;
-    row("kirel5 2x2 tiles 50um", c);
-
-    c = RequestCase();
-    c.mode = kModeIP;
-    c.area = kArea3543;
-    c.L = QPoint(0, 0);
-    c.R = QPoint(17, 16); // the preset's corner lies one row under the grid
-    c.W = 435000;
-    c.H = 359000;
-    c.bufferlines = 5;
-    c.bufferreadsize = 2175 * 10;
-    row("kirel5 35x43 corner below the grid keeps lower edge 0", c);
-
-    c = RequestCase();
-    c.L = c.R = QPoint(0, 15);
-    c.laserCode = 16;
-    c.W = c.H = 25000;
-    c.bufferlines = 5;
-    c.bufferreadsize = 1250;
-    row("kirel5 685nm diode goes as laser 0", c);
-
-    c = RequestCase();
-    c.model = kModelVESK1800;
-    c.mode = kModeIP;
-    c.L = QPoint(1, 0);
-    c.R = QPoint(2, 8);
-    c.resolution = 100;
-    c.x0 = 25000;
-    c.y0 = 3500;
-    c.W = 50000;
-    c.H = 225000;
-    c.readerCode = 100;
-    c.bufferlines = 10;
-    c.bufferreadsize = 46400;
-    c.bufptroffset = 70;
-    c.bytelinewidth = 4640;
-    row("vesk1800 grid 100um", c);
-
-    c.area = kArea2025;
-    c.L = QPoint(0, 0);
-    c.R = QPoint(9, 8);
-    c.resolution = 200;
-    c.x0 = 0;
-    c.y0 = 27000;
-    c.W = 256000;
-    c.H = 205000;
-    c.bufptroffset = 270 * 2; // 27 mm = 270 reader pixels of 100 um
-    c.averaged = true;
-    row("vesk1800 20x25 plate 200um averaged", c);
-
-    c.area = kArea2325;
-    c.resolution = 50;
-    c.y0 = 0;
-    c.H = 232000;
-    c.readerCode = 50;
-    c.bufferreadsize = 92800;
-    c.bufptroffset = 0;
-    c.bytelinewidth = 9280;
-    c.averaged = false;
-    row("vesk1800 23x25 plate 50um fills the line", c);
-
-    c = RequestCase();
-    c.model = kModelVESK5000;
-    c.mode = kModeIP;
-    c.area = kArea2025;
-    c.L = QPoint(0, 0);
-    c.R = QPoint(9, 7);
-    c.resolution = 50;
-    c.latitude = 4;
-    c.sensitivity = 10000;
-    c.W = 256000;
-    c.H = 204800; // 204.8 mm: the rows hold 4096 pixels, not 204 mm worth
-    c.readerCode = 50;
-    c.bufferlines = 10;
-    c.bufferreadsize = 81920;
-    c.bytelinewidth = 8192;
-    row("vesk5000 20x25 plate is 204.8mm", c);
-
-    c.area = kAreaGrid;
-    c.resolution = 25;
-    c.y0 = 3500; // the bottom tile row sits on the plate's bottom edge
-    c.W = 250000;
-    c.H = 200000;
-    c.readerCode = 25;
-    c.bufferreadsize = 163840;
-    c.bufptroffset = 35 * 8;
-    c.bytelinewidth = 16384;
-    row("vesk5000 grid 25um stays inside the line", c);
-
-    c.L = QPoint(0, 3);
-    c.R = QPoint(0, 7);
-    c.resolution = 100;
-    c.W = 25000;
-    c.H = 125000;
-    c.readerCode = 50;
-    c.bufferreadsize = 81920;
-    c.bufptroffset = 35 * 4; // 3.5 mm = 70 reader pixels of 50 um
-    c.bytelinewidth = 8192;
-    c.averaged = true;
-    row("vesk5000 100um averaged offset in whole pixels", c);
-
-    c = RequestCase();
-    c.model = kModelKIREL3;
-    c.area = kArea2025;
-    c.L = QPoint(0, 0);
-    c.R = QPoint(9, 8);
-    c.resolution = 50;
-    c.y0 = 27000;
-    c.W = 256000;
-    c.H = 205000;
-    c.readerCode = 50;
-    c.bufferlines = 10;
-    c.bufferreadsize = 92800;
-    c.bufptroffset = 270 * 4;
-    c.bytelinewidth = 9280;
-    row("kirel3 20x25 plate 50um", c);
+    // model, preset, tiles, resolution, area; piece, cut offset, line bytes
+    QTest::newRow("vesk1800 grid 100um") << Reader(kModelVESK1800, kAreaGrid, {1, 0}, {2, 8}, 100,
+                                                   {25000, 3500, 50000, 225000}, 46400, 70, 4640);
+    // 27 mm = 270 reader pixels of 100 um
+    QTest::newRow("vesk1800 20x25 plate 200um averaged")
+        << Reader(kModelVESK1800, kArea2025, origin, {9, 8}, 200, {0, 27000, 256000, 205000}, 46400,
+                  270 * 2, 4640, true);
+    QTest::newRow("vesk1800 23x25 plate 50um fills the line") << Reader(
+        kModelVESK1800, kArea2325, origin, {9, 8}, 50, {0, 0, 256000, 232000}, 92800, 0, 9280);
+    // 204.8 mm: the rows hold 4096 pixels, not 204 mm worth
+    QTest::newRow("vesk5000 20x25 plate is 204.8mm") << Reader(
+        kModelVESK5000, kArea2025, origin, {9, 7}, 50, {0, 0, 256000, 204800}, 81920, 0, 8192);
+    // The bottom tile row sits on the plate's bottom edge.
+    QTest::newRow("vesk5000 grid 25um stays inside the line")
+        << Reader(kModelVESK5000, kAreaGrid, origin, {9, 7}, 25, {0, 3500, 250000, 200000}, 163840,
+                  35 * 8, 16384);
+    // 3.5 mm = 70 reader pixels of 50 um
+    QTest::newRow("vesk5000 100um averaged offset in whole pixels")
+        << Reader(kModelVESK5000, kAreaGrid, {0, 3}, {0, 7}, 100, {0, 3500, 25000, 125000}, 81920,
+                  35 * 4, 8192, true);
+    QTest::newRow("kirel3 20x25 plate 50um")
+        << Reader(kModelKIREL3, kArea2025, origin, {9, 8}, 50, {0, 27000, 256000, 205000}, 92800,
+                  270 * 4, 9280);
 }
 
 void TestScanRequest::areaGeometryAndParameterBlock()
@@ -338,38 +223,39 @@ void TestScanRequest::areaGeometryAndParameterBlock()
     ResetSharedState(c.model);
     laserCh1[0] = c.laserCode;
 
-    const ScanChoice choice = ChoiceOf(c);
+    const ScanChoice &choice = c.choice;
     const ScanAreaUm area = ScanAreaCompute(choice);
-    QCOMPARE(area.x0, c.x0);
-    QCOMPARE(area.y0, c.y0);
-    QCOMPARE(area.width, c.W);
-    QCOMPARE(area.height, c.H);
+    QCOMPARE(area.x0, c.um.x0);
+    QCOMPARE(area.y0, c.um.y0);
+    QCOMPARE(area.width, c.um.W);
+    QCOMPARE(area.height, c.um.H);
 
     QVERIFY(ScanRequestFill(choice, area));
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(scanparams), 30), ExpectedParams(c));
     const ScanSetup &s = newscansetup;
-    QCOMPARE(s.width, qint32(c.W / c.resolution));
-    QCOMPARE(s.height, qint32(c.H / c.resolution));
-    QCOMPARE(s.xstart, qint32(c.x0 / c.resolution));
-    QCOMPARE(s.ystart, qint32(c.y0 / c.resolution));
+    const int r = choice.resolution;
+    QCOMPARE(s.width, qint32(c.um.W / r));
+    QCOMPARE(s.height, qint32(c.um.H / r));
+    QCOMPARE(s.xstart, qint32(c.um.x0 / r));
+    QCOMPARE(s.ystart, qint32(c.um.y0 / r));
     QCOMPARE(s.bufferlines, c.bufferlines);
     QCOMPARE(s.bufferreadsize, c.bufferreadsize);
     QCOMPARE(laserCh1index, 0);
     if (c.model == kModelKIREL5) {
-        QCOMPARE(s.shadingincr, 10000 / c.resolution); // a node every 10 mm
+        QCOMPARE(s.shadingincr, 10000 / r); // a node every 10 mm
         QCOMPARE(s.shadingincrhalf, s.shadingincr / 2);
         return;
     }
     // Readers: one image row is one reader line cut to the area, `height` pixels long.
     QCOMPARE(s.pixwidth, s.height);
-    QCOMPARE(s.VESKystart, qint32(c.y0 / 100));
+    QCOMPARE(s.VESKystart, qint32(c.um.y0 / 100));
     QCOMPARE(s.bufptroffset, c.bufptroffset);
     QCOMPARE(s.bytelinewidth, c.bytelinewidth);
     // The cut spans pixwidth reader pixels, or twice as many where two are averaged.
     const int cutBytes = s.pixwidth * 2 * (c.averaged ? 2 : 1);
     QVERIFY2(s.bufptroffset + cutBytes <= s.bytelinewidth, "the cut reads past the line");
-    QCOMPARE(s.latitude, c.model == kModelVESK5000 ? c.latitude : 5);
-    QCOMPARE(s.sensitivity, c.model == kModelVESK5000 ? c.sensitivity : 4000);
+    QCOMPARE(s.latitude, c.model == kModelVESK5000 ? choice.latitude : 5);
+    QCOMPARE(s.sensitivity, c.model == kModelVESK5000 ? choice.sensitivity : 4000);
 }
 
 void TestScanRequest::resolutionNotOfferedIsRefused()

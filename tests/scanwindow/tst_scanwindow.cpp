@@ -98,6 +98,8 @@ QStringList ScanFiles(const QString &dir)
 
 // How a scripted run ends.
 enum Ending { kComplete, kSenseError, kWriteFailure };
+// Why a scan ends before its first read.
+enum Refusal { kMissingFolder, kRawBlocked, kNoRoom, kNoScanPath, kNoPlate };
 
 } // namespace
 
@@ -134,11 +136,8 @@ private slots:
     void infHeaderByteForByte();
     void imageFilesFullSizeZeroAndReserved_data();
     void imageFilesFullSizeZeroAndReserved();
-    void scanningLogHeader();
-    void filesThatCannotBeMadeStartNoScan_data();
-    void filesThatCannotBeMadeStartNoScan();
-    void kirel3HasNoScanPath();
-    void readerWithoutPlateEndsAtTheStart();
+    void scanEndsBeforeTheFirstRead_data();
+    void scanEndsBeforeTheFirstRead();
 
     void previewGeometry_data();
     void previewGeometry();
@@ -161,13 +160,13 @@ private slots:
     void endBoxes();
     void stopButtonPerModel_data();
     void stopButtonPerModel();
-    void readSlotReturnsAfterTheEnd();
 };
 
 // ---------------------------------------------------------------------------------------
 // Files
 // ---------------------------------------------------------------------------------------
 
+// The .inf and the scanning log's header, byte for byte.
 void TestScanWindow::infHeaderByteForByte_data()
 {
     QTest::addColumn<int>("model");
@@ -175,34 +174,17 @@ void TestScanWindow::infHeaderByteForByte_data()
     QTest::addColumn<int>("laserCode");
     QTest::addColumn<QStringList>("tail"); // the lines after the two date lines
 
-    QTest::newRow("kirel5 fluorescence 532nm") << int(kModelKIREL5) << int(kModeFluorescence) << 2
-                                               << QStringList{"",
-                                                              "KIREL-5000",
-                                                              " CH1 V:650",
-                                                              "O575",
-                                                              "532",
-                                                              "*** more info ***",
-                                                              "6",
-                                                              "S,MODE=Fluorescence1Laser1Image",
-                                                              "S,PMT=CH1",
-                                                              "S,V=650",
-                                                              "H,FILTER=140",
-                                                              "S,WAVE_LENGTH1=532",
-                                                              "H,SPOT=YES"};
-    QTest::newRow("kirel5 670nm laser code 8") << int(kModelKIREL5) << int(kModeDigitizing) << 8
-                                               << QStringList{"",
-                                                              "KIREL-5000",
-                                                              " CH1 V:650",
-                                                              "O575",
-                                                              "670",
-                                                              "*** more info ***",
-                                                              "6",
-                                                              "S,MODE=Fluorescence1Laser1Image",
-                                                              "S,PMT=CH1",
-                                                              "S,V=650",
-                                                              "H,FILTER=140",
-                                                              "S,WAVE_LENGTH1=670",
-                                                              "H,SPOT=YES"};
+    auto fluorescence = [](const QString &wave) {
+        return QStringLiteral("|KIREL-5000| CH1 V:650|O575|%1|*** more info ***|6|"
+                              "S,MODE=Fluorescence1Laser1Image|S,PMT=CH1|S,V=650|H,FILTER=140|"
+                              "S,WAVE_LENGTH1=%1|H,SPOT=YES")
+            .arg(wave)
+            .split(QLatin1Char('|'));
+    };
+    QTest::newRow("kirel5 fluorescence 532nm")
+        << int(kModelKIREL5) << int(kModeFluorescence) << 2 << fluorescence("532");
+    QTest::newRow("kirel5 670nm laser code 8")
+        << int(kModelKIREL5) << int(kModeDigitizing) << 8 << fluorescence("670");
     QTest::newRow("kirel5 IP mode 635nm")
         << int(kModelKIREL5) << int(kModeIP) << 4
         << QStringList{"",  "KIREL-5000",         "",          "*** more info ***",
@@ -220,27 +202,27 @@ void TestScanWindow::infHeaderByteForByte()
     ScanPrepare(model, 300, 200, home());
     scanTemplate[0].mode = mode;
     scanparams[9] = BYTE(laserCode);
+    sysparams.readlog = 1;
 
     ScanWindow w;
     QVERIFY(w.fileProblem().isEmpty());
-    const bool kirel5 = model == kModelKIREL5;
-    QStringList lines{mode >= kModeFluorescence ? "KIREL_IMAGE_FILE" : "VESK_IMAGE_FILE",
+    const bool fluorescence = mode >= kModeFluorescence;
+    QStringList lines{fluorescence ? "KIREL_IMAGE_FILE" : "VESK_IMAGE_FILE",
                       "scan1",
                       "gel \u00e9 1",
                       "200",
                       "200",
                       "16"};
-    if (kirel5)
-        lines << "300"
-              << "200" << (mode >= kModeFluorescence ? "1" : "5000") << "5";
+    if (model == kModelKIREL5)
+        lines += QStringList{"300", "200", fluorescence ? "1" : "5000", "5"};
     else
-        lines << "200"
-              << "300"
-              << "10000"
-              << "4";
+        lines += QStringList{"200", "300", "10000", "4"};
     lines << "Tue Mar 03 09:05:07 2026" << QString::number(kCreated.toSecsSinceEpoch());
     lines << tail;
     QCOMPARE(root->readFile(QStringLiteral("/home/scan1.inf")), Lines(lines));
+    QCOMPARE(root->readFile(QStringLiteral("/home/scan1.log")),
+             QByteArray("Scanning Log File - www.kirel.example\n"));
+    QCOMPARE(kirelscanfile_log.fileName(), home() + QStringLiteral("/scan1.log"));
 }
 
 void TestScanWindow::imageFilesFullSizeZeroAndReserved_data()
@@ -288,85 +270,67 @@ void TestScanWindow::imageFilesFullSizeZeroAndReserved()
     }
 }
 
-void TestScanWindow::scanningLogHeader()
+void TestScanWindow::scanEndsBeforeTheFirstRead_data()
 {
-    ScanPrepare(kModelKIREL5, 10, 10, home());
-    sysparams.readlog = 1;
-    ScanWindow w;
-    QCOMPARE(root->readFile(QStringLiteral("/home/scan1.log")),
-             QByteArray("Scanning Log File - www.kirel.example\n"));
-    QCOMPARE(kirelscanfile_log.fileName(), home() + QStringLiteral("/scan1.log"));
-}
-
-void TestScanWindow::filesThatCannotBeMadeStartNoScan_data()
-{
-    QTest::addColumn<int>("problem");
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("refusal");
     QTest::addColumn<QString>("says");
-    QTest::newRow("missing folder") << 0 << "The destination folder does not exist";
-    QTest::newRow("raw file cannot be created") << 1 << "The image file cannot be created";
-    QTest::newRow("no room for the image") << 2 << "Not enough disk space for the image";
+    QTest::addColumn<QStringList>("left"); // the scan's files left behind
+    const int kirel5 = kModelKIREL5;
+    QTest::newRow("missing folder") << kirel5 << int(kMissingFolder)
+                                    << "The destination folder does not exist" << QStringList();
+    // A folder of that name stands where the raw file would go.
+    QTest::newRow("raw file cannot be created")
+        << kirel5 << int(kRawBlocked) << "The image file cannot be created"
+        << QStringList{"scan1.raw"};
+    QTest::newRow("no room for the image")
+        << kirel5 << int(kNoRoom) << "Not enough disk space for the image" << QStringList();
+    // The files are made, then removed: the KIREL-3 has no scan path.
+    QTest::newRow("kirel3 has no scan path")
+        << int(kModelKIREL3) << int(kNoScanPath) << "not available on this model" << QStringList();
+    // The start reports no plate: the box says so in full, the raw file and the log stay.
+    QTest::newRow("reader without a plate")
+        << int(kModelVESK1800) << int(kNoPlate)
+        << "Scan Error:<ul><li>No Imaging Plate in the loading area</li><li></li>"
+           "<li>Please Load an Imaging Plate</li></ul>"
+        << QStringList{"scan1.log", "scan1.raw"};
 }
 
-void TestScanWindow::filesThatCannotBeMadeStartNoScan()
+void TestScanWindow::scanEndsBeforeTheFirstRead()
 {
-    QFETCH(int, problem);
+    QFETCH(int, model);
+    QFETCH(int, refusal);
     QFETCH(QString, says);
-    ScanPrepare(kModelKIREL5, 100, 100, home());
+    QFETCH(QStringList, left);
+    ScanPrepare(model, 100, 100, home());
     sysparams.rawdatasave = 1;
     sysparams.readlog = 1;
-    QStringList left;
-    if (problem == 0)
+    if (refusal == kMissingFolder)
         image_dir = home() + QStringLiteral("/missing");
-    if (problem == 1) {
-        // A folder of that name stands where the raw file would go.
+    if (refusal == kRawBlocked)
         QVERIFY(QDir(home()).mkdir(QStringLiteral("scan1.raw")));
-        left << QStringLiteral("scan1.raw");
-    }
-    if (problem == 2)
+    if (refusal == kNoRoom)
         ScanDiskFreeBytes = &NoRoom;
+    if (refusal == kNoPlate)
+        Fake().onStart = [] {
+            newscansetup.scanrunningerror = 1;
+            newscansetup.sensecode = 0x21;
+        };
 
     BoxAnswerer boxes;
     ScanWindow w;
+    if (refusal == kNoScanPath) {
+        QCOMPARE(w.windowTitle(), QStringLiteral("KIREL SCAN PREVIEW"));
+        QCOMPARE(ScanFiles(home()).size(), 4);
+    }
     w.exec();
     QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN ERROR")});
+    if (refusal == kNoPlate)
+        QCOMPARE(boxes.boxes[0].text, says);
     QVERIFY2(boxes.boxes[0].text.contains(says), qPrintable(boxes.boxes[0].text));
-    QCOMPARE(Fake().starts, 0);
+    QCOMPARE(Fake().starts, refusal == kNoPlate ? 1 : 0);
+    QCOMPARE(Fake().reads, 0);
     QCOMPARE(ScanFiles(home()), left);
-}
-
-void TestScanWindow::kirel3HasNoScanPath()
-{
-    ScanPrepare(kModelKIREL3, 100, 100, home());
-    sysparams.readlog = 1;
-    BoxAnswerer boxes;
-    ScanWindow w;
-    QCOMPARE(w.windowTitle(), QStringLiteral("KIREL SCAN PREVIEW"));
-    QCOMPARE(ScanFiles(home()).size(), 3);
-    w.exec();
-    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN ERROR")});
-    QVERIFY(boxes.boxes[0].text.contains(QStringLiteral("not available on this model")));
-    QCOMPARE(Fake().starts, 0);
-    QCOMPARE(Fake().reads, 0);
-    QCOMPARE(ScanFiles(home()), QStringList());
-}
-
-void TestScanWindow::readerWithoutPlateEndsAtTheStart()
-{
-    ScanPrepare(kModelVESK1800, 100, 100, home());
-    sysparams.rawdatasave = 1;
-    Fake().onStart = [] {
-        newscansetup.scanrunningerror = 1;
-        newscansetup.sensecode = 0x21;
-    };
-    BoxAnswerer boxes;
-    ScanWindow w;
-    w.exec();
-    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN ERROR")});
-    QCOMPARE(boxes.boxes[0].text,
-             QStringLiteral("Scan Error:<ul><li>No Imaging Plate in the loading area</li><li></li>"
-                            "<li>Please Load an Imaging Plate</li></ul>"));
-    QCOMPARE(Fake().reads, 0);
-    QCOMPARE(ScanFiles(home()), QStringList{QStringLiteral("scan1.raw")});
 }
 
 // ---------------------------------------------------------------------------------------
@@ -688,6 +652,8 @@ void TestScanWindow::endBoxes()
     scriptedEnding = ending;
     Fake().onRead = [](int) {
         ScanSetup &s = newscansetup;
+        // The scanner still reports whole pieces waiting when the scan has ended.
+        s.buffersize = 10 * s.bufferreadsize;
         if (scriptedEnding == kComplete) {
             s.scanrunningflag = 0;
         } else if (scriptedEnding == kSenseError) {
@@ -710,6 +676,9 @@ void TestScanWindow::endBoxes()
     // The image written so far stays on disk, closed.
     QVERIFY(!kirelscanfile_img.isOpen());
     QVERIFY(QFile::exists(home() + QStringLiteral("/scan1.img")));
+    // The pass must not read again once the end handling has closed the window.
+    QTest::qWait(600);
+    QCOMPARE(Fake().reads, 1);
 }
 
 void TestScanWindow::stopButtonPerModel_data()
@@ -751,24 +720,6 @@ void TestScanWindow::stopButtonPerModel()
     QCOMPARE(Fake().reads, answer == QMessageBox::Yes ? 1 : 2);
     // The fluorescence scanner's 685 nm diode is switched off at the end.
     QCOMPARE(LD685status, model == kModelKIREL5 ? 0 : 1);
-}
-
-void TestScanWindow::readSlotReturnsAfterTheEnd()
-{
-    // The scanner still reports whole pieces waiting when the last line has arrived: the
-    // pass must not read again once the end handling has closed the window.
-    ScanPrepare(kModelKIREL5, 10, 10, home());
-    Fake().onRead = [](int) {
-        newscansetup.buffersize = 10 * newscansetup.bufferreadsize;
-        newscansetup.scanrunningflag = 0;
-    };
-    BoxAnswerer boxes;
-    ScanWindow w;
-    w.exec();
-    QCOMPARE(Fake().reads, 1);
-    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN COMPLETE")});
-    QTest::qWait(600);
-    QCOMPARE(Fake().reads, 1);
 }
 
 QTEST_MAIN(TestScanWindow)

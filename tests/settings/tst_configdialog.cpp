@@ -4,7 +4,7 @@
 
 #include "datafiles.h"
 #include "scanstate.h"
-#include "settingstestsupport.h"
+#include "settingssupport.h"
 #include "stationfixture.h"
 
 #include <QCheckBox>
@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <memory>
 
 namespace
 {
@@ -26,20 +27,13 @@ const FilterMod kGfp = Module("GFP", 510, "Y510", 0, "", 12);
 const FilterMod kCy5 = Module("Cy5", 670, "R670", 575, "O575", 3);
 const FilterMod kGfpTwin = Module("GFP", 520, "Y520", 0, "", 13);
 
-QByteArray ModulesBytes(const QList<FilterMod> &modules)
+// A module file of n numbered modules.
+QByteArray NumberedModules(int n)
 {
     QByteArray b;
-    for (const FilterMod &m : modules)
-        b += ModuleBytes(m);
+    for (int i = 0; i < n; ++i)
+        b += ModuleBytes(Module(QStringLiteral("M%1").arg(i), i, "a", 0, "b", 0));
     return b;
-}
-
-template <typename T> T *Child(QWidget *parent, const QString &name)
-{
-    T *w = parent->findChild<T *>(name);
-    if (!w)
-        qFatal("no widget %s", qPrintable(name));
-    return w;
 }
 
 QComboBox *TrayBox(ConfigDialog &d, int position)
@@ -53,13 +47,20 @@ QString PositionLabel(ConfigDialog &d, int channel, int position)
         ->text();
 }
 
-void DigitsChoose(ConfigDialog &d, const char *channel, int hundreds, int tens, int units)
+// Fills in the new module's fields and presses "Add". `digits` are the hundreds, tens and
+// units of channel 1, then of channel 2.
+void ModuleAdd(ConfigDialog &d, const QString &name, const QString &ch1Label,
+               const QString &ch2Label, const QList<int> &digits, int model)
 {
-    const int digits[] = {hundreds, tens, units};
-    for (int i = 0; i < 3; ++i)
-        Child<QComboBox>(
-            &d, QStringLiteral("comboBox_Filter_%1_%2").arg(QLatin1String(channel)).arg(i + 1))
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText(name);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh1Name")->setText(ch1Label);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh2Name")->setText(ch2Label);
+    for (int i = 0; i < 6; ++i)
+        Child<QComboBox>(&d,
+                         QStringLiteral("comboBox_Filter_Ch%1_%2").arg(i / 3 + 1).arg(i % 3 + 1))
             ->setCurrentIndex(digits[i]);
+    Child<QComboBox>(&d, "comboBox_Filter_Model")->setCurrentIndex(model);
+    QTest::mouseClick(Child<QPushButton>(&d, "pushButton"), Qt::LeftButton);
 }
 
 void ButtonPress(ConfigDialog &d, QDialogButtonBox::StandardButton which)
@@ -79,11 +80,18 @@ class TestConfigDialog : public QObject
     Q_OBJECT
 
     MessageBoxCloser *boxes = nullptr;
+    std::unique_ptr<TempStationRoot> root;
 
 private slots:
     void initTestCase() { boxes = new MessageBoxCloser; }
     void cleanupTestCase() { delete boxes; }
-    void init() { boxes->shown.clear(); }
+    void init()
+    {
+        boxes->shown.clear();
+        root = std::make_unique<TempStationRoot>();
+        ResetSharedState(kModelKIREL5);
+    }
+    void cleanup() { root.reset(); }
 
     void moduleListEnds_data();
     void moduleListEnds();
@@ -112,24 +120,19 @@ void TestConfigDialog::moduleListEnds_data()
 
     const FilterMod unnamed = Module("", 100, "x", 0, "", 0);
     const FilterMod nullName = Module(QString(), 100, "x", 0, "", 0);
-    QByteArray fiftyOne;
-    for (int i = 0; i < 51; ++i)
-        fiftyOne += ModuleBytes(Module(QStringLiteral("M%1").arg(i), i, "a", 0, "b", 0));
 
     QTest::newRow("no file") << QByteArray() << 0;
     QTest::newRow("third name empty") << ModulesBytes({kGfp, kCy5, unnamed, kGfpTwin}) << 2;
     QTest::newRow("third name null") << ModulesBytes({kGfp, kCy5, nullName, kGfpTwin}) << 2;
-    QTest::newRow("51 records read up to 50") << fiftyOne << 50;
+    QTest::newRow("51 records read up to 50") << NumberedModules(51) << 50;
 }
 
 void TestConfigDialog::moduleListEnds()
 {
     QFETCH(QByteArray, file);
     QFETCH(int, modules);
-    TempStationRoot root;
-    ResetSharedState(kModelKIREL5);
     if (!file.isEmpty())
-        QVERIFY(root.writeFile(FilterModuleFixedPath(), file));
+        QVERIFY(root->writeFile(FilterModuleFixedPath(), file));
 
     ConfigDialog d(nullptr);
     QCOMPARE(filtercount, modules);
@@ -152,10 +155,8 @@ void TestConfigDialog::traySelection()
 {
     QFETCH(QString, installed);
     QFETCH(int, selected);
-    TempStationRoot root;
-    ResetSharedState(kModelKIREL5);
     const QList<FilterMod> modules = {kGfp, kCy5, kGfpTwin};
-    QVERIFY(root.writeFile(FilterModuleFixedPath(), ModulesBytes(modules)));
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes(modules)));
     for (FilterMod &position : filterTray)
         position = Module(installed, 0, "", 0, "", 0);
 
@@ -173,10 +174,8 @@ void TestConfigDialog::traySelection()
 
 void TestConfigDialog::entriesShowBothCodes()
 {
-    TempStationRoot root;
-    ResetSharedState(kModelKIREL5);
-    QVERIFY(root.writeFile(FilterModuleFixedPath(),
-                           ModulesBytes({kGfp, Module("Dual", 5, "a", 45, "b", 0)})));
+    QVERIFY(root->writeFile(FilterModuleFixedPath(),
+                            ModulesBytes({kGfp, Module("Dual", 5, "a", 45, "b", 0)})));
     ConfigDialog d(nullptr);
     QComboBox *box = TrayBox(d, 3);
     QCOMPARE(box->itemText(0), QStringLiteral("GFP 510/  0"));
@@ -193,8 +192,6 @@ void TestConfigDialog::checkBoxesFollowSettings_data()
 void TestConfigDialog::checkBoxesFollowSettings()
 {
     QFETCH(int, value);
-    TempStationRoot root;
-    ResetSharedState(kModelKIREL5);
     sysparams = {value, value, value, value, value};
     LD685manctrl = value;
     ConfigDialog d(nullptr);
@@ -206,52 +203,34 @@ void TestConfigDialog::checkBoxesFollowSettings()
 
 void TestConfigDialog::addModule_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("ch1Label");
-    QTest::addColumn<QString>("ch2Label");
+    QTest::addColumn<QStringList>("texts"); // name, channel 1 label, channel 2 label
     QTest::addColumn<QList<int>>("digits"); // hundreds, tens, units of channel 1, then 2
     QTest::addColumn<int>("model");
     QTest::addColumn<QByteArray>("module"); // what OK will store
     QTest::addColumn<QString>("entry");
 
     QTest::newRow("digits 5 1 0 give 510, code 0 shows 000")
-        << "GFP"
-        << "Y510"
-        << "none" << QList<int>{5, 1, 0, 0, 0, 0} << 12
+        << QStringList{"GFP", "Y510", "none"} << QList<int>{5, 1, 0, 0, 0, 0} << 12
         << ModuleBytes(Module("GFP", 510, "Y510", 0, "none", 12)) << "GFP 510/000";
     QTest::newRow("both channels, model 99")
-        << "Dual"
-        << "a"
-        << "b" << QList<int>{0, 0, 7, 9, 9, 9} << 99
+        << QStringList{"Dual", "a", "b"} << QList<int>{0, 0, 7, 9, 9, 9} << 99
         << ModuleBytes(Module("Dual", 7, "a", 999, "b", 99)) << "Dual 007/999";
-    QTest::newRow("empty texts") << ""
-                                 << ""
-                                 << "" << QList<int>{1, 4, 0, 1, 7, 0} << 0
+    QTest::newRow("empty texts") << QStringList{"", "", ""} << QList<int>{1, 4, 0, 1, 7, 0} << 0
                                  << ModuleBytes(Module("BLANK", 140, "-EMPTY-", 170, "-EMPTY-", 0))
                                  << "BLANK 140/170";
 }
 
 void TestConfigDialog::addModule()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, ch1Label);
-    QFETCH(QString, ch2Label);
+    QFETCH(QStringList, texts);
     QFETCH(QList<int>, digits);
     QFETCH(int, model);
     QFETCH(QByteArray, module);
     QFETCH(QString, entry);
-    TempStationRoot root;
-    ResetSharedState(kModelKIREL5);
-    QVERIFY(root.writeFile(FilterModuleFixedPath(), ModulesBytes({kCy5})));
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes({kCy5})));
 
     ConfigDialog d(nullptr);
-    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText(name);
-    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh1Name")->setText(ch1Label);
-    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh2Name")->setText(ch2Label);
-    DigitsChoose(d, "Ch1", digits[0], digits[1], digits[2]);
-    DigitsChoose(d, "Ch2", digits[3], digits[4], digits[5]);
-    Child<QComboBox>(&d, "comboBox_Filter_Model")->setCurrentIndex(model);
-    QTest::mouseClick(Child<QPushButton>(&d, "pushButton"), Qt::LeftButton);
+    ModuleAdd(d, texts[0], texts[1], texts[2], digits, model);
 
     QCOMPARE(filtercount, 2);
     QCOMPARE(ModuleBytes(filterModule[1]), module);
@@ -260,24 +239,17 @@ void TestConfigDialog::addModule()
         QCOMPARE(TrayBox(d, position)->itemText(1), entry);
     }
     // Nothing is stored before OK.
-    QCOMPARE(root.readFile(FilterModuleFixedPath()), ModulesBytes({kCy5}));
+    QCOMPARE(root->readFile(FilterModuleFixedPath()), ModulesBytes({kCy5}));
 }
 
 void TestConfigDialog::addWhenListFullAddsNothing()
 {
-    TempStationRoot root;
-    ResetSharedState(kModelKIREL5);
-    QByteArray fifty;
-    for (int i = 0; i < kMaxFilterModules; ++i)
-        fifty += ModuleBytes(Module(QStringLiteral("M%1").arg(i), i, "a", 0, "b", 0));
-    QVERIFY(root.writeFile(FilterModuleFixedPath(), fifty));
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), NumberedModules(kMaxFilterModules)));
 
     ConfigDialog d(nullptr);
     QCOMPARE(filtercount, kMaxFilterModules);
     Child<QPushButton>(&d, "pushButton")->click();
-    QCOMPARE(boxes->shown.size(), 1);
-    QCOMPARE(boxes->shown[0].title, QStringLiteral("Input Error"));
-    QVERIFY(boxes->shown[0].text.contains(QLatin1String("full")));
+    QVERIFY(boxes->OneShown("Input Error", "full"));
     QCOMPARE(filtercount, kMaxFilterModules);
     QCOMPARE(TrayBox(d, 1)->count(), kMaxFilterModules);
 }
@@ -294,52 +266,44 @@ void TestConfigDialog::okWritesFiles_data()
 void TestConfigDialog::okWritesFiles()
 {
     QFETCH(int, model);
-    TempStationRoot root;
     ResetSharedState(model);
     const QByteArray modulesBefore = ModulesBytes({kGfp, kCy5});
     const QByteArray trayBefore = ModulesBytes({kGfp, kGfp, kGfp, kGfp});
-    QVERIFY(root.writeFile(FilterModuleFixedPath(), modulesBefore));
-    QVERIFY(root.writeFile(FilterTrayFixedPath(), trayBefore));
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), modulesBefore));
+    QVERIFY(root->writeFile(FilterTrayFixedPath(), trayBefore));
     FilterMod installed[kTrayPositions] = {kGfp, kGfp, kGfp, kGfp};
     std::copy(installed, installed + kTrayPositions, filterTray);
     sysparams = {0, 1, 1, 0, 0};
 
     ConfigDialog d(nullptr);
     const FilterMod added = Module("New", 139, "a", 140, "b", 7);
-    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText("New");
-    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh1Name")->setText("a");
-    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh2Name")->setText("b");
-    DigitsChoose(d, "Ch1", 1, 3, 9);
-    DigitsChoose(d, "Ch2", 1, 4, 0);
-    Child<QComboBox>(&d, "comboBox_Filter_Model")->setCurrentIndex(7);
-    Child<QPushButton>(&d, "pushButton")->click();
+    ModuleAdd(d, "New", "a", "b", {1, 3, 9, 1, 4, 0}, 7);
     const int choice[kTrayPositions] = {1, 0, 2, 1};
     for (int k = 0; k < kTrayPositions; ++k)
         TrayBox(d, k + 1)->setCurrentIndex(choice[k]);
-    Child<QCheckBox>(&d, "checkBox_RawDataSave")->setChecked(true);
-    Child<QCheckBox>(&d, "checkBox_ShadingDataSave")->setChecked(false);
-    Child<QCheckBox>(&d, "checkBox_bootlog")->setChecked(false);
-    Child<QCheckBox>(&d, "checkBox_scanlog")->setChecked(true);
-    Child<QCheckBox>(&d, "checkBox_readinglog")->setChecked(true);
-    Child<QCheckBox>(&d, "checkBox_LD685manctrl")->setChecked(true);
+    for (const char *box : {"checkBox_RawDataSave", "checkBox_scanlog", "checkBox_readinglog",
+                            "checkBox_LD685manctrl"})
+        Child<QCheckBox>(&d, box)->setChecked(true);
+    for (const char *box : {"checkBox_ShadingDataSave", "checkBox_bootlog"})
+        Child<QCheckBox>(&d, box)->setChecked(false);
     ButtonPress(d, QDialogButtonBox::Ok);
 
     QCOMPARE(d.result(), int(QDialog::Accepted));
     QVERIFY(boxes->shown.isEmpty());
-    QCOMPARE(root.readFile(SysParamFixedPath(model)), SysParamBytes(1, 0, 0, 1, 1));
+    QCOMPARE(root->readFile(SysParamFixedPath(model)), SysParamBytes(1, 0, 0, 1, 1));
     QCOMPARE(sysparams.rawdatasave, 1);
     QCOMPARE(sysparams.bootlog, 0);
     QCOMPARE(sysparams.readlog, 1);
 
     const FilterMod chosen[kTrayPositions] = {kCy5, kGfp, added, kCy5};
     if (model == kModelKIREL5) {
-        QCOMPARE(root.readFile(FilterTrayFixedPath()), ModulesBytes({kCy5, kGfp, added, kCy5}));
-        QCOMPARE(root.readFile(FilterModuleFixedPath()), ModulesBytes({kGfp, kCy5, added}));
+        QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kCy5, kGfp, added, kCy5}));
+        QCOMPARE(root->readFile(FilterModuleFixedPath()), ModulesBytes({kGfp, kCy5, added}));
         QCOMPARE(filtertraystatus, 1);
         QCOMPARE(LD685manctrl, 1);
     } else {
-        QCOMPARE(root.readFile(FilterTrayFixedPath()), trayBefore);
-        QCOMPARE(root.readFile(FilterModuleFixedPath()), modulesBefore);
+        QCOMPARE(root->readFile(FilterTrayFixedPath()), trayBefore);
+        QCOMPARE(root->readFile(FilterModuleFixedPath()), modulesBefore);
         QCOMPARE(filtertraystatus, 0);
         QCOMPARE(LD685manctrl, 0);
     }
@@ -351,8 +315,6 @@ void TestConfigDialog::okWritesFiles()
 
 void TestConfigDialog::okWithEmptyModuleListKeepsTray()
 {
-    TempStationRoot root;
-    ResetSharedState(kModelKIREL5);
     FilterMod installed[kTrayPositions] = {kGfp, kCy5, kGfpTwin, kGfp};
     std::copy(installed, installed + kTrayPositions, filterTray);
 
@@ -362,15 +324,13 @@ void TestConfigDialog::okWithEmptyModuleListKeepsTray()
 
     for (int k = 0; k < kTrayPositions; ++k)
         QVERIFY(SameModule(filterTray[k], installed[k]));
-    QCOMPARE(root.readFile(FilterTrayFixedPath()), ModulesBytes({kGfp, kCy5, kGfpTwin, kGfp}));
+    QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kGfp, kCy5, kGfpTwin, kGfp}));
 }
 
 void TestConfigDialog::cancelWritesNothing()
 {
-    TempStationRoot root;
-    ResetSharedState(kModelKIREL5);
     const QByteArray modules = ModulesBytes({kGfp, kCy5});
-    QVERIFY(root.writeFile(FilterModuleFixedPath(), modules));
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), modules));
     std::fill(filterTray, filterTray + kTrayPositions, kGfp);
     sysparams = {0, 0, 1, 1, 0};
     {
@@ -383,9 +343,9 @@ void TestConfigDialog::cancelWritesNothing()
         ButtonPress(d, QDialogButtonBox::Cancel);
         QCOMPARE(d.result(), int(QDialog::Rejected));
     }
-    QVERIFY(!QFile::exists(root.path(FilterTrayFixedPath())));
-    QVERIFY(!QFile::exists(root.path(SysParamFixedPath(kModelKIREL5))));
-    QCOMPARE(root.readFile(FilterModuleFixedPath()), modules);
+    QVERIFY(!QFile::exists(root->path(FilterTrayFixedPath())));
+    QVERIFY(!QFile::exists(root->path(SysParamFixedPath(kModelKIREL5))));
+    QCOMPARE(root->readFile(FilterModuleFixedPath()), modules);
     QCOMPARE(sysparams.readlog, 0);
     QCOMPARE(LD685manctrl, 0);
     QCOMPARE(filtertraystatus, 0);
@@ -408,13 +368,11 @@ void TestConfigDialog::unwritableFileKeepsSettings_data()
 void TestConfigDialog::unwritableFileKeepsSettings()
 {
     QFETCH(QString, blocked);
-    TempStationRoot root;
-    ResetSharedState(kModelKIREL5);
     const bool modulesBlocked = blocked == FilterModuleFixedPath();
     if (!modulesBlocked)
-        QVERIFY(root.writeFile(FilterModuleFixedPath(), ModulesBytes({kGfp, kCy5})));
+        QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes({kGfp, kCy5})));
     // A folder in the file's place: no one, not even root, can write the file there.
-    QVERIFY(QDir().mkpath(root.path(blocked)));
+    QVERIFY(QDir().mkpath(root->path(blocked)));
     std::fill(filterTray, filterTray + kTrayPositions, kGfp);
     sysparams = {0, 0, 1, 1, 0};
 
@@ -427,9 +385,7 @@ void TestConfigDialog::unwritableFileKeepsSettings()
     Child<QCheckBox>(&d, "checkBox_RawDataSave")->setChecked(true);
     ButtonPress(d, QDialogButtonBox::Ok);
 
-    QCOMPARE(boxes->shown.size(), 1);
-    QCOMPARE(boxes->shown[0].title, QStringLiteral("FILE ERROR"));
-    QVERIFY(boxes->shown[0].text.contains(root.path(blocked)));
+    QVERIFY(boxes->OneShown("FILE ERROR", root->path(blocked)));
     QCOMPARE(d.result(), int(QDialog::Accepted));
 
     if (blocked == FilterTrayFixedPath()) {
@@ -447,7 +403,7 @@ void TestConfigDialog::unwritableFileKeepsSettings()
         QCOMPARE(sysparams.rawdatasave, 0);
     } else {
         QCOMPARE(sysparams.rawdatasave, 1);
-        QCOMPARE(root.readFile(SysParamFixedPath(kModelKIREL5)), SysParamBytes(1, 0, 1, 1, 0));
+        QCOMPARE(root->readFile(SysParamFixedPath(kModelKIREL5)), SysParamBytes(1, 0, 1, 1, 0));
     }
 }
 
@@ -465,7 +421,6 @@ void TestConfigDialog::imagingPlateLayout()
 {
     QFETCH(int, model);
     QFETCH(bool, reduced);
-    TempStationRoot root;
     ResetSharedState(model);
     ConfigDialog d(nullptr);
     QCOMPARE(d.windowTitle(), QStringLiteral("Configuration Settings"));

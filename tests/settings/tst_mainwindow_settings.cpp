@@ -6,7 +6,7 @@
 
 #include "configdialog.h"
 #include "scanstate.h"
-#include "settingstestsupport.h"
+#include "settingssupport.h"
 #include "stationfixture.h"
 #include "templatesdialog.h"
 
@@ -32,14 +32,6 @@ const QString kYellow = QStringLiteral(":/img/KIREL5-Filter-Y510_i.png");
 const QString kOrange = QStringLiteral(":/img/KIREL5-Filter-O575_i.png");
 const QString kRed = QStringLiteral(":/img/KIREL5-Filter-R665_i.png");
 
-template <typename T> T *Child(QWidget *parent, const QString &name)
-{
-    T *w = parent->findChild<T *>(name);
-    if (!w)
-        qFatal("no widget %s", qPrintable(name));
-    return w;
-}
-
 ScanTempl Templ(const QString &name, int mode, int area, int resolution, QPointF l, QPointF r,
                 int filterPosition, int HV, const QString &folder)
 {
@@ -60,24 +52,6 @@ ScanTempl Templ(const QString &name, int mode, int area, int resolution, QPointF
     return t;
 }
 
-// The window as the station starts it, from the files under the test root; the status poll
-// is stopped, since no scanner is on the bus.
-std::unique_ptr<MainWindow> WindowStart()
-{
-    auto w = std::make_unique<MainWindow>(nullptr);
-    for (QTimer *timer : w->findChildren<QTimer *>())
-        timer->stop();
-    return w;
-}
-
-void TemplatesFileWrite(const TempStationRoot &root, const QList<ScanTempl> &list)
-{
-    QByteArray b;
-    for (const ScanTempl &t : list)
-        b += TemplateBytes(t);
-    QVERIFY(root.writeFile(TemplatesFixedPath(kModel), b));
-}
-
 // Runs the template dialog from the window: action on the dialog, then Exit.
 void TemplatesRun(MainWindow &w, std::function<void(TemplatesDialog *)> action)
 {
@@ -88,14 +62,13 @@ void TemplatesRun(MainWindow &w, std::function<void(TemplatesDialog *)> action)
     Child<QPushButton>(&w, "pushButtonTemplateSave")->click();
 }
 
-QList<QPoint> FlaggedTiles()
+// Loads the first row of the template dialog's table, the newest template.
+void NewestTemplateLoad(MainWindow &w)
 {
-    QList<QPoint> flagged;
-    for (int c = 0; c < kTileColumns; ++c)
-        for (int r = 0; r < kTileRows; ++r)
-            if (tileflag[c][r])
-                flagged << QPoint(c, r);
-    return flagged;
+    TemplatesRun(w, [](TemplatesDialog *d) {
+        Child<QTableWidget>(d, "tableWidget_templates")->selectRow(0);
+        Child<QPushButton>(d, "pushButton_Delete_2")->click();
+    });
 }
 
 } // namespace
@@ -105,10 +78,21 @@ class TestMainWindowSettings : public QObject
     Q_OBJECT
 
     MessageBoxCloser *boxes = nullptr;
+    std::unique_ptr<TempStationRoot> root;
+
+    // Writes the templates file, then starts the window with the status poll stopped.
+    std::unique_ptr<MainWindow> Start(const QList<ScanTempl> &templates)
+    {
+        if (!root->writeFile(TemplatesFixedPath(kModel), TemplatesBytes(templates)))
+            qFatal("templates file not written");
+        return MainWindowStart(kModel);
+    }
 
 private slots:
     void initTestCase() { boxes = new MessageBoxCloser; }
     void cleanupTestCase() { delete boxes; }
+    void init() { root = std::make_unique<TempStationRoot>(); }
+    void cleanup() { root.reset(); }
 
     void loadedTemplateShown();
     void loadedTemplateModeLocks_data();
@@ -122,22 +106,15 @@ private slots:
 // Templates "A", "B", "C": loading row 0 puts C onto the window.
 void TestMainWindowSettings::loadedTemplateShown()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
     const ScanTempl startup =
         Templ("startup", kModeIP, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/home/start");
     const ScanTempl c =
         Templ("C", kModeFluorescence, kArea2340, 50, {2, 3}, {4, 5}, 2, 800, "/data/c");
-    TemplatesFileWrite(root,
-                       {startup, Templ("A", kModeIP, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/a"),
-                        Templ("B", kModeIPV, kAreaGrid, 100, {0, 0}, {2, 2}, 1, 500, "/b"), c});
-    auto w = WindowStart();
+    auto w = Start({startup, Templ("A", kModeIP, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/a"),
+                    Templ("B", kModeIPV, kAreaGrid, 100, {0, 0}, {2, 2}, 1, 500, "/b"), c});
     QCOMPARE(templatecount, 4);
 
-    TemplatesRun(*w, [](TemplatesDialog *d) {
-        Child<QTableWidget>(d, "tableWidget_templates")->selectRow(0);
-        Child<QPushButton>(d, "pushButton_Delete_2")->click();
-    });
+    NewestTemplateLoad(*w);
 
     QCOMPARE(templateload, 1);
     QVERIFY(Child<QRadioButton>(w.get(), "radioButton_FluorescenceMode")->isChecked());
@@ -145,11 +122,7 @@ void TestMainWindowSettings::loadedTemplateShown()
     QVERIFY(Child<QRadioButton>(w.get(), "radioButton_Res50")->isChecked());
     QCOMPARE(scancornerL, QPointF(2, 3));
     QCOMPARE(scancornerR, QPointF(4, 5));
-    QList<QPoint> block;
-    for (int col = 2; col <= 4; ++col)
-        for (int row = 3; row <= 5; ++row)
-            block << QPoint(col, row);
-    QCOMPARE(FlaggedTiles(), block);
+    QCOMPARE(FlaggedTiles(), TilesBetween({2, 3}, {4, 5}));
     QVERIFY(item[3][4]->scene() != nullptr);
     QVERIFY(item[0][0]->scene() == nullptr);
     // Nine tiles, estimated at the resolution the operator last chose (200 um at start-up).
@@ -185,16 +158,9 @@ void TestMainWindowSettings::loadedTemplateModeLocks()
     QFETCH(int, loadedMode);
     QFETCH(bool, voltageFree);
     QFETCH(bool, filterFree);
-    TempStationRoot root;
-    ResetSharedState(kModel);
-    TemplatesFileWrite(root,
-                       {Templ("startup", startMode, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/s"),
-                        Templ("T", loadedMode, kAreaGrid, 200, {1, 1}, {1, 1}, 1, 600, "/t")});
-    auto w = WindowStart();
-    TemplatesRun(*w, [](TemplatesDialog *d) {
-        Child<QTableWidget>(d, "tableWidget_templates")->selectRow(0);
-        Child<QPushButton>(d, "pushButton_Delete_2")->click();
-    });
+    auto w = Start({Templ("startup", startMode, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/s"),
+                    Templ("T", loadedMode, kAreaGrid, 200, {1, 1}, {1, 1}, 1, 600, "/t")});
+    NewestTemplateLoad(*w);
 
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->isEnabled(), voltageFree);
     QCOMPARE(Child<QWidget>(w.get(), "horizontalSlider_HVch1")->isEnabled(), voltageFree);
@@ -205,16 +171,12 @@ void TestMainWindowSettings::loadedTemplateModeLocks()
 // The dialog opens on the window's settings; closing it without a load changes nothing.
 void TestMainWindowSettings::captureBeforeDialog()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
-    TemplatesFileWrite(
-        root, {Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/s")});
-    QVERIFY(root.writeFile(FilterTrayFixedPath(),
-                           ModuleBytes(Module("a", 0, "", 0, "", 0)) +
-                               ModuleBytes(Module("b", 0, "", 0, "", 0)) +
-                               ModuleBytes(Module("c", 0, "", 0, "", 0)) +
-                               ModuleBytes(Module("R", 670, "R R665", 0, "", 4))));
-    auto w = WindowStart();
+    QVERIFY(root->writeFile(
+        FilterTrayFixedPath(),
+        ModulesBytes({Module("a", 0, "", 0, "", 0), Module("b", 0, "", 0, "", 0),
+                      Module("c", 0, "", 0, "", 0), Module("R", 670, "R R665", 0, "", 4)})));
+    auto w =
+        Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/s")});
     // What the poll does when the scanner reports its lasers: here a 635 nm laser, code 4.
     laserCh1[0] = 1;
     laserCh1[1] = 4;
@@ -272,15 +234,12 @@ void TestMainWindowSettings::settingsRebuildFilterSelectors()
 {
     QFETCH(int, code);
     QFETCH(QString, icon);
-    TempStationRoot root;
-    ResetSharedState(kModel);
-    TemplatesFileWrite(
-        root, {Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {0, 0}, 1, 750, "/s")});
-    QVERIFY(root.writeFile(FilterModuleFixedPath(),
-                           ModuleBytes(Module("One", 520, "Y520", 0, "", 1)) +
-                               ModuleBytes(Module("Two", 580, "R580", 550, "O550", 2)) +
-                               ModuleBytes(Module("Test", code, "T1", code, "T2", 3))));
-    auto w = WindowStart();
+    QVERIFY(root->writeFile(FilterModuleFixedPath(),
+                            ModulesBytes({Module("One", 520, "Y520", 0, "", 1),
+                                          Module("Two", 580, "R580", 550, "O550", 2),
+                                          Module("Test", code, "T1", code, "T2", 3)})));
+    auto w =
+        Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {0, 0}, 1, 750, "/s")});
     QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
 
     WhenShown<ConfigDialog>([](ConfigDialog *d) {
@@ -321,16 +280,13 @@ void TestMainWindowSettings::settingsRebuildFilterSelectors()
 
 void TestMainWindowSettings::settingsCancelKeepsSelectors()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
+    QVERIFY(root->writeFile(
+        FilterTrayFixedPath(),
+        ModulesBytes({Module("a", 520, "A1", 0, "", 0), Module("b", 580, "B1", 0, "", 0),
+                      Module("c", 550, "C1", 0, "", 0), Module("d", 0, "", 0, "", 0)})));
     QVERIFY(
-        root.writeFile(FilterTrayFixedPath(), ModuleBytes(Module("a", 520, "A1", 0, "", 0)) +
-                                                  ModuleBytes(Module("b", 580, "B1", 0, "", 0)) +
-                                                  ModuleBytes(Module("c", 550, "C1", 0, "", 0)) +
-                                                  ModuleBytes(Module("d", 0, "", 0, "", 0))));
-    QVERIFY(
-        root.writeFile(FilterModuleFixedPath(), ModuleBytes(Module("Other", 670, "X", 0, "", 0))));
-    auto w = WindowStart();
+        root->writeFile(FilterModuleFixedPath(), ModuleBytes(Module("Other", 670, "X", 0, "", 0))));
+    auto w = MainWindowStart(kModel);
     auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
     ch1->setCurrentIndex(2);
 

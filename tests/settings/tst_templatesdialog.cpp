@@ -3,7 +3,7 @@
 #include "templatesdialog.h"
 
 #include "scanstate.h"
-#include "settingstestsupport.h"
+#include "settingssupport.h"
 #include "stationfixture.h"
 
 #include <QDir>
@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
+
+#include <memory>
 
 namespace
 {
@@ -53,14 +55,6 @@ void ListSet(const QList<ScanTempl> &list)
     templatecount = list.size();
 }
 
-QByteArray RecordsBytes(const QList<ScanTempl> &list)
-{
-    QByteArray b;
-    for (const ScanTempl &t : list)
-        b += TemplateBytes(t);
-    return b;
-}
-
 // Every element and the count, to see that nothing at all changed.
 QByteArray AllTemplatesBytes()
 {
@@ -68,14 +62,6 @@ QByteArray AllTemplatesBytes()
     for (const ScanTempl &t : scanTemplate)
         b += TemplateBytes(t);
     return b;
-}
-
-template <typename T> T *Child(QWidget *parent, const QString &name)
-{
-    T *w = parent->findChild<T *>(name);
-    if (!w)
-        qFatal("no widget %s", qPrintable(name));
-    return w;
 }
 
 QTableWidget *Table(TemplatesDialog &d)
@@ -108,11 +94,20 @@ class TestTemplatesDialog : public QObject
     Q_OBJECT
 
     MessageBoxCloser *boxes = nullptr;
+    std::unique_ptr<TempStationRoot> root;
+
+    bool FileWritten() { return QFile::exists(root->path(TemplatesFixedPath(kModel))); }
 
 private slots:
     void initTestCase() { boxes = new MessageBoxCloser; }
     void cleanupTestCase() { delete boxes; }
-    void init() { boxes->shown.clear(); }
+    void init()
+    {
+        boxes->shown.clear();
+        root = std::make_unique<TempStationRoot>();
+        ResetSharedState(kModel);
+    }
+    void cleanup() { root.reset(); }
 
     void firstSaveWithoutFile();
     void saveKeepsCurrentSettingsUnlisted();
@@ -131,8 +126,6 @@ private slots:
 
 void TestTemplatesDialog::firstSaveWithoutFile()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
     scanTemplate[0] = kCurrent;
 
     TemplatesDialog d(nullptr);
@@ -147,14 +140,12 @@ void TestTemplatesDialog::firstSaveWithoutFile()
     saved.comment = "first";
     QCOMPARE(templatecount, 1);
     QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(saved));
-    QCOMPARE(root.readFile(TemplatesFixedPath(kModel)), TemplateBytes(saved));
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplateBytes(saved));
     QCOMPARE(RowNames(d), QStringList{"A"});
 }
 
 void TestTemplatesDialog::saveKeepsCurrentSettingsUnlisted()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
     ListSet({kCurrent, kB});
 
     TemplatesDialog d(nullptr);
@@ -170,14 +161,12 @@ void TestTemplatesDialog::saveKeepsCurrentSettingsUnlisted()
     QCOMPARE(templatecount, 3);
     QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(current));
     QCOMPARE(TemplateBytes(scanTemplate[2]), TemplateBytes(saved));
-    QCOMPARE(root.readFile(TemplatesFixedPath(kModel)), RecordsBytes({current, kB, saved}));
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes({current, kB, saved}));
     QCOMPARE(RowNames(d), (QStringList{"A", "B"}));
 }
 
 void TestTemplatesDialog::tableNewestFirst()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
     ScanTempl c = kC;
     c.laserCh2 = 9;
     c.filterCh2 = 3;
@@ -233,8 +222,6 @@ void TestTemplatesDialog::currentSettingsTexts()
     QFETCH(int, laser);
     QFETCH(int, HV);
     QFETCH(QStringList, texts);
-    TempStationRoot root;
-    ResetSharedState(kModel);
     ScanTempl t = Templ("X", mode, area, resolution, laser, "G O575", HV, "/home/x");
     t.laserCh2 = BYTE(laser);
     ListSet({kCurrent, t});
@@ -255,8 +242,6 @@ void TestTemplatesDialog::currentSettingsTexts()
 
 void TestTemplatesDialog::deleteClosesGap()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
     ListSet({kCurrent, kA, kB, kC});
 
     TemplatesDialog d(nullptr);
@@ -265,7 +250,7 @@ void TestTemplatesDialog::deleteClosesGap()
 
     QCOMPARE(templatecount, 3);
     QCOMPARE(RowNames(d), (QStringList{"C", "A"}));
-    QCOMPARE(root.readFile(TemplatesFixedPath(kModel)), RecordsBytes({kCurrent, kA, kC}));
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes({kCurrent, kA, kC}));
     QCOMPARE(TemplateBytes(scanTemplate[2]), TemplateBytes(kC));
     // The scan request writes one record past the list: that record must end the list
     // instead of repeating the last template.
@@ -282,8 +267,6 @@ void TestTemplatesDialog::noSelectionDoesNothing_data()
 void TestTemplatesDialog::noSelectionDoesNothing()
 {
     QFETCH(QString, button);
-    TempStationRoot root;
-    ResetSharedState(kModel);
     ListSet({kCurrent, kA, kB, kC});
     const QByteArray before = AllTemplatesBytes();
 
@@ -299,14 +282,12 @@ void TestTemplatesDialog::noSelectionDoesNothing()
     QCOMPARE(AllTemplatesBytes(), before);
     QCOMPARE(templateload, 0);
     QCOMPARE(Table(d)->rowCount(), 3);
-    QVERIFY(!QFile::exists(root.path(TemplatesFixedPath(kModel))));
+    QVERIFY(!FileWritten());
     QCOMPARE(Shown(d, "label_modetext"), QStringLiteral("Fluorescence"));
 }
 
 void TestTemplatesDialog::loadCopiesIntoElementZero()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
     ListSet({kCurrent, kA, kB, kC});
 
     TemplatesDialog d(nullptr);
@@ -322,13 +303,11 @@ void TestTemplatesDialog::loadCopiesIntoElementZero()
     QCOMPARE(Shown(d, "label_filterch1text"), QStringLiteral("R R665"));
     QCOMPARE(Shown(d, "label_HVch1text"), QStringLiteral(" 800 V"));
     QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/c"));
-    QVERIFY(!QFile::exists(root.path(TemplatesFixedPath(kModel))));
+    QVERIFY(!FileWritten());
 }
 
 void TestTemplatesDialog::emptyNameRefused()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
     ListSet({kCurrent, kA});
     const QByteArray before = AllTemplatesBytes();
 
@@ -340,13 +319,11 @@ void TestTemplatesDialog::emptyNameRefused()
     QCOMPARE(boxes->shown[0].title, QStringLiteral("Input Error"));
     QCOMPARE(boxes->shown[0].text, QStringLiteral("Please enter a name for this new template"));
     QCOMPARE(AllTemplatesBytes(), before);
-    QVERIFY(!QFile::exists(root.path(TemplatesFixedPath(kModel))));
+    QVERIFY(!FileWritten());
 }
 
 void TestTemplatesDialog::saveWhenListFullRefused()
 {
-    TempStationRoot root;
-    ResetSharedState(kModel);
     QList<ScanTempl> full{kCurrent};
     for (int i = 1; i < kMaxTemplates; ++i)
         full << Templ(QStringLiteral("T%1").arg(i), 0, 0, 200, 0, "IP", 750, "/home");
@@ -358,12 +335,10 @@ void TestTemplatesDialog::saveWhenListFullRefused()
     Child<QLineEdit>(&d, "lineEdit_name")->setText("one too many");
     Press(d, "pushButton_save");
 
-    QCOMPARE(boxes->shown.size(), 1);
-    QCOMPARE(boxes->shown[0].title, QStringLiteral("Input Error"));
-    QVERIFY(boxes->shown[0].text.contains(QLatin1String("full")));
+    QVERIFY(boxes->OneShown("Input Error", "full"));
     QCOMPARE(AllTemplatesBytes(), before);
     QCOMPARE(Table(d)->rowCount(), kMaxTemplates - 1);
-    QVERIFY(!QFile::exists(root.path(TemplatesFixedPath(kModel))));
+    QVERIFY(!FileWritten());
 }
 
 void TestTemplatesDialog::unwritableFileKeepsList_data()
@@ -376,21 +351,17 @@ void TestTemplatesDialog::unwritableFileKeepsList_data()
 void TestTemplatesDialog::unwritableFileKeepsList()
 {
     QFETCH(QString, button);
-    TempStationRoot root;
-    ResetSharedState(kModel);
     ListSet({kCurrent, kA, kB, kC});
     const QByteArray before = AllTemplatesBytes();
     // A folder in the file's place: no one, not even root, can write the file there.
-    QVERIFY(QDir().mkpath(root.path(TemplatesFixedPath(kModel))));
+    QVERIFY(QDir().mkpath(root->path(TemplatesFixedPath(kModel))));
 
     TemplatesDialog d(nullptr);
     Child<QLineEdit>(&d, "lineEdit_name")->setText("D");
     Table(d)->selectRow(1);
     Press(d, button.toLatin1().constData());
 
-    QCOMPARE(boxes->shown.size(), 1);
-    QCOMPARE(boxes->shown[0].title, QStringLiteral("FILE ERROR"));
-    QVERIFY(boxes->shown[0].text.contains(root.path(TemplatesFixedPath(kModel))));
+    QVERIFY(boxes->OneShown("FILE ERROR", root->path(TemplatesFixedPath(kModel))));
     QCOMPARE(AllTemplatesBytes(), before);
     QCOMPARE(RowNames(d), (QStringList{"C", "B", "A"}));
 }

@@ -41,18 +41,6 @@ bool TempStationRoot::writeFile(const QString &fixedPath, const QByteArray &byte
     return f.write(bytes) == bytes.size();
 }
 
-void StartTestProgram(QProcess &process, const QString &program, const QStringList &arguments)
-{
-    QStringList launcher =
-        QString::fromUtf8(SCANSTATION_TEST_LAUNCHER).split(QLatin1Char('|'), Qt::SkipEmptyParts);
-    if (launcher.isEmpty()) {
-        process.start(program, arguments);
-        return;
-    }
-    const QString emulator = launcher.takeFirst();
-    process.start(emulator, launcher + QStringList{program} + arguments);
-}
-
 void ResetSharedState(int model)
 {
     newscansetup = ScanSetup();

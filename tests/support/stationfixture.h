@@ -4,7 +4,6 @@
 #define STATIONFIXTURE_H
 
 #include <QByteArray>
-#include <QProcess>
 #include <QStringList>
 #include <QString>
 #include <QTemporaryDir>
@@ -26,10 +25,6 @@ public:
 private:
     QTemporaryDir dir;
 };
-
-// Starts one of the project's own programs for a test: directly on a native build, through
-// the build's emulator when the tests themselves run under one.
-void StartTestProgram(QProcess &process, const QString &program, const QStringList &arguments);
 
 // Puts every shared record and global back to its value at program start and sets the
 // scanner model.

@@ -1,4 +1,4 @@
-#include "settingstestsupport.h"
+#include "settingssupport.h"
 
 #include "stationpaths.h"
 
@@ -68,6 +68,14 @@ QByteArray ModuleBytes(const FilterMod &m)
            Be32(quint32(m.filterCh2)) + StringBytes(m.labelCh2) + Be32(quint32(m.filterType));
 }
 
+QByteArray ModulesBytes(const QList<FilterMod> &modules)
+{
+    QByteArray b;
+    for (const FilterMod &m : modules)
+        b += ModuleBytes(m);
+    return b;
+}
+
 QByteArray TemplateBytes(const ScanTempl &t)
 {
     QByteArray b = StringBytes(t.name) + StringBytes(t.comment) + Be32(quint32(t.mode)) +
@@ -78,6 +86,14 @@ QByteArray TemplateBytes(const ScanTempl &t)
     return b + Be32(quint32(t.filterCh1)) + Be32(quint32(t.filterCh2)) +
            StringBytes(t.filterLabel) + Be32(quint32(t.HVch1)) + Be32(quint32(t.HVch2)) +
            StringBytes(t.folder);
+}
+
+QByteArray TemplatesBytes(const QList<ScanTempl> &templates)
+{
+    QByteArray b;
+    for (const ScanTempl &t : templates)
+        b += TemplateBytes(t);
+    return b;
 }
 
 QByteArray SysParamBytes(int raw, int shading, int boot, int scan, int read)

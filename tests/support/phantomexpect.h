@@ -1,6 +1,6 @@
-// What a whole scan must leave behind, worked out from the phantom on the bed and the
-// scanners' layouts alone: the picture of each file, the MODE SELECT block, the shading
-// file. Nothing here calls the station's own code.
+// What a scan of the virtual scanner must leave behind, worked out from the phantom on the
+// bed (phantom.h) and the scanners' layouts alone: the picture of each image file, the
+// MODE SELECT blocks, the shading file. Nothing here calls the station's own code.
 //
 // Fluorescence (KIREL-5000/5100): `height` rows of `width` pixels; scan line j (j = 0 first)
 // in row height - 1 - j; pixel i of line j at x = (x0 / R + i) R, y = (y0 / R + j) R. The
@@ -10,9 +10,10 @@
 // output line m in row width - 1 - m. Reader line l lies at x = x0 + l Rr, reader pixel p
 // at y = p Rr (Rr the reader's pitch); output pixel j of line m is reader pixel y0 / Rr + j
 // of line m, or, where the reader's pitch is half the resolution, the mean of reader
-// pixels y0 / Rr + 2j and + 2j + 1 of lines 2m and 2m + 1, truncated.
-#ifndef E2EEXPECT_H
-#define E2EEXPECT_H
+// pixels y0 / Rr + 2j and + 2j + 1 of lines 2m and 2m + 1, truncated. Pixels past the end of
+// the reader's line (232 mm on the VESK-1800II, 204.8 mm on the VESK-5000) are 0.
+#ifndef PHANTOMEXPECT_H
+#define PHANTOMEXPECT_H
 
 #include "phantom.h"
 
@@ -22,8 +23,9 @@
 #include <QVector>
 
 #include <cmath>
+#include <cstdlib>
 
-namespace e2e
+namespace expect
 {
 
 constexpr int kKirel5 = 11;
@@ -87,6 +89,7 @@ inline Picture FluorescenceExpected(const Area &a, int r, int selector, bool raw
             const int bx = xs + i, by = ys + j;
             int v = PhantomValue(qint64(bx) * r, qint64(by) * r);
             if (raw) {
+                // The node nearest to the pixel: node n lies at bed pixel n inc - inc / 2.
                 const int nx = qMin(bx / inc + 1, kPhantomShadingColumns - 1);
                 const int ny = qMin(by / inc + 1, kPhantomShadingRows - 1);
                 const float f = ShadingNodeFactor(
@@ -102,38 +105,39 @@ inline Picture PlateExpected(int model, const Area &a, int r)
 {
     const int pitch = ReaderPitch(model, r);
     const bool averaged = pitch != r;
+    const int linePixels = (model == kVesk5000 ? 204800 : 232000) / pitch;
     Picture p;
     p.rows = int(a.width / r);
     p.columns = int(a.height / r);
     p.values.resize(p.rows * p.columns);
     const qint64 left = a.x0 / 1000 * 1000; // the reader is told whole millimetres
     const int p0 = int(a.y0 / pitch);
+    auto reader = [&](int line, int pixel) {
+        return pixel < linePixels ? PhantomValue(left + qint64(line) * pitch, qint64(pixel) * pitch)
+                                  : -1;
+    };
     for (int m = 0; m < p.rows; ++m)
         for (int j = 0; j < p.columns; ++j) {
-            int v;
+            int v = 0;
             if (!averaged) {
-                v = PhantomValue(left + qint64(m) * pitch, qint64(p0 + j) * pitch);
-            } else {
-                int sum = 0;
+                v = qMax(reader(m, p0 + j), 0);
+            } else if (reader(0, p0 + 2 * j + 1) >= 0) {
                 for (int dl = 0; dl < 2; ++dl)
                     for (int dp = 0; dp < 2; ++dp)
-                        sum += PhantomValue(left + qint64(2 * m + dl) * pitch,
-                                            qint64(p0 + 2 * j + dp) * pitch);
-                v = sum / 4;
+                        v += reader(2 * m + dl, p0 + 2 * j + dp);
+                v /= 4;
             }
             p.values[(p.rows - 1 - m) * p.columns + j] = v;
         }
     return p;
 }
 
-// A file of big-endian 16-bit values as a picture of `columns` pixels per row.
-inline Picture PictureRead(const QString &path, int columns)
+// Big-endian 16-bit values as a picture of `columns` pixels per row.
+inline Picture PictureOf(const QByteArray &bytes, int columns)
 {
     Picture p;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly) || columns <= 0)
+    if (columns <= 0)
         return p;
-    const QByteArray bytes = f.readAll();
     p.columns = columns;
     p.rows = int(bytes.size() / 2 / columns);
     p.values.resize(int(bytes.size() / 2));
@@ -142,13 +146,21 @@ inline Picture PictureRead(const QString &path, int columns)
     return p;
 }
 
+inline Picture PictureRead(const QString &path, int columns)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? PictureOf(f.readAll(), columns) : Picture();
+}
+
 // Empty when `got` is `want` within `tolerance` (relative); else where and how it differs.
 inline QString PictureDifference(const Picture &got, const Picture &want, double tolerance = 0)
 {
-    if (got.rows != want.rows || got.columns != want.columns)
-        return QStringLiteral("%1 x %2 pixels, expected %3 x %4")
+    if (got.rows != want.rows || got.columns != want.columns ||
+        got.values.size() != want.values.size())
+        return QStringLiteral("%1 x %2 pixels (%3 values), expected %4 x %5")
             .arg(got.rows)
             .arg(got.columns)
+            .arg(got.values.size())
             .arg(want.rows)
             .arg(want.columns);
     for (int r = 0; r < want.rows; ++r)
@@ -220,6 +232,6 @@ inline QString Hex(const QByteArray &b)
     return QString::fromLatin1(b.toHex(' ')); // as the command trace writes it
 }
 
-} // namespace e2e
+} // namespace expect
 
-#endif // E2EEXPECT_H
+#endif // PHANTOMEXPECT_H
