@@ -102,9 +102,14 @@ DWORD get_dt_ranges(const char *filename, DWORD offset)
     return address;
 }
 
+// The BCM283x boards (Pi 1 to 3) give the peripheral base as one cell at offset 4. The Pi 4
+// gives parent addresses in two cells: offset 4 holds the upper half, 0, and the base follows
+// at offset 8. Taking that 0 would map the GPIO and pads blocks at physical address 0.
 DWORD PeripheralAddressFrom(const char *rangesFile)
 {
-    const DWORD address = get_dt_ranges(rangesFile, 4);
+    DWORD address = get_dt_ranges(rangesFile, 4);
+    if (address == 0)
+        address = get_dt_ranges(rangesFile, 8);
     return address == 0xFFFFFFFF ? kDefaultPeripheralBase : address;
 }
 

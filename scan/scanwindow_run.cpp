@@ -13,6 +13,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTimer>
@@ -49,6 +50,22 @@ QString SenseErrorText()
     return QStringLiteral("Scan Error:<ul><li>Sense Key:   ") + newscansetup.scansensekey +
            QStringLiteral("</li>") + QStringLiteral("<li>Sense Code: ") +
            newscansetup.scansensecode + QStringLiteral("</li></ul>");
+}
+
+// The time labels keep the window's 71 px. A text over an hour ("1hrs 17min 23sec") is
+// drawn in a smaller size until it fits, rather than cut off where the operator looks for
+// the remaining time of a long scan.
+constexpr qreal kSmallestTimePt = 5.0;
+constexpr qreal kTimePtStep = 0.5;
+
+void TimeLabelSet(QLabel *label, const QString &text)
+{
+    QFont font = label->parentWidget()->font();
+    while (font.pointSizeF() > kSmallestTimePt &&
+           QFontMetrics(font).horizontalAdvance(text) > label->width())
+        font.setPointSizeF(font.pointSizeF() - kTimePtStep);
+    label->setFont(font);
+    label->setText(text);
 }
 
 } // namespace
@@ -141,8 +158,8 @@ void ScanWindow::ScannerStart()
     scanelapsed_secs = 0;
     scanremain_secs = scanDur.estimate;
     scanstart_epochsecs = 0;
-    ui->label_remaintime->setText(ScanTimeText(scanremain_secs));
-    ui->label_elapsedtime->setText(QString::asprintf("%isec", scanelapsed_secs));
+    TimeLabelSet(ui->label_remaintime, ScanTimeText(scanremain_secs));
+    TimeLabelSet(ui->label_elapsedtime, QString::asprintf("%isec", scanelapsed_secs));
     BoardTemperatureShow();
 
     const bool fluorescence = ScannerType == kModelKIREL5;
@@ -213,8 +230,8 @@ void ScanWindow::ProgressShow(bool fluorescence)
         scanstart_epochsecs == 0 ? 0 : int(scancurrent_epochsecs - scanstart_epochsecs);
     scanremain_secs =
         ScanRemainSecs(scanelapsed_secs, s.scanstatus, fluorescence ? s.height : s.width);
-    ui->label_elapsedtime->setText(ScanTimeText(scanelapsed_secs));
-    ui->label_remaintime->setText(ScanTimeText(scanremain_secs));
+    TimeLabelSet(ui->label_elapsedtime, ScanTimeText(scanelapsed_secs));
+    TimeLabelSet(ui->label_remaintime, ScanTimeText(scanremain_secs));
 
     RefreshCycle();
     BoardTemperatureShow();

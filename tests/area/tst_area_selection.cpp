@@ -9,7 +9,6 @@
 #include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QGraphicsView>
-#include <QLabel>
 #include <QLoggingCategory>
 #include <QWheelEvent>
 #include <QtTest>
@@ -60,6 +59,15 @@ void ModelRows()
     QTest::newRow("KIREL-3000") << int(kModelKIREL3);
     QTest::newRow("VESK-5000") << int(kModelVESK5000);
     QTest::newRow("VESK-1800II") << int(kModelVESK1800);
+}
+
+QList<QRectF> Sorted(QList<QRectF> frames)
+{
+    std::sort(frames.begin(), frames.end(), [](const QRectF &a, const QRectF &b) {
+        return std::make_tuple(a.x(), a.y(), a.width(), a.height()) <
+               std::make_tuple(b.x(), b.y(), b.width(), b.height());
+    });
+    return frames;
 }
 
 } // namespace
@@ -127,8 +135,7 @@ private:
         for (int c = 0; c < bed.columns; ++c)
             for (int r = 0; r < bed.rows; ++r)
                 for (QGraphicsItem *graphic : TileItems(model, c, r))
-                    QVERIFY2((graphic->scene() == Scene()) == (tileflag[c][r] == 1),
-                             qPrintable(QStringLiteral("tile %1,%2").arg(c).arg(r)));
+                    QCOMPARE(graphic->scene() == Scene(), tileflag[c][r] == 1);
         for (int r : bed.shapedRows)
             QVERIFY(!item[0][r]->scene());
     }
@@ -139,11 +146,7 @@ private:
             if (auto *rect = qgraphicsitem_cast<QGraphicsRectItem *>(graphic))
                 if (rect->brush().color() == QColor(Qt::green))
                     frames << rect->rect();
-        std::sort(frames.begin(), frames.end(), [](const QRectF &a, const QRectF &b) {
-            return std::make_tuple(a.x(), a.y(), a.width(), a.height()) <
-                   std::make_tuple(b.x(), b.y(), b.width(), b.height());
-        });
-        return frames;
+        return Sorted(frames);
     }
 
 private slots:
@@ -163,8 +166,6 @@ private slots:
     void everyTilePixelSelectsTheTileDrawnThere();
     void clickMovesTheCornerInTheClickedQuadrant_data();
     void clickMovesTheCornerInTheClickedQuadrant();
-    void clickPixelsAroundTheFirstTile_data();
-    void clickPixelsAroundTheFirstTile();
     void clicksChangeNothingWithoutGrid();
     void selectionAndPictureAgreeAfterEveryClick_data() { ModelRows(); }
     void selectionAndPictureAgreeAfterEveryClick();
@@ -189,107 +190,68 @@ void TestAreaSelection::everyTilePixelSelectsTheTileDrawnThere()
             const QRect square = TileOnScreen(c, r);
             for (const QPoint &pointer : {square.center(), square.topLeft(), square.topRight(),
                                           square.bottomLeft(), square.bottomRight()}) {
-                const QString where = QStringLiteral("tile %1,%2 at %3,%4")
-                                          .arg(c)
-                                          .arg(r)
-                                          .arg(pointer.x())
-                                          .arg(pointer.y());
                 SelectionRestart();
                 Click(pointer);
-                QVERIFY2(scancornerR == QPointF(c, r), qPrintable(where));
+                QCOMPARE(scancornerR, QPointF(c, r));
                 const QList<QGraphicsItem *> under =
                     View()->items(View()->viewport()->mapFrom(w.get(), pointer));
                 bool shown = false;
                 for (QGraphicsItem *graphic : TileItems(model, c, r))
                     shown = shown || under.contains(graphic);
-                QVERIFY2(shown, qPrintable(where));
+                QVERIFY(shown);
             }
         }
 }
 
 void TestAreaSelection::clickMovesTheCornerInTheClickedQuadrant_data()
 {
-    // Every row starts from L (2, 3), R (8, 9), anchor C (5, 7).
+    // Every row starts from L (2, 3), R (8, 9), anchor C (5, 7) on the KIREL-5000/5100 and
+    // clicks a tile, or a window pixel just off the bed (tile (0, 0) covers x 321..340,
+    // y 81..100; the pixels on the bed are the test above's). The mixed grow-and-shrink cases
+    // of each quadrant are left to the random click sequence below.
     QTest::addColumn<QPoint>("clicked");
+    QTest::addColumn<QPoint>("pixel");
     QTest::addColumn<QPoint>("L");
     QTest::addColumn<QPoint>("R");
     QTest::addColumn<QPoint>("C");
-    QTest::newRow("lower right outside grows")
-        << QPoint(10, 12) << QPoint(2, 3) << QPoint(10, 12) << QPoint(6, 8);
-    QTest::newRow("lower right inside shrinks")
-        << QPoint(6, 8) << QPoint(2, 3) << QPoint(6, 8) << QPoint(4, 6);
-    QTest::newRow("lower right wider and shorter")
-        << QPoint(10, 8) << QPoint(2, 3) << QPoint(10, 8) << QPoint(6, 6);
-    QTest::newRow("anchor tile ends the rectangle there")
-        << QPoint(5, 7) << QPoint(2, 3) << QPoint(5, 7) << QPoint(3, 6);
-    QTest::newRow("upper left outside grows")
-        << QPoint(0, 1) << QPoint(0, 1) << QPoint(8, 9) << QPoint(4, 6);
-    QTest::newRow("upper left inside shrinks")
-        << QPoint(4, 5) << QPoint(4, 5) << QPoint(8, 9) << QPoint(6, 8);
-    QTest::newRow("lower left moves the left and bottom edges")
-        << QPoint(0, 12) << QPoint(0, 3) << QPoint(8, 12) << QPoint(4, 8);
-    QTest::newRow("lower left inside shrinks both edges")
-        << QPoint(3, 7) << QPoint(3, 3) << QPoint(8, 7) << QPoint(5, 6);
-    QTest::newRow("upper right moves the right and top edges")
-        << QPoint(12, 0) << QPoint(2, 0) << QPoint(12, 9) << QPoint(7, 5);
-    QTest::newRow("upper right inside shrinks both edges")
-        << QPoint(6, 5) << QPoint(2, 5) << QPoint(6, 9) << QPoint(4, 8);
-    QTest::newRow("last tile of the bed")
-        << QPoint(17, 15) << QPoint(2, 3) << QPoint(17, 15) << QPoint(9, 10);
+    auto tile = [](const char *tag, QPoint clicked, QPoint L, QPoint R, QPoint C) {
+        QTest::newRow(tag) << clicked << QPoint() << L << R << C;
+    };
+    auto pixel = [](const char *tag, QPoint pixel, QPoint L, QPoint C) {
+        QTest::newRow(tag) << QPoint() << pixel << L << QPoint(8, 9) << C;
+    };
+    tile("lower right outside grows", {10, 12}, {2, 3}, {10, 12}, {6, 8});
+    tile("lower right inside shrinks", {6, 8}, {2, 3}, {6, 8}, {4, 6});
+    tile("anchor tile ends the rectangle there", {5, 7}, {2, 3}, {5, 7}, {3, 6});
+    tile("upper left outside grows", {0, 1}, {0, 1}, {8, 9}, {4, 6});
+    tile("lower left inside shrinks both edges", {3, 7}, {3, 3}, {8, 7}, {5, 6});
+    tile("upper right moves the right and top edges", {12, 0}, {2, 0}, {12, 9}, {7, 5});
+    tile("last tile of the bed", {17, 15}, {2, 3}, {17, 15}, {9, 10});
+    pixel("left of the bed, truncated to column 0", {302, 90}, {0, 0}, {4, 5});
+    pixel("above the bed, truncated to row 0", {330, 62}, {0, 0}, {4, 5});
+    pixel("column -1 ignored", {301, 90}, {2, 3}, {5, 7});
+    pixel("row -1 ignored", {330, 61}, {2, 3}, {5, 7});
+    pixel("right of the last column ignored", {681, 90}, {2, 3}, {5, 7});
+    pixel("below the last row ignored", {330, 401}, {2, 3}, {5, 7});
 }
 
 void TestAreaSelection::clickMovesTheCornerInTheClickedQuadrant()
 {
     QFETCH(QPoint, clicked);
+    QFETCH(QPoint, pixel);
     QFETCH(QPoint, L);
     QFETCH(QPoint, R);
     QFETCH(QPoint, C);
     QVERIFY(Start(kModelKIREL5));
     ClickTile(8, 9);
     ClickTile(2, 3);
-    QCOMPARE(scancornerL, QPointF(2, 3));
-    QCOMPARE(scancornerR, QPointF(8, 9));
-    QCOMPARE(scancornerC, QPointF(5, 7));
-
-    ClickTile(clicked.x(), clicked.y());
+    if (pixel.isNull())
+        ClickTile(clicked.x(), clicked.y());
+    else
+        Click(pixel);
     QCOMPARE(scancornerL, QPointF(L));
     QCOMPARE(scancornerR, QPointF(R));
     QCOMPARE(scancornerC, QPointF(C));
-    SelectionConsistent();
-    const int tiles = (R.x() - L.x() + 1) * (R.y() - L.y() + 1);
-    QCOMPARE(Child<QLabel>(*w, "labelScanTime")->text(), QStringLiteral("Read time: %1min %2sec")
-                                                             .arg((35 + 2 * tiles) / 60)
-                                                             .arg((35 + 2 * tiles) % 60));
-}
-
-void TestAreaSelection::clickPixelsAroundTheFirstTile_data()
-{
-    // Window pixels on the KIREL-5000/5100, from L (2, 3), R (8, 9): a click that selects
-    // tile (c, r) left of and above the anchor makes it the top-left corner.
-    QTest::addColumn<QPoint>("pointer");
-    QTest::addColumn<QPoint>("L");
-    QTest::newRow("tile (0,0) first pixel") << QPoint(321, 81) << QPoint(0, 0);
-    QTest::newRow("tile (0,0) last pixel") << QPoint(340, 100) << QPoint(0, 0);
-    QTest::newRow("left of the bed, truncated to column 0") << QPoint(302, 90) << QPoint(0, 0);
-    QTest::newRow("above the bed, truncated to row 0") << QPoint(330, 62) << QPoint(0, 0);
-    QTest::newRow("tile (1,0) first pixel") << QPoint(341, 90) << QPoint(1, 0);
-    QTest::newRow("tile (0,1) first pixel") << QPoint(330, 101) << QPoint(0, 1);
-    QTest::newRow("column -1 ignored") << QPoint(301, 90) << QPoint(2, 3);
-    QTest::newRow("row -1 ignored") << QPoint(330, 61) << QPoint(2, 3);
-    QTest::newRow("right of the last column ignored") << QPoint(681, 90) << QPoint(2, 3);
-    QTest::newRow("below the last row ignored") << QPoint(330, 401) << QPoint(2, 3);
-}
-
-void TestAreaSelection::clickPixelsAroundTheFirstTile()
-{
-    QFETCH(QPoint, pointer);
-    QFETCH(QPoint, L);
-    QVERIFY(Start(kModelKIREL5));
-    ClickTile(8, 9);
-    ClickTile(2, 3);
-    Click(pointer);
-    QCOMPARE(scancornerL, QPointF(L));
-    QCOMPARE(scancornerR, QPointF(8, 9));
     SelectionConsistent();
 }
 
@@ -299,14 +261,12 @@ void TestAreaSelection::clicksChangeNothingWithoutGrid()
     ClickButton("radioButtonIP2025");
     const QList<QPoint> flagged = FlaggedTiles();
     const QPointF L = scancornerL, R = scancornerR, C = scancornerC;
-    const QString readTime = Child<QLabel>(*w, "labelScanTime")->text();
     for (const QPoint &tile : {QPoint(0, 0), QPoint(4, 11), QPoint(17, 15), QPoint(12, 2)})
         ClickTile(tile.x(), tile.y());
     QCOMPARE(FlaggedTiles(), flagged);
     QCOMPARE(scancornerL, L);
     QCOMPARE(scancornerR, R);
     QCOMPARE(scancornerC, C);
-    QCOMPARE(Child<QLabel>(*w, "labelScanTime")->text(), readTime);
 
     // Grid again: clicks work from the plate's rectangle on.
     ClickButton("radioButtonGrid");
@@ -332,8 +292,6 @@ void TestAreaSelection::selectionAndPictureAgreeAfterEveryClick()
         const int r = next(bed.rows);
         ClickTile(c, r);
         SelectionConsistent();
-        if (QTest::currentTestFailed())
-            QFAIL(qPrintable(QStringLiteral("after click %1 on %2,%3").arg(i).arg(c).arg(r)));
         const QPoint L = scancornerL.toPoint(), R = scancornerR.toPoint();
         QVERIFY((c == L.x() || c == R.x()) && (r == L.y() || r == R.y()));
     }
@@ -348,7 +306,6 @@ void TestAreaSelection::shapedCornerTilesComeAndGo_data()
     QTest::newRow("VESK-1800II row 8") << int(kModelVESK1800) << 8 << QPointF(-153, 136);
     QTest::newRow("VESK-5000 row 7") << int(kModelVESK5000) << 7 << QPointF(-153, 136);
     QTest::newRow("KIREL-3000 row 7") << int(kModelKIREL3) << 7 << QPointF(-160, 119);
-    QTest::newRow("KIREL-3000 row 8") << int(kModelKIREL3) << 8 << QPointF(-160, 142);
     QTest::newRow("KIREL-5000/5100 square") << int(kModelKIREL5) << 7 << QPointF(-170, -10);
 }
 
@@ -377,60 +334,46 @@ struct PresetCase {
     QStringList buttons; // clicked in this order
     QPoint L, R, C;
     QList<QRectF> frames;
-    QString readTime;
-    QString fileSize;
 };
 Q_DECLARE_METATYPE(PresetCase)
 
 static void PresetRow(const char *tag, int model, const QStringList &buttons, QPoint L, QPoint R,
-                      QPoint C, const QList<QRectF> &frames, const char *readTime,
-                      const char *fileSize)
+                      QPoint C, const QList<QRectF> &frames = {})
 {
-    QTest::newRow(tag) << PresetCase{model, buttons, L, R, C, frames, readTime, fileSize};
+    QTest::newRow(tag) << PresetCase{model, buttons, L, R, C, frames};
 }
 
 void TestAreaSelection::platePresets_data()
 {
+    // The tile count, and with it the estimate, is the selection check's.
     QTest::addColumn<PresetCase>("t");
     const QRectF vesk1800l2025(-179, -159, 8, 284), vesk1800r2025(171, -159, 8, 284),
         vesk1800t2025(-170, -159, 341, 5), vesk1800b2025(-170, 120, 341, 4),
         vesk1800l2325(-179, -159, 8, 318), vesk1800r2325(171, -159, 8, 318),
         vesk1800b2325(-170, 154, 341, 4);
 
-    PresetRow("KIREL-5000/5100 20x40cm", kModelKIREL5, {"radioButtonIP2040"}, {0, 8}, {15, 15},
-              {7, 11}, {}, "Read time: 9min 7sec", "File size: 16.4 MB");
-    PresetRow("KIREL-5000/5100 23x40cm", kModelKIREL5, {"radioButtonIP2340"}, {0, 6}, {15, 15},
-              {7, 10}, {}, "Read time: 11min 15sec", "File size: 20.4 MB");
     PresetRow("KIREL-5000/5100 35x43cm reaches beyond the bed", kModelKIREL5, {"radioButtonIP3543"},
-              {0, 2}, {16, 16}, {8, 8}, {}, "Read time: 17min 35sec", "File size: 32.6 MB");
+              {0, 2}, {16, 16}, {8, 8});
     PresetRow("KIREL-5000/5100 20x25cm", kModelKIREL5, {"radioButtonIP2025"}, {0, 8}, {9, 15},
-              {4, 11}, {}, "Read time: 5min 55sec", "File size: 10.2 MB");
-    PresetRow("KIREL-5000/5100 23x25cm", kModelKIREL5, {"radioButtonIP2325"}, {0, 6}, {9, 15},
-              {4, 10}, {}, "Read time: 7min 15sec", "File size: 12.8 MB");
+              {4, 11});
     PresetRow("KIREL-5000/5100 plate after a grid selection", kModelKIREL5,
               {"radioButtonIP3543", "radioButtonGrid", "radioButtonIP2025"}, {0, 8}, {9, 15},
-              {4, 11}, {}, "Read time: 5min 55sec", "File size: 10.2 MB");
+              {4, 11});
     PresetRow("KIREL-3000 20x25cm on its smaller bed", kModelKIREL3, {"radioButtonIP2025"}, {0, 0},
-              {9, 7}, {4, 3}, {}, "Read time: 5min 55sec", "File size: 10.2 MB");
+              {9, 7}, {4, 3});
     PresetRow("VESK-1800II 20x25cm after 23x25cm", kModelVESK1800,
               {"radioButtonIP2325", "radioButtonIP2025"}, {0, 0}, {9, 7}, {4, 3},
-              {vesk1800t2025, vesk1800b2025, vesk1800l2025, vesk1800r2025}, "Read time: 5min 55sec",
-              "File size: 10.2 MB");
+              {vesk1800t2025, vesk1800b2025, vesk1800l2025, vesk1800r2025});
     PresetRow(
         "VESK-1800II 23x25cm after 20x25cm", kModelVESK1800,
         {"radioButtonIP2025", "radioButtonIP2325"}, {0, 0}, {9, 8}, {4, 4},
-        {vesk1800t2025, vesk1800b2325, vesk1800l2025, vesk1800l2325, vesk1800r2025, vesk1800r2325},
-        "Read time: 6min 35sec", "File size: 11.5 MB");
+        {vesk1800t2025, vesk1800b2325, vesk1800l2025, vesk1800l2325, vesk1800r2025, vesk1800r2325});
     PresetRow("VESK-1800II grid takes the frames away, keeps the plate's tiles", kModelVESK1800,
-              {"radioButtonIP2025", "radioButtonIP2325", "radioButtonGrid"}, {0, 0}, {9, 8}, {4, 4},
-              {}, "Read time: 6min 35sec", "File size: 11.5 MB");
+              {"radioButtonIP2025", "radioButtonIP2325", "radioButtonGrid"}, {0, 0}, {9, 8},
+              {4, 4});
     PresetRow("VESK-5000 20x25cm", kModelVESK5000, {"radioButtonIP2025"}, {0, 0}, {9, 7}, {4, 3},
               {QRectF(-170, -125, 341, 5), QRectF(-170, 154, 341, 5), QRectF(-179, -125, 8, 284),
-               QRectF(171, -125, 8, 284)},
-              "Read time: 5min 55sec", "File size: 10.2 MB");
-    PresetRow("VESK-5000 grid takes the frames away", kModelVESK5000,
-              {"radioButtonIP2025", "radioButtonGrid"}, {0, 0}, {9, 7}, {4, 3}, {},
-              "Read time: 5min 55sec", "File size: 10.2 MB");
+               QRectF(171, -125, 8, 284)});
 }
 
 void TestAreaSelection::platePresets()
@@ -446,13 +389,7 @@ void TestAreaSelection::platePresets()
     QCOMPARE(scancornerR, QPointF(t.R));
     QCOMPARE(scancornerC, QPointF(t.C));
     SelectionConsistent();
-    std::sort(t.frames.begin(), t.frames.end(), [](const QRectF &a, const QRectF &b) {
-        return std::make_tuple(a.x(), a.y(), a.width(), a.height()) <
-               std::make_tuple(b.x(), b.y(), b.width(), b.height());
-    });
-    QCOMPARE(FramesShown(), t.frames);
-    QCOMPARE(Child<QLabel>(*w, "labelScanTime")->text(), t.readTime);
-    QCOMPARE(Child<QLabel>(*w, "labelFileSize")->text(), t.fileSize);
+    QCOMPARE(FramesShown(), Sorted(t.frames));
 }
 
 // The VESK-1800II's picture sits a little scrolled in its view; neither the wheel nor the
@@ -461,7 +398,6 @@ void TestAreaSelection::pictureDoesNotScroll()
 {
     QVERIFY(Start(kModelVESK1800));
     const QPoint origin = ToWindow(QPointF(0, 0));
-    QCOMPARE(origin, QPoint(491, 234));
     QWidget *viewport = View()->viewport();
     for (const QPoint &delta : {QPoint(0, 120), QPoint(0, -120), QPoint(120, 0), QPoint(-120, 0)}) {
         const QPointF at(viewport->rect().center());
@@ -478,24 +414,23 @@ void TestAreaSelection::pictureDoesNotScroll()
 
 void TestAreaSelection::latitudeRestrictsSensitivity_data()
 {
-    // VESK-5000, the model with both latitudes and all four sensitivities.
+    // VESK-5000, the model with both latitudes and all four sensitivities. Latitude 4 shuts
+    // 30000 out, latitude 5 shuts 1000 out.
     QTest::addColumn<QString>("sensitivity");
     QTest::addColumn<QString>("latitude");
     QTest::addColumn<QString>("checkedAfter");
-    QTest::addColumn<bool>("enabled1000");
-    QTest::addColumn<bool>("enabled30000");
     QTest::newRow("latitude 4 moves 30000 to 10000") << "radioButton30000"
                                                      << "radioButton"
-                                                     << "radioButton10000" << true << false;
+                                                     << "radioButton10000";
     QTest::newRow("latitude 4 keeps 4000") << "radioButton4000"
                                            << "radioButton"
-                                           << "radioButton4000" << true << false;
+                                           << "radioButton4000";
     QTest::newRow("latitude 5 moves 1000 to 4000") << "radioButton1000"
                                                    << "radioButton5"
-                                                   << "radioButton4000" << false << true;
+                                                   << "radioButton4000";
     QTest::newRow("latitude 5 keeps 10000") << "radioButton10000"
                                             << "radioButton5"
-                                            << "radioButton10000" << false << true;
+                                            << "radioButton10000";
 }
 
 void TestAreaSelection::latitudeRestrictsSensitivity()
@@ -503,8 +438,6 @@ void TestAreaSelection::latitudeRestrictsSensitivity()
     QFETCH(QString, sensitivity);
     QFETCH(QString, latitude);
     QFETCH(QString, checkedAfter);
-    QFETCH(bool, enabled1000);
-    QFETCH(bool, enabled30000);
     QVERIFY(Start(kModelVESK5000));
     // Latitude 4 opens 1000, latitude 5 then 30000: every sensitivity can be chosen.
     ClickButton("radioButton");
@@ -516,12 +449,11 @@ void TestAreaSelection::latitudeRestrictsSensitivity()
     QVERIFY(Child<QAbstractButton>(*w, qPrintable(sensitivity))->isChecked());
 
     ClickButton(qPrintable(latitude));
+    const bool four = latitude == "radioButton";
     QVERIFY(Child<QAbstractButton>(*w, qPrintable(latitude))->isChecked());
     QVERIFY(Child<QAbstractButton>(*w, qPrintable(checkedAfter))->isChecked());
-    QCOMPARE(Child<QAbstractButton>(*w, "radioButton1000")->isEnabled(), enabled1000);
-    QCOMPARE(Child<QAbstractButton>(*w, "radioButton30000")->isEnabled(), enabled30000);
-    QVERIFY(Child<QAbstractButton>(*w, "radioButton4000")->isEnabled());
-    QVERIFY(Child<QAbstractButton>(*w, "radioButton10000")->isEnabled());
+    QCOMPARE(Child<QAbstractButton>(*w, "radioButton1000")->isEnabled(), four);
+    QCOMPARE(Child<QAbstractButton>(*w, "radioButton30000")->isEnabled(), !four);
 }
 
 QTEST_MAIN(TestAreaSelection)

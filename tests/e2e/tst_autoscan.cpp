@@ -36,13 +36,6 @@ struct AutoRun {
     std::unique_ptr<TestProgram> process;
 };
 
-// The first tile of the grid (the default selection) on each model's bed or plate.
-Area FirstTile(int model)
-{
-    const qint64 y0 = model == kVesk1800 ? 203500 : (model == kVesk5000 ? 178500 : 375000);
-    return {0, y0, 25000, 25000};
-}
-
 // Record 0 as the last scan left it: IP mode, the first tile, this resolution.
 void LastScanSettingsWrite(const QString &root, int model, int resolution)
 {
@@ -75,10 +68,11 @@ void TestAutoScan::everyModelEveryResolution()
         int model;
         int defaultResolution; // the VESK-5000 has no 200 um and falls back to 100 um
         QVector<int> offered;
+        qint64 firstTileY0;
     } models[] = {
-        {kKirel5, 200, {200, 100, 50, 25}},
-        {kVesk5000, 100, {100, 50, 25}},
-        {kVesk1800, 200, {200, 100, 50}},
+        {kKirel5, 200, {200, 100, 50, 25}, 375000},
+        {kVesk5000, 100, {100, 50, 25}, 178500},
+        {kVesk1800, 200, {200, 100, 50}, 203500},
     };
     std::vector<AutoRun> runs;
     for (const auto &m : models) {
@@ -89,7 +83,8 @@ void TestAutoScan::everyModelEveryResolution()
             run.model = m.model;
             run.resolution = r;
             run.scanned = r ? r : m.defaultResolution;
-            run.area = FirstTile(m.model);
+            // The first tile of the grid (the default selection) on the bed or plate.
+            run.area = {0, m.firstTileY0, 25000, 25000};
             run.root = tmp.filePath(QStringLiteral("m%1r%2").arg(m.model).arg(r));
             for (const char *dir : {"/home/pi/KIREL5-IR", "/home/pi/VESK-IR"})
                 QVERIFY(QDir().mkpath(run.root + QLatin1String(dir)));

@@ -191,9 +191,6 @@ private slots:
     void init();
     void cleanup() { root.reset(); }
 
-    void paths_data();
-    void paths();
-
     void templateBytes();
     void templatesTrace();
     void moduleBytes();
@@ -232,29 +229,6 @@ void TestDataFiles::init()
     root.reset(new TempStationRoot);
     QVERIFY(root->isValid());
     ResetSharedState(kModelKIREL5);
-}
-
-void TestDataFiles::paths_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QString>("dataDir");
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << kKirel5Dir;
-    QTest::newRow("KIREL-3000") << int(kModelKIREL3) << QStringLiteral("/home/pi/KIREL3-IR/");
-    QTest::newRow("VESK-5000") << int(kModelVESK5000) << QStringLiteral("/home/pi/VESK-IR/");
-    QTest::newRow("VESK-1800II") << int(kModelVESK1800) << QStringLiteral("/home/pi/VESK-IR/");
-}
-
-// Templates and system parameters follow the model; both filter files stay with the
-// KIREL-5000/5100.
-void TestDataFiles::paths()
-{
-    QFETCH(int, model);
-    QFETCH(QString, dataDir);
-    ScannerType = model;
-    QCOMPARE(TemplatesFilePath(), root->path(dataDir + QStringLiteral("scan_templates.tpl")));
-    QCOMPARE(SysParamFilePath(), root->path(dataDir + QStringLiteral("sysparam.dat")));
-    QCOMPARE(FilterTrayFilePath(), root->path(FixedPath(TrayFile)));
-    QCOMPARE(FilterModuleFilePath(), root->path(FixedPath(ModuleFile)));
 }
 
 // The written bytes, and the same records read back: a loaded template keeps the filter type
@@ -306,9 +280,7 @@ void TestDataFiles::listEnd_data()
     QTest::addColumn<QString>("ending");
     QTest::addColumn<int>("before");
     QTest::newRow("templates, null name after one") << TemplatesFile << QString() << 1;
-    QTest::newRow("templates, empty name after one") << TemplatesFile << QStringLiteral("") << 1;
     QTest::newRow("templates, empty first name") << TemplatesFile << QStringLiteral("") << 0;
-    QTest::newRow("modules, null label after two") << ModuleFile << QString() << 2;
     QTest::newRow("modules, empty label after two") << ModuleFile << QStringLiteral("") << 2;
     QTest::newRow("modules, null first label") << ModuleFile << QString() << 0;
 }
@@ -359,11 +331,9 @@ void TestDataFiles::writeCap_data()
     QTest::addColumn<DataFile>("file");
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("written");
-    QTest::newRow("templates, far past the array") << TemplatesFile << 150 << kMaxTemplates;
     QTest::newRow("templates, one past the array")
         << TemplatesFile << kMaxTemplates + 1 << kMaxTemplates;
     QTest::newRow("templates, whole array") << TemplatesFile << kMaxTemplates << kMaxTemplates;
-    QTest::newRow("templates, none") << TemplatesFile << 0 << 0;
     QTest::newRow("templates, negative") << TemplatesFile << -3 << 0;
     QTest::newRow("modules, past the array")
         << ModuleFile << kMaxFilterModules + 20 << kMaxFilterModules;
@@ -416,13 +386,11 @@ void TestDataFiles::truncated()
         Load(file);
         const int whole =
             int(std::count_if(ends.begin(), ends.end(), [cut](int end) { return end <= cut; }));
-        const QString where = QStringLiteral("cut at %1").arg(cut);
         if (list)
-            QVERIFY2(ListCount(file) == whole, qPrintable(where));
+            QCOMPARE(ListCount(file), whole);
         for (int i = 0; i < records + (list ? 1 : 0); ++i)
-            QVERIFY2(LoadedRecord(file, i) ==
-                         (i < whole ? SampleRecord(file, i) : MissingRecord(file, i)),
-                     qPrintable(where + QStringLiteral(", record %1").arg(i)));
+            QCOMPARE(LoadedRecord(file, i),
+                     i < whole ? SampleRecord(file, i) : MissingRecord(file, i));
     }
 }
 
@@ -445,8 +413,6 @@ void TestDataFiles::damaged_data()
     QTest::newRow("templates, folder longer than the file")
         << TemplatesFile << template0 + second << 1;
     QTest::newRow("templates, garbage") << TemplatesFile << Garbage(1, 64 * 1024) << -1;
-    QTest::newRow("templates, garbage after a record")
-        << TemplatesFile << template0 + Garbage(2, 4096) << -1;
     QTest::newRow("modules, label longer than the file") << ModuleFile << Be32(0x7ffffffe) << 0;
     QTest::newRow("modules, channel 1 label longer than the file")
         << ModuleFile
@@ -537,24 +503,22 @@ void TestDataFiles::missingTrayIsEmpty()
 
 void TestDataFiles::kirel3Tray_data()
 {
-    QTest::addColumn<int>("model");
+    // The other models load the tray as it is: the round trip's test.
     QTest::addColumn<bool>("withFile");
-    QTest::newRow("KIREL-3000 without tray file") << int(kModelKIREL3) << false;
-    QTest::newRow("KIREL-3000 with another tray") << int(kModelKIREL3) << true;
-    QTest::newRow("KIREL-5000/5100 keeps its tray") << int(kModelKIREL5) << true;
+    QTest::newRow("without tray file") << false;
+    QTest::newRow("with another tray") << true;
 }
 
 // The KIREL-3000's channel 1 is fixed whatever the file holds; channel 2 comes from the file.
 void TestDataFiles::kirel3Tray()
 {
-    QFETCH(int, model);
     QFETCH(bool, withFile);
     QByteArray tray;
     for (int i = 0; withFile && i < kTrayPositions; ++i)
         tray += ModuleBytes(SampleModule(i));
     if (withFile)
         QVERIFY(root->writeFile(FixedPath(TrayFile), tray));
-    ScannerType = model;
+    ScannerType = kModelKIREL3;
     FilterTrayLoad();
 
     const FilterMod fixed[kTrayPositions] = {
@@ -562,10 +526,6 @@ void TestDataFiles::kirel3Tray()
         Module("LPG", 550, "G O575", 0, "", 500), Module("LPB", 520, "B Y520", 0, "", 200)};
     for (int i = 0; i < kTrayPositions; ++i) {
         const FilterMod fromFile = withFile ? SampleModule(i) : FilterMod();
-        if (model != kModelKIREL3) {
-            QCOMPARE(ModuleBytes(filterTray[i]), ModuleBytes(fromFile));
-            continue;
-        }
         QCOMPARE(filterTray[i].filterlabel, fixed[i].filterlabel);
         QCOMPARE(filterTray[i].filterCh1, fixed[i].filterCh1);
         QCOMPARE(filterTray[i].labelCh1, fixed[i].labelCh1);
@@ -605,13 +565,11 @@ void TestDataFiles::filterIconName_data()
 {
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("icon");
+    // The colour goes by the code's last two digits: the bounds of each band.
     const QString yellow = QStringLiteral(":/img/KIREL5-Filter-Y510_i.png");
     const QString orange = QStringLiteral(":/img/KIREL5-Filter-O575_i.png");
     const QString red = QStringLiteral(":/img/KIREL5-Filter-R665_i.png");
     QTest::newRow("0 no icon") << 0 << QString();
-    QTest::newRow("520 yellow") << 520 << yellow;
-    QTest::newRow("550 orange") << 550 << orange;
-    QTest::newRow("580 red") << 580 << red;
     QTest::newRow("139 yellow") << 139 << yellow;
     QTest::newRow("140 orange") << 140 << orange;
     QTest::newRow("169 orange") << 169 << orange;

@@ -60,14 +60,6 @@ QStringList BootLogLines()
     return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QString Hex(const QByteArray &bytes)
-{
-    QString text;
-    for (const char b : bytes)
-        text += QString::asprintf(" %02X", BYTE(b));
-    return text;
-}
-
 // The scanner's own clock in the tests: the self-diagnosis ends when the test says so.
 struct ScannerClock {
     qint64 ms = 0;
@@ -106,8 +98,6 @@ private slots:
     void gpioUnavailable();
     void firstCalls_data();
     void firstCalls();
-    void selfDiagnosisThenReady_data();
-    void selfDiagnosisThenReady();
     void bootLogOfFirstCall_data();
     void bootLogOfFirstCall();
     void kirel5StatusRead_data();
@@ -173,45 +163,30 @@ void TestConnect::firstCalls_data()
 
     const ScannerScenario none = ScannerScenario::None, off = ScannerScenario::Off;
     const QStringList ready{Stamped("Connected"), Stamped("Startup tests"), Stamped("Ready")};
-    const QString k3 = QStringLiteral("KIREL    KIREL-3000      ");
-    QTest::newRow("kirel3 first call: identified, start-up tests")
-        << int(kModelKIREL3) << none << 1 << 2
-        << QStringList{k3, Stamped("Connected"), Stamped("Startup tests")} << "KIREL-3000      "
-        << QString();
     QTest::newRow("kirel3 second call: ready")
-        << int(kModelKIREL3) << none << 2 << 3 << (QStringList{k3} + ready) << "KIREL-3000      "
+        << int(kModelKIREL3) << none << 2 << 3
+        << (QStringList{QStringLiteral("KIREL    KIREL-3000      ")} + ready) << "KIREL-3000      "
         << QString();
     QTest::newRow("vesk5000 first call: ready at once")
         << int(kModelVESK5000) << none << 1 << 3
         << (QStringList{QStringLiteral("KIREL    VESK-5000     ")} + ready) << "VESK-5000     "
         << QString();
-    QTest::newRow("vesk1800 first call: ready at once")
-        << int(kModelVESK1800) << none << 1 << 3
-        << (QStringList{QStringLiteral("KIREL    VESK-1800II   ")} + ready) << "VESK-1800II   "
-        << QString();
-    QTest::newRow("kirel5 boot log on: state counts the logged lines")
-        << int(kModelKIREL5) << none << 1 << 3 << QStringList{QString()} << QString() << QString();
 
     // A reader's idle state without a plate is ready; an open door or a plate left in the
     // loader is a start-up error that keeps the state.
-    for (const int model : {int(kModelVESK5000), int(kModelVESK1800)}) {
-        const QByteArray name = model == kModelVESK5000 ? "vesk5000" : "vesk1800";
-        QTest::newRow(name + " no plate")
-            << model << ScannerScenario::NoPlate << 1 << 3 << QStringList() << QString() << "2100h";
-        QTest::newRow(name + " door open") << model << ScannerScenario::DoorOpen << 1 << 2
-                                           << QStringList() << QString() << "6200h";
-        QTest::newRow(name + " plate in loader") << model << ScannerScenario::PlateInLoader << 1
-                                                 << 2 << QStringList() << QString() << "6100h";
-    }
+    const int vesk = kModelVESK5000;
+    QTest::newRow("vesk5000 no plate")
+        << vesk << ScannerScenario::NoPlate << 1 << 3 << QStringList() << QString() << "2100h";
+    QTest::newRow("vesk5000 door open")
+        << vesk << ScannerScenario::DoorOpen << 1 << 2 << QStringList() << QString() << "6200h";
+    QTest::newRow("vesk1800 plate in loader")
+        << int(kModelVESK1800) << ScannerScenario::PlateInLoader << 1 << 2 << QStringList()
+        << QString() << "6100h";
 
     const QString noConnect = Stamped("No Connect");
-    QTest::newRow("kirel3 off, first call: line 1")
-        << int(kModelKIREL3) << off << 1 << 0 << QStringList{noConnect} << QString() << QString();
     QTest::newRow("kirel3 off, later calls: line 2, logged once")
         << int(kModelKIREL3) << off << 3 << 0 << QStringList{noConnect, noConnect} << QString()
         << QString();
-    QTest::newRow("vesk5000 off, first call: line 1")
-        << int(kModelVESK5000) << off << 1 << 0 << QStringList{noConnect} << QString() << QString();
     QTest::newRow("vesk1800 off, later calls: line 2")
         << int(kModelVESK1800) << off << 2 << 0 << QStringList{noConnect, noConnect} << QString()
         << QString();
@@ -249,9 +224,8 @@ void TestConnect::firstCalls()
     if (off) {
         QCOMPARE(BootLogLines(),
                  model == kModelKIREL5 ? QStringList() : QStringList{Stamped("NO CONNECT:")});
-        QVERIFY2(text.startsWith(
-                     QStringLiteral("Scanner Inquiry, SCSI ID= 5\nKIREL5 NOT SELECTED -1\n")),
-                 qPrintable(text));
+        QVERIFY(text.startsWith(
+            QStringLiteral("Scanner Inquiry, SCSI ID= 5\nKIREL5 NOT SELECTED -1\n")));
         if (model == kModelKIREL5) {
             QVERIFY(text.contains(QStringLiteral("ARBITRATION ERROR -1\nResult= -1\n")));
             QCOMPARE(scannerstat[32], BYTE(0));
@@ -267,42 +241,6 @@ void TestConnect::firstCalls()
         QCOMPARE(newscansetup.scansensekey, startupError ? QStringLiteral("02h") : QString());
         QCOMPARE(newscansetup.scansensecode, startupError ? condition : QString());
     }
-}
-
-void TestConnect::selfDiagnosisThenReady_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::newRow("kirel3") << int(kModelKIREL3);
-    QTest::newRow("vesk5000") << int(kModelVESK5000);
-    QTest::newRow("vesk1800") << int(kModelVESK1800);
-}
-
-// Calls during the self-diagnosis keep the state at 2 and leave the sense "becoming
-// ready"; the first call after it reaches ready.
-void TestConnect::selfDiagnosisThenReady()
-{
-    QFETCH(int, model);
-    Fresh(model);
-    ScannerClock clock;
-    ScannerModelSim sim(model, Options(3000), clock.clock());
-    sim.installOnBus();
-
-    for (const qint64 at : {0, 1000, 2999}) {
-        clock.ms = at;
-        QCOMPARE(RunConnectionTest(model), 1);
-        QCOMPARE(KIREL5connectStatus, 2);
-    }
-    QCOMPARE(newscansetup.sensekey, 0x02);
-    QCOMPARE(newscansetup.sensecode, 0x04);
-    QCOMPARE(newscansetup.extsensecode, 0x01);
-    QCOMPARE(newscansetup.scanrunningerror, 0);
-    QCOMPARE(StatusLines().last(), Stamped("Startup tests"));
-
-    clock.ms = 3000;
-    QCOMPARE(RunConnectionTest(model), 1);
-    QCOMPARE(KIREL5connectStatus, 3);
-    QCOMPARE(StatusLines().size(), 4);
-    QCOMPARE(StatusLines().last(), Stamped("Ready"));
 }
 
 void TestConnect::bootLogOfFirstCall_data()
@@ -339,9 +277,10 @@ void TestConnect::bootLogOfFirstCall()
     QStringList expected;
     for (const QString &event : events) {
         if (event == QLatin1String("@VND"))
-            expected << kStamp + "VND: " + Hex(sim.scanner().inquiryData.left(inquiryLength));
+            expected << kStamp + "VND:  " +
+                            sim.scanner().inquiryData.left(inquiryLength).toHex(' ').toUpper();
         else if (event == QLatin1String("@CFG"))
-            expected << kStamp + "CFG: " + Hex(sim.statusReadData());
+            expected << kStamp + "CFG:  " + sim.statusReadData().toHex(' ').toUpper();
         else
             expected << kStamp + event;
     }
@@ -361,9 +300,6 @@ void TestConnect::kirel5StatusRead_data()
     QTest::newRow("four lasers, self-diagnosis")
         << 0x0Fu << true << qint64(0) << QByteArray::fromHex("04040404")
         << QByteArray::fromHex("01d90214027b029e") << 1 << 4;
-    QTest::newRow("four lasers, ready")
-        << 0x0Fu << true << qint64(3000) << QByteArray::fromHex("04040404")
-        << QByteArray::fromHex("01d90214027b029e") << 1 << 6;
     QTest::newRow("slots 0 and 2 only, no detector")
         << 0x05u << false << qint64(3000) << QByteArray::fromHex("04000400")
         << QByteArray::fromHex("01d90000027b0000") << 0 << 6;
@@ -397,14 +333,12 @@ void TestConnect::kirel5StatusRead()
     QCOMPARE(int(scannerstat[32]), stateByte);
     QVERIFY(text.contains(QStringLiteral("Configuration Read 36\n") +
                           QString::fromLatin1(stat.toHex(' ').toUpper()) + "  \n"));
-    QVERIFY(text.endsWith(QStringLiteral("Result= 1\n")));
 }
 
 void TestConnect::kirel5BootLogOffLeavesState_data()
 {
     QTest::addColumn<int>("state");
     QTest::newRow("never heard") << -1;
-    QTest::newRow("lost") << 0;
     QTest::newRow("connect logged") << 2;
 }
 
@@ -449,8 +383,7 @@ void TestConnect::kirel5LostMidSeries()
     CapturedStream err;
     QCOMPARE(RunConnectionTest(kModelKIREL5), result);
     const QString text = QString::fromLatin1(err.text());
-    QVERIFY2(text.endsWith(errorLine + QStringLiteral("Result= %1\n").arg(result)),
-             qPrintable(text));
+    QVERIFY(text.endsWith(errorLine + QStringLiteral("Result= %1\n").arg(result)));
 }
 
 // With the boot log on, a scanner lost after being identified is logged once: state
@@ -494,7 +427,6 @@ void TestConnect::kirel3LostAfterModeSense()
     QCOMPARE(boot.size(), 3);
     QCOMPARE(boot.first(), Stamped("CONNECT:"));
     QCOMPARE(boot.last(), Stamped("NO CONNECT:"));
-    QVERIFY(debug.messages().contains(QStringLiteral("Start Mode sense")));
     QCOMPARE(debug.messages().filter(QStringLiteral("Connect status")),
              (QStringList{"Connect status = 1", "Connect status = 0"}));
 }
@@ -576,7 +508,7 @@ void TestConnect::commandsSent()
     for (const QString &line : sim.scanner().traceLines()) {
         const int from = line.indexOf(QLatin1String("\"cdb\":\"")) + 7;
         seen << line.mid(from, line.indexOf(QLatin1Char('"'), from) - from);
-        QVERIFY2(!line.contains(QLatin1String("\"status\":null")), qPrintable(line));
+        QVERIFY(!line.contains(QLatin1String("\"status\":null")));
     }
     QCOMPARE(seen, cdbs);
 }

@@ -3,11 +3,14 @@
 #include "emulatedgpio.h"
 #include "initiator.h"
 #include "kirelscan.h"
+#include "mainwindow.h"
 #include "scanstate.h"
 #include "scanwindow.h"
 #include "scsicommands.h"
 
 #include <QFile>
+
+#include <algorithm>
 
 qint64 ReadoutFixture::clockMs = 1700000000000;
 
@@ -20,47 +23,29 @@ qint64 FixtureClock()
     return ReadoutFixture::clockMs;
 }
 
-void Put(int at, int bytes, int v)
-{
-    for (int i = 0; i < bytes; ++i)
-        scanparams[at + i] = BYTE(v >> (8 * (bytes - 1 - i)));
-}
-
-// Preview geometry of the scan window: at most 575 across and 500 down.
+// A preview of at most 575 across and 500 down for the sampling to fill; the readouts do
+// not look at it.
 void PreviewGeometry(int across, int down)
 {
     ScanSetup &s = newscansetup;
-    if (across < 576 && down <= 500) {
-        s.previewwidth = across;
-        s.previewheight = down;
-        s.previewscale = 1.0f;
-    } else {
-        const float sx = 575.0f / across;
-        const float sy = 500.0f / down;
-        if (sx <= sy) {
-            s.previewwidth = 575;
-            s.previewheight = int(down * 575.0 / across);
-            s.previewscale = sx;
-        } else {
-            s.previewheight = 500;
-            s.previewwidth = int(across * 500.0 / down);
-            s.previewscale = sy;
-        }
-    }
+    s.previewscale = std::min({1.0f, 575.0f / float(across), 500.0f / float(down)});
+    s.previewwidth = int(float(across) * s.previewscale);
+    s.previewheight = int(float(down) * s.previewscale);
     s.previewincrement = float(s.bufferlines) * s.previewscale;
 }
 
-// The scan request's plate table: pixels per mm, resolution code, piece, offset factor
-// (bytes of a reader line per 0.1 mm of the lower edge, at the reader's pitch) and reader
-// line bytes.
-struct PlateRow {
-    int model, resolution, pixelsPerMm, code, bufferreadsize, offsetPerTenth, bytelinewidth;
-};
-constexpr PlateRow kPlateRows[] = {
-    {4, 50, 20, 50, 92800, 4, 9280},  {4, 100, 10, 100, 46400, 2, 4640},
-    {4, 200, 5, 100, 46400, 2, 4640}, {8, 25, 40, 25, 163840, 8, 16384},
-    {8, 50, 20, 50, 81920, 4, 8192},  {8, 100, 10, 50, 81920, 4, 8192},
-};
+// The request as Start Scan fills it, then what the scan window adds before the start.
+void Request(const ScanChoice &choice, const expect::Area &a)
+{
+    if (!ScanRequestFill(choice, {a.x0, a.y0, a.width, a.height}))
+        qFatal("resolution %d not offered", choice.resolution);
+    ScanSetup &s = newscansetup;
+    const bool kirel5 = ScannerType == kModelKIREL5;
+    // Fluorescence rows are `width` pixels, reader rows `pixwidth`; the size leaves out one.
+    ScanFileSize = kirel5 ? (s.height - 1) * s.width * 2 : (s.width - 1) * s.pixwidth * 2;
+    PreviewGeometry(kirel5 ? s.width : s.height, kirel5 ? s.height : s.width);
+    s.scanrunningflag = 1;
+}
 } // namespace
 
 ReadoutFixture::ReadoutFixture(int model, const ScanOptions &options)
@@ -99,74 +84,19 @@ ReadoutFixture::~ReadoutFixture()
 
 void ReadoutFixture::setup(const Kirel5Area &a)
 {
-    ScanSetup &s = newscansetup;
-    const int r = a.resolution;
-    s.width = a.width / r;
-    s.height = a.height / r;
-    s.xstart = a.x0 / r;
-    s.ystart = a.y0 / r;
-    s.resolution = r;
-    s.shadingincr = 10000 / r;
-    s.shadingincrhalf = s.shadingincr / 2;
-    s.bufferlines = 5 * 200 / r;
-    s.bufferreadsize = s.width * 2 * s.bufferlines;
-    if (s.bufferreadsize >= 65536) {
-        s.bufferreadsize = s.bufferreadsize / s.bufferlines * 2;
-        s.bufferlines = 2;
-    }
-    scanTemplate[0].mode = kModeFluorescence;
+    ScanChoice choice;
+    choice.mode = kModeFluorescence;
+    choice.resolution = a.resolution;
+    choice.HVch1 = 600;
     laserCh1[0] = BYTE(a.laser);
-    laserCh1index = 0;
-    scanparams[4] = 0x20;
-    scanparams[5] = 0x1A;
-    scanparams[6] = 0x11;
-    scanparams[7] = BYTE(r);
-    scanparams[8] = 1;
-    scanparams[9] = a.laser == 16 ? 0 : BYTE(a.laser);
-    scanparams[10] = 1;
-    Put(12, 2, 600);
-    Put(16, 3, a.x0);
-    Put(19, 3, a.y0);
-    Put(22, 3, a.width);
-    Put(25, 3, a.height);
-    ScanFileSize = (s.height - 1) * s.width * 2;
-    PreviewGeometry(s.width, s.height);
-    s.scanrunningflag = 1;
+    Request(choice, AreaOf(a));
 }
 
 void ReadoutFixture::setup(const PlateArea &a)
 {
-    ScanSetup &s = newscansetup;
-    const PlateRow *row = nullptr;
-    for (const PlateRow &p : kPlateRows)
-        if (p.model == a.model && p.resolution == a.resolution)
-            row = &p;
-    if (!row)
-        return;
-    s.VESKxstart = a.leftMm;
-    s.VESKwidth = a.widthMm;
-    s.VESKheight = a.heightMm;
-    s.VESKystart = a.lowerTenths;
-    s.width = a.widthMm * 1000 / a.resolution;
-    s.height = a.heightMm * 1000 / a.resolution;
-    s.xstart = a.leftMm * 1000 / a.resolution;
-    s.ystart = a.lowerTenths * 100 / a.resolution;
-    s.resolution = a.resolution;
-    s.pixwidth = a.heightMm * row->pixelsPerMm;
-    s.bufferlines = 10;
-    s.bufferreadsize = row->bufferreadsize;
-    s.bufptroffset = a.lowerTenths * row->offsetPerTenth;
-    s.bytelinewidth = row->bytelinewidth;
-    s.latitude = 5;
-    s.sensitivity = 4000;
-    scanparams[1] = BYTE(row->code);
-    scanparams[2] = 5;
-    Put(3, 2, a.leftMm);
-    Put(5, 2, a.widthMm);
-    Put(7, 2, 4000);
-    ScanFileSize = (s.width - 1) * s.pixwidth * 2;
-    PreviewGeometry(s.height, s.width);
-    s.scanrunningflag = 1;
+    ScanChoice choice;
+    choice.resolution = a.resolution;
+    Request(choice, AreaOf(a));
 }
 
 QString ReadoutFixture::imagePath() const
@@ -176,9 +106,7 @@ QString ReadoutFixture::imagePath() const
 
 bool ReadoutFixture::filesOpen()
 {
-    const ScanSetup &s = newscansetup;
-    const qint64 bytes = ScannerType == kModelKIREL5 ? qint64(s.width) * s.height * 2
-                                                     : qint64(s.width) * s.pixwidth * 2;
+    const qint64 bytes = ScanImageBytes();
     kirelscanfile_img.setFileName(imagePath() + QStringLiteral(".img"));
     kirelscanfile_raw.setFileName(imagePath() + QStringLiteral(".raw"));
     if (!kirelscanfile_img.open(QIODevice::WriteOnly) || !kirelscanfile_img.resize(bytes))

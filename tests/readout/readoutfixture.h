@@ -1,10 +1,10 @@
-// Test fixture of the scan starts and readouts: a scan set up by hand the way Start Scan
-// and the scan window leave it, a virtual scanner with its scanning handlers under the
-// bus, and its areas and shading table in the terms of the expectations (phantomexpect.h).
+// Test fixture of the scan starts and readouts: a scan set up the way Start Scan and the
+// scan window leave it, a virtual scanner with its scanning handlers under the bus, and
+// its areas and shading table in the terms of the expectations (phantomexpect.h).
 //
 // What the fixture does in place of the windows (and nothing more):
-//   - newscansetup geometry and scanparams from an area in micrometres (KIREL-5000/5100)
-//     or in millimetres (imaging-plate readers), following the scan request's tables;
+//   - newscansetup geometry and scanparams filled by the scan request itself from an area
+//     in micrometres (KIREL-5000/5100) or in millimetres (imaging-plate readers);
 //   - the .img (and .raw) files opened, zero-filled, streams attached, ScanFileSize;
 //   - the preview geometry (so that the preview sampling has somewhere to go);
 //   - scanrunningflag 1, and a clock that the test moves (ScanClockMs and the scanner's).
@@ -27,10 +27,7 @@
 
 // An area on the KIREL-5000/5100 bed, micrometres.
 struct Kirel5Area {
-    int x0 = 0;
-    int y0 = 0;
-    int width = 0;
-    int height = 0;
+    int x0 = 0, y0 = 0, width = 0, height = 0;
     int resolution = 200;
     int laser = 2; // channel-1 laser code as the scan request lists it (16: the 685 nm diode)
 };
@@ -40,10 +37,7 @@ struct Kirel5Area {
 struct PlateArea {
     int model = 4;
     int resolution = 50;
-    int leftMm = 0;
-    int widthMm = 0;
-    int lowerTenths = 0;
-    int heightMm = 0;
+    int leftMm = 0, widthMm = 0, lowerTenths = 0, heightMm = 0;
 };
 
 class ReadoutFixture

@@ -69,12 +69,6 @@ void LogsOn(ReadoutFixture &f)
     LogFilesCreate();
 }
 
-QByteArray ErrorLog()
-{
-    QFile f(ErrorLogPath());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 const Kirel5Area kFaultArea{23000, 48000, 12000, 6000, 200, 2}; // 60 x 30, pieces of 5 lines
 const PlateArea kFaultPlate{4, 100, 30, 5, 35, 10};             // 50 lines of 100
 } // namespace
@@ -86,11 +80,6 @@ void TestReadout::kirel5Image_data()
     QTest::newRow("200 um, bed corner") << Kirel5Area{0, 0, 12000, 6000, 200, 2};
     QTest::newRow("200 um, last piece short")
         << Kirel5Area{440000, 390000, 20000, 5800, 200, 4}; // 29 lines, far edge of the table
-    QTest::newRow("100 um, 473 nm (flat table)") << Kirel5Area{123000, 77000, 8000, 4000, 100, 1};
-    QTest::newRow("50 um, 670 nm") << Kirel5Area{27000, 203000, 6000, 2000, 50, 8};
-    QTest::newRow("25 um") << Kirel5Area{51000, 99000, 5000, 1000, 25, 2};
-    QTest::newRow("25 um, 820 wide, two lines a read")
-        << Kirel5Area{298000, 151000, 20500, 600, 25, 2};
     QTest::newRow("685 nm diode") << Kirel5Area{60000, 60000, 10000, 4000, 100, 16};
 }
 
@@ -112,22 +101,12 @@ void TestReadout::kirel5Image()
     QVERIFY(s.scanstatus >= s.height);
 
     const int r = area.resolution, selector = ShadingSelectorFor(false, area.laser);
-    QString diff = PictureDifference(PictureOf(f.fileBytes(QStringLiteral(".raw")), s.width),
-                                     FluorescenceExpected(AreaOf(area), r, selector, true));
-    QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral(".raw ") + diff));
-    const Picture img = ImageFile(f);
-    diff = PictureDifference(img, Kirel5Image(area));
-    QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral(".img ") + diff));
-    // The corrected image is the picture: within 1 % of the phantom, first line last.
-    diff = PictureDifference(img, FluorescenceExpected(AreaOf(area), r, selector, false), 0.01);
-    QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("far from the phantom: ") + diff));
+    QCOMPARE(PictureDifference(PictureOf(f.fileBytes(QStringLiteral(".raw")), s.width),
+                               FluorescenceExpected(AreaOf(area), r, selector, true)),
+             QString());
+    QCOMPARE(PictureDifference(ImageFile(f), Kirel5Image(area)), QString());
 
-    float counted = 0;
-    for (float b : histval)
-        counted += b;
-    QCOMPARE(int(counted), s.width * s.height);
     QCOMPARE(LD685status, area.laser == 16 ? 1 : 0);
-    QVERIFY(scanstart_epochsecs > 0);
     QVERIFY(f.fileBytes(QStringLiteral(".log")).contains("DIN: STAT=0"));
 }
 
@@ -137,11 +116,7 @@ void TestReadout::plateImage_data()
     QTest::addColumn<int>("lineEnd"); // the first pixel past the reader's line, 0: none
     // model, resolution, left (mm), width (mm), lower edge (0.1 mm), height (mm)
     QTest::newRow("VESK-1800II 50 um, two halves") << PlateArea{4, 50, 30, 5, 35, 10} << 0;
-    QTest::newRow("VESK-1800II 100 um") << PlateArea{4, 100, 30, 5, 35, 10} << 0;
-    QTest::newRow("VESK-1800II 200 um, 2 x 2") << PlateArea{4, 200, 30, 5, 35, 10} << 0;
     QTest::newRow("VESK-5000 25 um, four quarters") << PlateArea{8, 25, 30, 2, 35, 5} << 0;
-    QTest::newRow("VESK-5000 50 um") << PlateArea{8, 50, 30, 5, 35, 10} << 0;
-    QTest::newRow("VESK-5000 100 um, 2 x 2") << PlateArea{8, 100, 30, 5, 35, 10} << 0;
     // 8192-byte reader lines (204.8 mm): a lower edge at 200 mm leaves 96 of the 200 wanted
     // pixels on the line; the rest must be 0, not the next line.
     QTest::newRow("VESK-5000 50 um, cut past the line's end")
@@ -164,8 +139,7 @@ void TestReadout::plateImage()
     QCOMPARE(s.scanstatus, s.width);
     QCOMPARE(scanwriteerror, 0);
     const Picture img = ImageFile(f);
-    const QString diff = PictureDifference(img, PlateImage(area));
-    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QCOMPARE(PictureDifference(img, PlateImage(area)), QString());
     // Every row is written: no zero pixel is left before the line's end.
     for (int row = 0; row < img.rows; ++row) {
         QVERIFY(!img.values.mid(row * img.columns, lineEnd ? lineEnd : img.columns).contains(0));
@@ -260,7 +234,9 @@ void TestReadout::faultDuringReadout()
         QCOMPARE(s.scanrunningerror, 1);
         QCOMPARE(s.scansensekey, sense[0]);
         QCOMPARE(s.scansensecode, sense[1]);
-        QVERIFY(ErrorLog().contains(
+        QFile errorLog(ErrorLogPath());
+        QVERIFY(errorLog.open(QIODevice::ReadOnly));
+        QVERIFY(errorLog.readAll().contains(
             QStringLiteral("Sense Key: %1 Sense Code: %2").arg(sense[0], sense[1]).toLatin1()));
     }
     // The lines read are the picture (first line last); those never read stay blank.
@@ -268,8 +244,7 @@ void TestReadout::faultDuringReadout()
     for (int row = 0; row < want.rows - linesKept; ++row)
         for (int i = 0; i < want.columns; ++i)
             want.values[row * want.columns + i] = 0;
-    const QString diff = PictureDifference(ImageFile(f), want);
-    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QCOMPARE(PictureDifference(ImageFile(f), want), QString());
 }
 
 void TestReadout::writeFailureEndsScanWithError_data()

