@@ -27,6 +27,9 @@ constexpr const char *kMemDevice = "/dev/mem";
 constexpr const char *kGpioMemDevice = "/dev/gpiomem";
 constexpr const char *kRangesFile = "/proc/device-tree/soc/ranges";
 constexpr const char *kModelFile = "/proc/device-tree/model";
+constexpr const char *kCompatibleFile = "/proc/device-tree/compatible";
+// The Pi 5's chip: its GPIO pins are driven by the RP1, not by the block this bus maps.
+constexpr const char *kRp1Chip = "brcm,bcm2712";
 constexpr DWORD kDefaultPeripheralBase = 0x20000000;
 
 constexpr DWORD kDriveStrength16mA = 7;
@@ -79,10 +82,27 @@ bool DeviceTreeNamesRaspberryPi(const char *path)
     return got == sizeof kPrefix - 1 && std::memcmp(text, kPrefix, got) == 0;
 }
 
+bool DeviceTreeIsCompatible(const char *path, const char *name)
+{
+    FILE *f = std::fopen(path, "rb");
+    if (!f)
+        return false;
+    char text[512] = {};
+    const size_t got = std::fread(text, 1, sizeof text - 1, f);
+    std::fclose(f);
+    // A list of NUL-ended names.
+    for (size_t at = 0; at < got; at += std::strlen(text + at) + 1)
+        if (std::strcmp(text + at, name) == 0)
+            return true;
+    return false;
+}
+
 bool HardwareBuildCanMapRegisters()
 {
 #if defined(__linux__) && (defined(__arm__) || defined(__aarch64__))
-    return DeviceTreeNamesRaspberryPi(kModelFile);
+    // On a Pi 5 the mapped block would hold other peripherals' registers, not the pins.
+    return DeviceTreeNamesRaspberryPi(kModelFile) &&
+           !DeviceTreeIsCompatible(kCompatibleFile, kRp1Chip);
 #else
     return false;
 #endif

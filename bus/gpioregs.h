@@ -97,9 +97,12 @@ void InstallEmulatedRegisters(EmulatedRegisters *regs);
 EmulatedRegisters *InstalledEmulatedRegisters();
 
 // The real register path is tried only by an ARM Linux build on a machine whose device
-// tree names a Raspberry Pi; everywhere else Init fails as a failed mapping does.
+// tree names a Raspberry Pi other than the Pi 5; everywhere else Init fails as a failed
+// mapping does.
 bool HardwareBuildCanMapRegisters();
 // TRUE when the device-tree model file at `path` begins with "Raspberry Pi".
 bool DeviceTreeNamesRaspberryPi(const char *path);
+// TRUE when the device-tree compatible list at `path` holds `name`.
+bool DeviceTreeIsCompatible(const char *path, const char *name);
 
 #endif // GPIOREGS_H

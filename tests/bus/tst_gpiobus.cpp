@@ -49,6 +49,8 @@ private slots:
     void initFailsOffThePiWithoutMapping();
     void raspberryPiModelFile_data();
     void raspberryPiModelFile();
+    void piFiveRecognised_data();
+    void piFiveRecognised();
 };
 
 void TestGpioBus::setDatDrivesLinesWithOddParity_data()
@@ -281,6 +283,25 @@ void TestGpioBus::raspberryPiModelFile()
     QFETCH(bool, pi);
     QTemporaryDir dir;
     QCOMPARE(DeviceTreeNamesRaspberryPi(TreeFile(dir, model).constData()), pi);
+}
+
+void TestGpioBus::piFiveRecognised_data()
+{
+    QTest::addColumn<QByteArray>("compatible");
+    QTest::addColumn<bool>("pi5");
+    QTest::newRow("Pi 5") << QByteArray("raspberrypi,5-model-b\0brcm,bcm2712\0", 35) << true;
+    QTest::newRow("Pi 4") << QByteArray("raspberrypi,4-model-b\0brcm,bcm2711\0", 35) << false;
+    QTest::newRow("name only as a prefix") << QByteArray("brcm,bcm2712d0\0", 15) << false;
+    QTest::newRow("no device tree") << QByteArray() << false;
+}
+
+// A Pi 5 is refused even though its model names a Raspberry Pi.
+void TestGpioBus::piFiveRecognised()
+{
+    QFETCH(QByteArray, compatible);
+    QFETCH(bool, pi5);
+    QTemporaryDir dir;
+    QCOMPARE(DeviceTreeIsCompatible(TreeFile(dir, compatible).constData(), "brcm,bcm2712"), pi5);
 }
 
 QTEST_GUILESS_MAIN(TestGpioBus)
