@@ -17,8 +17,12 @@ namespace
 
 const char *const kModeNames[] = {"IP", "IP-V", "Fluorescence", "Digitizing"};
 const char *const kAreaNames[] = {"Grid", "35x43cm", "23x40cm", "20x40cm", "23x25cm", "20x25cm"};
-// Indexed by the stored laser value; the capture stores the laser code plus one.
-const char *const kLaserNames[] = {"none", "473nm", "532nm", "635nm", "670nm", "685nm", "785nm"};
+// Channel-1 laser codes (laserCh1).
+constexpr int kLaserCodeSlot0 = 1;
+constexpr int kLaserCodeSlot1 = 2;
+constexpr int kLaserCode635 = 4;
+constexpr int kLaserCode670 = 8;
+constexpr int kLaserCode685 = 16;
 
 struct Column {
     const char *header;
@@ -38,6 +42,43 @@ template <std::size_t N> QString NameOf(const char *const (&names)[N], int value
     if (value >= 0 && value < int(N))
         return QString::fromUtf8(names[value]);
     return QString::number(value);
+}
+
+// The wavelength of a channel-1 laser code; empty for a code no laser has. Slots 0 and 1
+// hold 473 and 532 nm unless the poll found them the other way round.
+QString LaserCodeName(int code)
+{
+    switch (code) {
+    case kLaserCodeSlot0:
+        return laserCh1wavelength[kLaserCodeSlot0] == QLatin1String("532")
+                   ? QStringLiteral("532nm")
+                   : QStringLiteral("473nm");
+    case kLaserCodeSlot1:
+        return laserCh1wavelength[kLaserCodeSlot1] == QLatin1String("473")
+                   ? QStringLiteral("473nm")
+                   : QStringLiteral("532nm");
+    case kLaserCode635:
+        return QStringLiteral("635nm");
+    case kLaserCode670:
+        return QStringLiteral("670nm");
+    case kLaserCode685:
+        return QStringLiteral("685nm");
+    default:
+        return QString();
+    }
+}
+
+// The laser of a template as Save as Template stores it: the laser code plus one, 0 when
+// the scanner had not reported its lasers. Every record the dialog shows was stored so:
+// element 0 is captured before the dialog opens (the scan request's element 0, which holds
+// the list entry instead, is overwritten by that capture), and the listed templates are
+// copies of captures. A value that names no laser shows as its number.
+QString StoredLaserName(int stored)
+{
+    if (stored == 0)
+        return QStringLiteral("none");
+    const QString name = LaserCodeName(stored - 1);
+    return name.isEmpty() ? QString::number(stored) : name;
 }
 
 // A line edit left empty gives a null text, which the file would store differently from
@@ -94,7 +135,7 @@ void TemplatesDialog::CurrentSettingsShow()
     const ScanTempl &t = scanTemplate[0];
     ui->label_modetext->setText(NameOf(kModeNames, t.mode));
     ui->label_areatext->setText(NameOf(kAreaNames, t.area));
-    ui->label_laserch1text->setText(NameOf(kLaserNames, t.laserCh1));
+    ui->label_laserch1text->setText(StoredLaserName(t.laserCh1));
     ui->label_filterch1text->setText(t.filterLabel);
     ui->label_resolutiontext->setText(QString::asprintf("%3dµm", t.resolution));
     ui->label_HVch1text->setText(QString::asprintf("%4d V", t.HVch1));
@@ -112,8 +153,8 @@ void TemplatesDialog::TemplatesAddRow(int index)
         NameOf(kModeNames, t.mode),
         NameOf(kAreaNames, t.area),
         QString::number(t.resolution),
-        NameOf(kLaserNames, t.laserCh1),
-        NameOf(kLaserNames, t.laserCh2),
+        StoredLaserName(t.laserCh1),
+        StoredLaserName(t.laserCh2),
         t.filterLabel,
         QString::number(t.filterCh2),
         QString::number(t.HVch1),
@@ -151,7 +192,10 @@ void TemplatesDialog::on_pushButton_save_clicked()
                                  QMessageBox::Ok);
         return;
     }
-    const int n = templatecount;
+    // Element 0 is the current settings, never a named template: with no templates file
+    // yet (templatecount 0) the new template still goes after it, and the file then holds
+    // both. Stored in element 0, it would be renamed by the next scan or save and be lost.
+    const int n = std::max(templatecount, 1);
     if (n >= kMaxTemplates) {
         QMessageBox::information(
             this, QStringLiteral("Input Error"),
@@ -164,8 +208,7 @@ void TemplatesDialog::on_pushButton_save_clicked()
     const ScanTempl currentBefore = scanTemplate[0];
     const ScanTempl newBefore = scanTemplate[n];
 
-    // Element 0 keeps the current settings under a name that the list never shows. With
-    // no templates yet, n is 0 and the new template becomes element 0 itself.
+    // Element 0 keeps the current settings under a name that the list never shows.
     scanTemplate[n] = scanTemplate[0];
     scanTemplate[0].name = QStringLiteral("Last Settings");
     scanTemplate[0].comment = QStringLiteral("Not displayed");

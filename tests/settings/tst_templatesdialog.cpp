@@ -133,12 +133,18 @@ void TestTemplatesDialog::firstSaveWithoutFile()
     Child<QLineEdit>(&d, "lineEdit_comment")->setText("first");
     Press(d, "pushButton_save");
 
+    // Element 0 stays the current settings; the template goes after it, so that the next
+    // scan, which renames element 0 "startup", leaves it alone.
+    ScanTempl current = kCurrent;
+    current.name = "Last Settings";
+    current.comment = "Not displayed";
     ScanTempl saved = kCurrent;
     saved.name = "A";
     saved.comment = "first";
-    QCOMPARE(templatecount, 1);
-    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(saved));
-    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplateBytes(saved));
+    QCOMPARE(templatecount, 2);
+    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(current));
+    QCOMPARE(TemplateBytes(scanTemplate[1]), TemplateBytes(saved));
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes({current, saved}));
     QCOMPARE(RowNames(d), QStringList{"A"});
 }
 
@@ -166,7 +172,7 @@ void TestTemplatesDialog::saveKeepsCurrentSettingsUnlisted()
 void TestTemplatesDialog::tableNewestFirst()
 {
     ScanTempl c = kC;
-    c.laserCh2 = 9;
+    c.laserCh2 = 0;
     c.filterCh2 = 3;
     c.HVch2 = 0;
     ListSet({kCurrent, kA, kB, c});
@@ -176,7 +182,7 @@ void TestTemplatesDialog::tableNewestFirst()
     QCOMPARE(RowNames(d), (QStringList{"C", "B", "A"}));
     QCOMPARE(table->columnCount(), 12);
     const QStringList cells = {"C",     "C comment", "Fluorescence", "23x40cm", "50",
-                               "532nm", "9",         "R R665",       "3",       "800",
+                               "473nm", "none",      "R R665",       "3",       "800",
                                "0",     "/home/c"};
     for (int col = 0; col < 12; ++col)
         QCOMPARE(table->item(0, col)->text(), cells[col]);
@@ -189,15 +195,30 @@ void TestTemplatesDialog::currentSettingsTexts_data()
     QTest::addColumn<int>("resolution");
     QTest::addColumn<int>("laser");
     QTest::addColumn<int>("HV");
+    QTest::addColumn<QString>("slot0");     // wavelength the poll found in laser slot 0
     QTest::addColumn<QStringList>("texts"); // mode, area, resolution, laser, HV
 
-    QTest::newRow("IP, 35x43, no laser")
-        << 0 << 1 << 200 << 0 << 1000 << QStringList{"IP", "35x43cm", "200µm", "none", "1000 V"};
-    QTest::newRow("digitizing, 20x25, last laser name")
-        << 3 << 5 << 25 << 6 << 250
-        << QStringList{"Digitizing", "20x25cm", " 25µm", "785nm", " 250 V"};
-    QTest::newRow("laser value past the names shows the number")
-        << 1 << 0 << 50 << 7 << 750 << QStringList{"IP-V", "Grid", " 50µm", "7", " 750 V"};
+    // The stored laser is the laser code plus one: codes 1 and 2 are the lasers of slots 0
+    // and 1, 4 the 635 nm, 8 the 670 nm laser, 16 the 685 nm diode.
+    QTest::newRow("IP, 35x43, no laser") << 0 << 1 << 200 << 0 << 1000 << "473"
+                                         << QStringList{"IP", "35x43cm", "200µm", "none", "1000 V"};
+    QTest::newRow("digitizing, 20x25, slot-0 laser")
+        << 3 << 5 << 25 << 2 << 250 << "473"
+        << QStringList{"Digitizing", "20x25cm", " 25µm", "473nm", " 250 V"};
+    QTest::newRow("slot 0 holds the 532 nm laser")
+        << 2 << 0 << 100 << 2 << 600 << "532"
+        << QStringList{"Fluorescence", "Grid", "100µm", "532nm", " 600 V"};
+    QTest::newRow("slot-1 laser") << 2 << 0 << 100 << 3 << 600 << "473"
+                                  << QStringList{"Fluorescence", "Grid", "100µm", "532nm",
+                                                 " 600 V"};
+    QTest::newRow("635nm") << 0 << 0 << 100 << 5 << 750 << "473"
+                           << QStringList{"IP", "Grid", "100µm", "635nm", " 750 V"};
+    QTest::newRow("670nm") << 2 << 0 << 100 << 9 << 600 << "473"
+                           << QStringList{"Fluorescence", "Grid", "100µm", "670nm", " 600 V"};
+    QTest::newRow("685nm diode") << 2 << 0 << 100 << 17 << 600 << "473"
+                                 << QStringList{"Fluorescence", "Grid", "100µm", "685nm", " 600 V"};
+    QTest::newRow("laser value of no laser shows the number")
+        << 1 << 0 << 50 << 7 << 750 << "473" << QStringList{"IP-V", "Grid", " 50µm", "7", " 750 V"};
 }
 
 void TestTemplatesDialog::currentSettingsTexts()
@@ -207,7 +228,9 @@ void TestTemplatesDialog::currentSettingsTexts()
     QFETCH(int, resolution);
     QFETCH(int, laser);
     QFETCH(int, HV);
+    QFETCH(QString, slot0);
     QFETCH(QStringList, texts);
+    laserCh1wavelength[1] = slot0;
     ScanTempl t = Templ("X", mode, area, resolution, laser, "G O575", HV, "/home/x");
     t.laserCh2 = BYTE(laser);
     ListSet({kCurrent, t});
