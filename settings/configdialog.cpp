@@ -53,6 +53,7 @@ ConfigDialog::ConfigDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Config
 {
     ui->setupUi(this);
     ui->checkBox_FlipVeskImage->hide();
+    unnamedModule = ui->lineEdit_FilterModuleName->text();
 
     trayBox[0] = ui->comboBox_TrayPos1;
     trayBox[1] = ui->comboBox_TrayPos2;
@@ -170,6 +171,14 @@ void ConfigDialog::on_pushButton_clicked()
             QMessageBox::Ok);
         return;
     }
+    // The form's own "Filter name" is a prompt, not a module: Add without a name of the
+    // operator's registers nothing.
+    if (ui->lineEdit_FilterModuleName->text() == unnamedModule) {
+        QMessageBox::information(this, QStringLiteral("Input Error"),
+                                 QStringLiteral("Please enter a name for the new filter module"),
+                                 QMessageBox::Ok);
+        return;
+    }
     FilterMod &m = filterModule[filtercount];
     m.filterlabel = TextOr(ui->lineEdit_FilterModuleName->text(), QStringLiteral("BLANK"));
     m.filterCh1 =
@@ -256,4 +265,10 @@ void ConfigDialog::on_buttonBox_accepted()
 void ConfigDialog::on_buttonBox_rejected()
 {
     reject();
+}
+
+void ConfigDialog::reject()
+{
+    FilterModulesLoad();
+    QDialog::reject();
 }

@@ -12,13 +12,15 @@
 //     KIREL-5000/5100 and sysparam.dat on every model (on_buttonBox_accepted). A file that
 //     cannot be written is reported, and the part of memory it holds is put back to what it
 //     was before, which is what the file still holds.
-//  5. Cancel closes without saving (on_buttonBox_rejected).
+//  5. Cancel closes without saving and reads the module list again, so that a module added
+//     and not saved is gone (on_buttonBox_rejected, reject()).
 //
 // The imaging-plate readers show only the system parameters and the log switches.
 #ifndef CONFIGDIALOG_H
 #define CONFIGDIALOG_H
 
 #include <QDialog>
+#include <QString>
 
 class QComboBox;
 class QLabel;
@@ -36,6 +38,11 @@ class ConfigDialog : public QDialog
 public:
     explicit ConfigDialog(QWidget *parent = nullptr);
     ~ConfigDialog() override;
+
+public slots:
+    // Cancel, Escape and the window's close button: the module list is again what its
+    // file holds.
+    void reject() override;
 
 private slots:
     void on_buttonBox_accepted();
@@ -56,6 +63,7 @@ private:
     void SysParamsSave(QStringList &failed);
 
     Ui::ConfigDialog *ui;
+    QString unnamedModule; // the name field's text as the form opens it
     QComboBox *trayBox[kPositions];
     QLabel *ch1Label[kPositions];
     QLabel *ch2Label[kPositions];

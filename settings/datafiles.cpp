@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace
@@ -347,6 +348,10 @@ void FilterModulesLoad()
 {
     filtercount = ListLoad<FilterMod>(FilterModuleFilePath(), filterModule, kMaxFilterModules,
                                       &FilterMod::filterlabel, FilterModRestRead);
+    // Nothing of an earlier list stays behind the one just read, also when there is no file:
+    // the writer always writes record 0, and a module that was added and not saved would
+    // be stored with it.
+    std::fill(filterModule + filtercount, filterModule + kMaxFilterModules, FilterMod());
 }
 
 bool FilterModulesWrite()

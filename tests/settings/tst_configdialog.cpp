@@ -101,10 +101,12 @@ private slots:
     void checkBoxesFollowSettings();
     void addModule_data();
     void addModule();
-    void addWhenListFullAddsNothing();
+    void addRefused_data();
+    void addRefused();
     void okWritesFiles_data();
     void okWritesFiles();
     void okWithEmptyModuleListKeepsTray();
+    void cancelWritesNothing_data();
     void cancelWritesNothing();
     void unwritableFileKeepsSettings_data();
     void unwritableFileKeepsSettings();
@@ -227,16 +229,32 @@ void TestConfigDialog::addModule()
     QCOMPARE(root->readFile(FilterModuleFixedPath()), ModulesBytes({kCy5}));
 }
 
-void TestConfigDialog::addWhenListFullAddsNothing()
+void TestConfigDialog::addRefused_data()
 {
-    QVERIFY(root->writeFile(FilterModuleFixedPath(), NumberedModules(kMaxFilterModules)));
+    QTest::addColumn<int>("modules");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("list full") << kMaxFilterModules << "New"
+                               << "full";
+    // The name field as the form opens it is a prompt, not a module's name.
+    QTest::newRow("name not entered") << 1 << "Filter name"
+                                      << "name";
+}
+
+void TestConfigDialog::addRefused()
+{
+    QFETCH(int, modules);
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), NumberedModules(modules)));
 
     ConfigDialog d(nullptr);
-    QCOMPARE(filtercount, kMaxFilterModules);
+    QCOMPARE(filtercount, modules);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText(name);
     Child<QPushButton>(&d, "pushButton")->click();
-    QVERIFY(boxes->OneShown("Input Error", "full"));
-    QCOMPARE(filtercount, kMaxFilterModules);
-    QCOMPARE(TrayBox(d, 1)->count(), kMaxFilterModules);
+    QVERIFY(boxes->OneShown("Input Error", reason));
+    QCOMPARE(filtercount, modules);
+    QCOMPARE(TrayBox(d, 1)->count(), modules);
 }
 
 void TestConfigDialog::okWritesFiles_data()
@@ -310,15 +328,25 @@ void TestConfigDialog::okWithEmptyModuleListKeepsTray()
     QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kGfp, kCy5, kGfpTwin, kGfp}));
 }
 
+void TestConfigDialog::cancelWritesNothing_data()
+{
+    QTest::addColumn<bool>("moduleFile");
+    QTest::newRow("module file") << true;
+    QTest::newRow("new station without one") << false;
+}
+
 void TestConfigDialog::cancelWritesNothing()
 {
+    QFETCH(bool, moduleFile);
     const QByteArray modules = ModulesBytes({kGfp, kCy5});
-    QVERIFY(root->writeFile(FilterModuleFixedPath(), modules));
+    const int stored = moduleFile ? 2 : 0;
+    if (moduleFile)
+        QVERIFY(root->writeFile(FilterModuleFixedPath(), modules));
     std::fill(filterTray, filterTray + kTrayPositions, kGfp);
     sysparams = {0, 0, 1, 1, 0};
     {
         ConfigDialog d(nullptr);
-        Child<QPushButton>(&d, "pushButton")->click();
+        ModuleAdd(d, "X", "x1", "x2", {5, 1, 0, 0, 0, 0}, 1);
         for (int k = 1; k <= kTrayPositions; ++k)
             TrayBox(d, k)->setCurrentIndex(1);
         Child<QCheckBox>(&d, "checkBox_readinglog")->setChecked(true);
@@ -328,15 +356,19 @@ void TestConfigDialog::cancelWritesNothing()
     }
     QVERIFY(!QFile::exists(root->path(FilterTrayFixedPath())));
     QVERIFY(!QFile::exists(root->path(SysParamFixedPath(kModelKIREL5))));
-    QCOMPARE(root->readFile(FilterModuleFixedPath()), modules);
+    QCOMPARE(root->readFile(FilterModuleFixedPath()), moduleFile ? modules : QByteArray());
     QCOMPARE(sysparams.readlog, 0);
     QCOMPARE(LD685manctrl, 0);
     for (const FilterMod &position : filterTray)
         QVERIFY(SameModule(position, kGfp));
-    // The module added before Cancel stays in memory until the list is read again.
-    QCOMPARE(filtercount, 3);
+    // The list is again what its file holds: the module given up is gone, and OK in the
+    // next dialog does not store it.
+    QCOMPARE(filtercount, stored);
+    QVERIFY(filterModule[stored].filterlabel.isEmpty());
     ConfigDialog again(nullptr);
-    QCOMPARE(filtercount, 2);
+    ButtonPress(again, QDialogButtonBox::Ok);
+    FilterModulesLoad();
+    QCOMPARE(filtercount, stored);
 }
 
 void TestConfigDialog::unwritableFileKeepsSettings_data()
@@ -360,7 +392,7 @@ void TestConfigDialog::unwritableFileKeepsSettings()
 
     ConfigDialog d(nullptr);
     if (modulesBlocked)
-        Child<QPushButton>(&d, "pushButton")->click(); // the only module: "Filter name"
+        ModuleAdd(d, "X", "x1", "x2", {5, 1, 0, 0, 0, 0}, 1); // the only module
     else
         for (int k = 1; k <= kTrayPositions; ++k)
             TrayBox(d, k)->setCurrentIndex(1);
@@ -377,10 +409,13 @@ void TestConfigDialog::unwritableFileKeepsSettings()
     } else {
         QCOMPARE(filtertraystatus, 1);
     }
-    if (modulesBlocked)
-        QCOMPARE(filtercount, 0); // as on disk: no module list
-    else
+    if (modulesBlocked) {
+        // As on disk: no module list, and nothing left over for the next OK to store.
+        QCOMPARE(filtercount, 0);
+        QVERIFY(filterModule[0].filterlabel.isEmpty());
+    } else {
         QCOMPARE(filtercount, 2);
+    }
     if (blocked == SysParamFixedPath(kModelKIREL5)) {
         QCOMPARE(sysparams.rawdatasave, 0);
     } else {
