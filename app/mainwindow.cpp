@@ -1,5 +1,6 @@
 // Start-up of the station and the shape of the main window for each scanner model.
 #include "mainwindow.h"
+#include "mainwindow_buttons.h"
 #include "ui_mainwindow.h"
 
 #include "datafiles.h"
@@ -16,11 +17,16 @@
 #include <cstring>
 #include <initializer_list>
 
+using namespace mainwindow_buttons;
+
 namespace
 {
 
 constexpr int kStatusPollMs = 500;
-constexpr int kDefaultResolution = 200;
+// Megabytes of one tile at 200 um, the base of the file-size estimate. It is this exact
+// single-precision value (bits 3D02D82F): the shown sizes round to one decimal, and a
+// neighbouring value tips 20 tile counts to the other side of a rounding boundary.
+constexpr float kTileFileSizeMB = 0x1.05B05Ep-5f;
 
 // Start-up styles: nothing connected yet, Start Scan not allowed, laser diode off.
 const char kStyleToggleOff[] = "QPushButton { background-color : rgba(0,255,0,0); }";
@@ -159,7 +165,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     scanDur.SHGstart = 25;
     scanDur.scaninit = 10;
     scanDur.tile = 2;
-    scanDur.tilefsize = 0.0319444f;
+    scanDur.tilefsize = kTileFileSizeMB;
     scanDur.resolution = scanTemplate[0].resolution;
     scanDur.num =
         int((scancornerR.x() - scancornerL.x() + 1) * (scancornerR.y() - scancornerL.y() + 1));
@@ -341,13 +347,8 @@ void MainWindow::FormShape()
         if (ScannerType == kModelVESK5000) {
             ui->labelbannerR->setText(QStringLiteral("VESK-5000 "));
             ui->radioButtonIP2325->hide();
-            // The VESK-5000 writes no line at 200 um; a restored 200 um scans at 100 um.
+            // The VESK-5000 writes no line at 200 um.
             ui->radioButton_Res200->hide();
-            if (ui->radioButton_Res200->isChecked()) {
-                ui->radioButton_Res100->setChecked(true);
-                scanDur.resolution = 100;
-                EstimateRefresh();
-            }
         } else {
             // The VESK-1800II reads at latitude 5 and sensitivity 4000 only.
             ui->labelbannerR->setText(QStringLiteral("VESK-1800II "));
@@ -365,7 +366,27 @@ void MainWindow::FormShape()
                  ui->label_scannercondition});
         break;
     }
+    ResolutionOfferedEnsure();
     FormGapsClose();
+}
+
+// A restored resolution that the model does not read (a record that another model left in
+// the shared data folder, or a damaged one) would leave no resolution checked, an estimate
+// for it, and a scan that Start Scan refuses: the coarsest resolution the model reads takes
+// its place, as the operator would see it chosen.
+void MainWindow::ResolutionOfferedEnsure()
+{
+    for (const ValueButton &b : kResolutionButtons)
+        if ((ui->*b.button)->isChecked() && !(ui->*b.button)->isHidden())
+            return;
+    for (const ValueButton &b : kResolutionButtons) {
+        if ((ui->*b.button)->isHidden())
+            continue;
+        (ui->*b.button)->setChecked(true);
+        scanDur.resolution = b.value;
+        EstimateRefresh();
+        return;
+    }
 }
 
 // Stacks the groups of the left column that the model keeps, one under the other, and

@@ -17,7 +17,11 @@
 #define MAINWINDOW_H
 
 #include <QMainWindow>
+#include <QMargins>
+#include <QPoint>
 #include <QPointF>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <initializer_list>
@@ -67,6 +71,13 @@ ScanAreaUm ScanAreaCompute(const ScanChoice &choice);
 // for the request, after resetting the run state. False when the model does not offer the
 // resolution; nothing is changed then.
 bool ScanRequestFill(const ScanChoice &choice, const ScanAreaUm &area);
+
+// Where a dialog of `size` inside a window frame of `frame` goes over its owner (the
+// owner's frame rectangle `owner`): centred on it and kept inside `screen`, the available
+// area of the owner's screen. A dialog larger than the screen keeps its bottom-right part
+// on it, where the scan window has its Stop button. Returns the frame's top-left corner.
+QPoint DialogPlace(const QRect &owner, const QSize &size, const QMargins &frame,
+                   const QRect &screen);
 
 // The destination-folder chooser: a modal dialog titled `title` that starts at `start`; an
 // empty path when the operator cancels. Tests put a function of their own here.
@@ -123,6 +134,7 @@ private:
     // tray position when it still exists.
     void FilterListsFill();
     void FormShape();
+    void ResolutionOfferedEnsure();
     void FormGapsClose();
 
     // Scan-area picture and tiles (mainwindow_scene.cpp)
@@ -149,6 +161,9 @@ private:
     // Mode handlers (mainwindow_setup.cpp): the laser and filter that IP and IP-V scan with,
     // and the KIREL-3000's controls for fluorescence.
     void LaserAndFilterForIP();
+    // The laser alone, whenever IP or IP-V is in force: a plate is never read with the
+    // laser of a fluorescence scan.
+    void LaserForIP();
     void Kirel3FluorescenceShape();
 
     // Status poll (mainwindow_poll.cpp)
@@ -165,6 +180,9 @@ private:
     void LaserSlotsTakeOver();
     void Channel1LasersFill();
 
+    // Where the scan window goes (mainwindow_scan.cpp).
+    QPoint ScanWindowPlace(const QSize &size) const;
+
     // Templates (mainwindow_settings.cpp): the current settings into template element 0,
     // and a loaded template back onto the window.
     void TemplateCapture();
@@ -176,6 +194,7 @@ private:
     QGraphicsScene *scene = nullptr;
     int mouseClicked = 0;
     bool startupErrorShowing = false; // a start-up error box of the poll is on screen
+    bool scannerReady = false;        // a tick has found the scanner ready; the poll is over
     // Imaging-plate frames of the VESK readers, out of the scene until a plate size is chosen.
     QGraphicsRectItem *border2025l = nullptr;
     QGraphicsRectItem *border2025r = nullptr;

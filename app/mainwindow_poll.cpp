@@ -211,9 +211,14 @@ void MainWindow::StatusShow(const char *style, const char *text)
     ui->labelstatus->setText(QString::fromLatin1(text));
 }
 
-// Ready: Start Scan may be pressed, and the poll has done its work for this run.
+// Ready: Start Scan may be pressed, and the poll has done its work for this run. Once only:
+// a tick that a start-up error box held up may go on after a tick behind the box found the
+// scanner ready.
 void MainWindow::ReadyShow()
 {
+    if (scannerReady)
+        return;
+    scannerReady = true;
     StatusShow(kStyleReady, kTextReady);
     timer->stop();
     ui->pushButton_Scan->setStyleSheet(kStyleScanEnabled);
@@ -386,13 +391,13 @@ void MainWindow::Channel1LasersFill()
     // record says): then the first laser the scanner offers is selected.
     const int last = scanTemplate[0].laserCh1;
     box->setCurrentIndex(last < box->count() ? last : 0);
+    // IP and IP-V read with their own laser, whatever the last scan used.
     if (ui->radioButton_IPmode->isChecked()) {
         ui->spinBox_HVch1->setEnabled(false);
         ui->horizontalSlider_HVch1->setEnabled(false);
-        box->setEnabled(false);
     }
-    if (ui->radioButton_IPVmode->isChecked())
-        box->setEnabled(false);
+    if (ui->radioButton_IPmode->isChecked() || ui->radioButton_IPVmode->isChecked())
+        LaserForIP();
 }
 
 void MainWindow::on_pushButton_LD685toggle_clicked()

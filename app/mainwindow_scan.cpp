@@ -12,7 +12,9 @@
 #include "scanwindow.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
 
 #include <cmath>
 #include <cstdio>
@@ -376,6 +378,13 @@ void MainWindow::on_pushButton_Scan_clicked()
     ++scanpassnumber;
     image_name = ui->lineEdit_filename->text();
     image_comment = ui->lineEdit_comment->text();
+    // The KIREL-3000 has no scan path. Start Scan says so at once, before any setting is
+    // stored or any file made, rather than from a scan window that cannot run.
+    if (ScannerType == kModelKIREL3) {
+        Inform(this, "SCAN ERROR",
+               "Scan Error:<ul><li>Scanning is not available on this model</li></ul>");
+        return;
+    }
     if (image_name.isEmpty()) {
         Inform(this, "Input Error", "File Name Cannot Be Blank!");
         return;
@@ -416,8 +425,36 @@ void MainWindow::on_pushButton_Scan_clicked()
                                    quint32(area.height), choice.filterIndex + 1));
     }
 
-    // 16. The scan runs in its own window.
+    // 16. The scan runs in its own window, over this one.
     ScanWindow window;
     window.setModal(true);
+    window.move(ScanWindowPlace(window.size()));
     window.exec();
+}
+
+QPoint DialogPlace(const QRect &owner, const QSize &size, const QMargins &frame,
+                   const QRect &screen)
+{
+    const QSize outer = size.grownBy(frame);
+    QPoint p(owner.x() + (owner.width() - outer.width()) / 2,
+             owner.y() + (owner.height() - outer.height()) / 2);
+    // Left and top edge first, then right and bottom: where the dialog is larger than the
+    // screen, the bottom-right part stays on it.
+    p.setX(qMax(p.x(), screen.x()));
+    p.setY(qMax(p.y(), screen.y()));
+    p.setX(qMin(p.x(), screen.x() + screen.width() - outer.width()));
+    p.setY(qMin(p.y(), screen.y() + screen.height() - outer.height()));
+    return p;
+}
+
+// The scan window gets the frame this window has, on the screen this window is on.
+QPoint MainWindow::ScanWindowPlace(const QSize &size) const
+{
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                         outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    QScreen *onScreen = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect available = onScreen ? onScreen->availableGeometry() : outer;
+    return DialogPlace(outer, size, frame, available);
 }

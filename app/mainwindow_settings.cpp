@@ -100,14 +100,15 @@ void MainWindow::TemplateCapture()
 }
 
 // Element 0, loaded in the template dialog, onto the window. The buttons are checked by
-// program, so their slots do not run: the estimate keeps the resolution the operator last
-// chose, and the controls that the mode locks are set here.
+// program, so their slots do not run: the estimate follows the checked resolution here,
+// and the controls and the laser that the mode fixes are set here.
 void MainWindow::TemplateApply()
 {
     const ScanTempl &t = scanTemplate[0];
     CheckByIndex(ui, kModeButtons, t.mode);
     CheckByIndex(ui, kAreaButtons, t.area);
     CheckByValue(ui, kResolutionButtons, t.resolution);
+    scanDur.resolution = CheckedValue(ui, kResolutionButtons, kDefaultResolution);
 
     scancornerL = t.scancornerL;
     scancornerR = t.scancornerR;
@@ -144,4 +145,6 @@ void MainWindow::TemplateApply()
     ui->horizontalSlider_HVch1->setEnabled(!ip);
     ui->comboBox_FilterCh1->setEnabled(!fixedFilter);
     ui->comboBox_Laser1->setEnabled(!fixedFilter);
+    if (fixedFilter)
+        LaserForIP();
 }

@@ -108,24 +108,30 @@ void MainWindow::on_radioButton_IPVmode_clicked()
 }
 
 // Imaging plates are read with the red laser (the last 635 nm entry of the list the poll
-// built from the scanner's lasers) through the tray's "IP" position. Before the poll has
-// built the list the laser box is left as it is.
+// built from the scanner's lasers) through the tray's "IP" position.
 void MainWindow::LaserAndFilterForIP()
 {
-    if (scannerconfig[kConfigChannel1List] == 1) {
-        int entry = 0;
-        const int entries = std::min(ui->comboBox_Laser1->count(), int(sizeof laserCh1));
-        for (int i = 0; i < entries; ++i)
-            if (laserCh1[i] == kLaserCode635)
-                entry = i;
-        ui->comboBox_Laser1->setCurrentIndex(entry);
-        ui->comboBox_Laser1->setEnabled(false);
-    }
+    LaserForIP();
     for (int i = 0; i < kTrayPositions; ++i)
         if (filterTray[i].labelCh1 == QLatin1String(kIPFilterLabel)) {
             ui->comboBox_FilterCh1->setCurrentIndex(i);
             ui->comboBox_FilterCh1->setEnabled(false);
         }
+}
+
+// The laser of IP and IP-V: the last 635 nm entry, the first entry when there is none.
+// Before the poll has built the list the laser box is left as it is.
+void MainWindow::LaserForIP()
+{
+    if (scannerconfig[kConfigChannel1List] != 1)
+        return;
+    int entry = 0;
+    const int entries = std::min(ui->comboBox_Laser1->count(), int(sizeof laserCh1));
+    for (int i = 0; i < entries; ++i)
+        if (laserCh1[i] == kLaserCode635)
+            entry = i;
+    ui->comboBox_Laser1->setCurrentIndex(entry);
+    ui->comboBox_Laser1->setEnabled(false);
 }
 
 void MainWindow::on_radioButton_FluorescenceMode_clicked()

@@ -4,6 +4,7 @@
 #include "ui_scanwindow.h"
 
 #include "datafiles.h"
+#include "ldcontrol.h"
 #include "scanstate.h"
 
 #include <QBrush>
@@ -192,6 +193,8 @@ void ScanWindow::Kirel5LabelsShow()
     if (LDconfig[0] == 0) {
         ui->label_LDmonitor->hide();
         ui->label_LDtemperature->hide();
+    } else {
+        LaserDiodeReadingsShow();
     }
 
     const int position = scanparams[8] - 1;
@@ -206,6 +209,18 @@ void ScanWindow::Kirel5LabelsShow()
     ui->label_channel->setText(QStringLiteral("Channel 1"));
     ui->label_sensvalue->setText(QString::asprintf("%4d V", scan_HVch1));
     ui->label_resolution->setText(ResolutionText(scanparams[7]));
+}
+
+// The laser-diode board's readings, in the labels that are shown once the status poll has
+// found the board: read whenever the window shows them, so that they never stand at the
+// form's "00.0" or at a reading from before the scan.
+void ScanWindow::LaserDiodeReadingsShow()
+{
+    newLD.LD685monitorRead();
+    ui->label_LDmonitor->setText(QString::asprintf("LD Monitor: %.3f V", double(LD685monit)));
+    newLD.LDboardtempRead();
+    ui->label_LDtemperature->setText(
+        QString::asprintf("LD685 Temperature: %.1f C", double(LDboardtemp)));
 }
 
 // Imaging-plate readers and the KIREL-3000: sensitivity and resolution move up.

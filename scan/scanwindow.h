@@ -159,6 +159,7 @@ private:
     void Kirel5LabelsShow();
     void ReaderLabelsShow();
     void PreviewGeometrySet();
+    void LaserDiodeReadingsShow();
 
     // Run (scanwindow_run.cpp)
     void ScanNotStarted(const QString &title, const QString &text);
@@ -170,6 +171,7 @@ private:
 
     // Pictures (scanwindow_preview.cpp)
     void RefreshCycle();
+    void PreviewFinish();
     void HistogramPictureShow();
 
     QGraphicsLineItem *histline = nullptr; // never created

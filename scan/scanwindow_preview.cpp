@@ -156,6 +156,24 @@ void ScanWindow::RefreshCycle()
     HistogramPictureShow();
 }
 
+// At the end of a scan every preview row that holds lines is shown. A refresh shows only
+// the rows completed up to the one before, so the rows of the last pieces would otherwise
+// stay the blue of the empty area, as if the scan had missed its last lines.
+void ScanWindow::PreviewFinish()
+{
+    ScanSetup &s = newscansetup;
+    if (s.scanstatus <= 0 || s.previewheight <= 0)
+        return;
+    // The row of the last line read, as the sampling places it.
+    const int rows = qBound(1, int(s.previewscale * float(s.scanstatus - 1)) + 1, s.previewheight);
+    if (rows <= s.previewposition)
+        return;
+    s.previewposition = rows;
+    s.previewbuffer = 0;
+    s.newpreviewflag = 0;
+    PreviewRefresh();
+}
+
 // Bars of the 160 shown bins, one pixel per count up to 80 counts, scaled to the tallest
 // bar above that.
 void ScanWindow::HistogramPictureShow()

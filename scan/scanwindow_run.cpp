@@ -235,13 +235,8 @@ void ScanWindow::ProgressShow(bool fluorescence)
 
     RefreshCycle();
     BoardTemperatureShow();
-    if (fluorescence && LD685status == 1) {
-        newLD.LD685monitorRead();
-        ui->label_LDmonitor->setText(QString::asprintf("LD Monitor: %.3f V", double(LD685monit)));
-        newLD.LDboardtempRead();
-        ui->label_LDtemperature->setText(
-            QString::asprintf("LD685 Temperature: %.1f C", double(LDboardtemp)));
-    }
+    if (fluorescence && LDconfig[0] == 1)
+        LaserDiodeReadingsShow();
 }
 
 void ScanWindow::BoardTemperatureShow()
@@ -296,6 +291,7 @@ void ScanWindow::EndHandle(bool fluorescence)
         kirelscanfile_raw.close();
     if (fluorescence)
         scanOperations.connectionTest();
+    PreviewFinish();
 
     // A scan with lines missing is never reported complete.
     if (writeError)

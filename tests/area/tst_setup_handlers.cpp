@@ -13,6 +13,8 @@
 #include <QSpinBox>
 #include <QtTest>
 
+#include <cstring>
+
 namespace
 {
 
@@ -67,6 +69,8 @@ private slots:
 
     void resolutionRefreshesTheEstimate_data();
     void resolutionRefreshesTheEstimate();
+    void fileSizeAtEveryTileCount_data();
+    void fileSizeAtEveryTileCount();
     void modesFreeOrForceTheHighVoltage_data();
     void modesFreeOrForceTheHighVoltage();
     void ipModesChooseLaserAndFilter_data();
@@ -103,7 +107,39 @@ void TestSetupHandlers::resolutionRefreshesTheEstimate_data()
     QTest::newRow("just under an hour") << EstimateCase{
         26, 10, 890, "radioButton_Res100", 100, "Read time: 59min 56sec", "File size: 113.7 MB"};
     QTest::newRow("exactly one hour") << EstimateCase{
-        26, 10, 891, "radioButton_Res100", 100, "Read time: 1hrs 0min 0sec", "File size: 113.8 MB"};
+        26, 10, 891, "radioButton_Res100", 100, "Read time: 1hrs 0min 0sec", "File size: 113.9 MB"};
+    // 9 x 4 x 0.0319444.. MB: just above 1.15.
+    QTest::newRow("nine tiles at 100um") << EstimateCase{
+        25, 10, 9, "radioButton_Res100", 100, "Read time: 1min 11sec", "File size: 1.2 MB"};
+}
+
+void TestSetupHandlers::fileSizeAtEveryTileCount_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("factor"); // 200 um over the resolution
+    QTest::newRow("200um") << "radioButton_Res200" << 1;
+    QTest::newRow("100um") << "radioButton_Res100" << 2;
+    QTest::newRow("50um") << "radioButton_Res50" << 4;
+    QTest::newRow("25um") << "radioButton_Res25" << 8;
+}
+
+// Every tile count of the bed: a tile is the single-precision value with the bits 3D02D82F
+// megabytes at 200 um, times the square of the factor, rounded to single precision and shown
+// to one decimal. Counts such as 9 at 100 um lie on a rounding boundary.
+void TestSetupHandlers::fileSizeAtEveryTileCount()
+{
+    QFETCH(QString, button);
+    QFETCH(int, factor);
+    const quint32 bits = 0x3D02D82Fu;
+    float tileMB = 0;
+    std::memcpy(&tileMB, &bits, sizeof tileMB);
+    Start(kModelKIREL5);
+    for (int tiles = 1; tiles <= kTileColumns * kTileRows; ++tiles) {
+        scanDur.num = tiles;
+        ClickButton(qPrintable(button));
+        const float size = float(double(tiles) * double(tileMB) * factor * factor);
+        QCOMPARE(Text("labelFileSize"), QString::asprintf("File size: %.1f MB", double(size)));
+    }
 }
 
 void TestSetupHandlers::resolutionRefreshesTheEstimate()

@@ -328,6 +328,14 @@ void TestMainWindowStartup::settingsRestoredFromTemplates_data()
                {9, 7}, 100, 1, "_FluorescenceMode", "IP2025", 100, true, true);
     RestoreRow("VESK-1800II 20x25 at 50um", kModelVESK1800, kModeIP, kArea2025, {0, 0}, {9, 7}, 50,
                0, "_IPmode", "IP2025", 50, false, false);
+    // A resolution the model does not read gives way to its coarsest one. The two readers
+    // share their data folder, so a VESK-5000's 25 um reaches the VESK-1800II.
+    RestoreRow("VESK-1800II reads no 25um: 200um", kModelVESK1800, kModeIP, kArea2025, {0, 0},
+               {9, 7}, 25, 0, "_IPmode", "IP2025", 200, false, false);
+    RestoreRow("VESK-5000 reads no 200um: 100um", kModelVESK5000, kModeIP, kArea2025, {0, 0},
+               {9, 7}, 200, 0, "_IPmode", "IP2025", 100, false, false);
+    RestoreRow("KIREL-3000 reads no 25um: 200um", kModelKIREL3, kModeFluorescence, kArea2025,
+               {0, 0}, {9, 7}, 25, 1, "_FluorescenceMode", "IP2025", 200, true, true);
 }
 
 void TestMainWindowStartup::settingsRestoredFromTemplates()

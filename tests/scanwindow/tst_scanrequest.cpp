@@ -143,7 +143,8 @@ private slots:
     void fileNameChecks_data();
     void fileNameChecks();
     void startScanRecordsTemplateAndRunsTheWindow();
-    void vesk5000OffersNo200um();
+    void scanWindowPlace_data();
+    void scanWindowPlace();
 };
 
 void TestScanRequest::areaGeometryAndParameterBlock_data()
@@ -244,17 +245,24 @@ void TestScanRequest::fileNameChecks_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("model");
     QTest::newRow("blank") << QString() << "Input Error"
-                           << "File Name Cannot Be Blank!";
+                           << "File Name Cannot Be Blank!" << int(kModelKIREL5);
     const QString separator =
         QStringLiteral("File Name Cannot Contain \"/\" Or Control Characters!");
     QTest::newRow("folder separator") << "../escape"
-                                      << "Input Error" << separator;
+                                      << "Input Error" << separator << int(kModelKIREL5);
     QTest::newRow("tab") << "a\tb"
-                         << "Input Error" << separator;
+                         << "Input Error" << separator << int(kModelKIREL5);
     QTest::newRow("name in use") << "taken"
                                  << "File Name Error"
-                                 << "File Name Already Exists!";
+                                 << "File Name Already Exists!" << int(kModelKIREL5);
+    // The KIREL-3000 cannot scan: refused before a scan window opens.
+    QTest::newRow("kirel3 has no scan path")
+        << "gel"
+        << "SCAN ERROR"
+        << "Scan Error:<ul><li>Scanning is not available on this model</li></ul>"
+        << int(kModelKIREL3);
 }
 
 void TestScanRequest::fileNameChecks()
@@ -262,7 +270,8 @@ void TestScanRequest::fileNameChecks()
     QFETCH(QString, name);
     QFETCH(QString, title);
     QFETCH(QString, text);
-    auto w = StartModel(kModelKIREL5);
+    QFETCH(int, model);
+    auto w = StartModel(model);
     QVERIFY(root->writeFile(QStringLiteral("/home/taken.img"), QByteArray("x")));
     const QStringList before = QDir(root->path(QStringLiteral("/home"))).entryList(QDir::Files);
     Child<QLineEdit>(*w, "lineEdit_filename")->setText(name);
@@ -314,21 +323,30 @@ void TestScanRequest::startScanRecordsTemplateAndRunsTheWindow()
     QVERIFY(QFile(TemplatesFilePath()).size() > 0);
 }
 
-// A 200 um template (made on another model) falls back to 100 um.
-void TestScanRequest::vesk5000OffersNo200um()
+// The 900 x 750 scan window in a frame of 1 pixel and a 25-pixel title bar (902 x 776
+// outside), over a main window's frame of 1002 x 811.
+void TestScanRequest::scanWindowPlace_data()
 {
-    ResetSharedState(kModelVESK5000);
-    scanTemplate[0].name = QStringLiteral("startup");
-    scanTemplate[0].resolution = 200;
-    scanTemplate[0].folder = root->path(QStringLiteral("/home"));
-    QVERIFY(TemplatesWrite(1));
-    scanTemplate[0] = ScanTempl();
-    MainWindow w;
-    for (QTimer *t : w.findChildren<QTimer *>())
-        t->stop();
-    QVERIFY(Child<QRadioButton>(w, "radioButton_Res200")->isHidden());
-    QVERIFY(Child<QRadioButton>(w, "radioButton_Res100")->isChecked());
-    QCOMPARE(scanDur.resolution, 100);
+    QTest::addColumn<QRect>("owner");
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QPoint>("place");
+    const QRect fullHd(0, 0, 1920, 1080);
+    QTest::newRow("centred on the main window")
+        << QRect(100, 50, 1002, 811) << fullHd << QPoint(100 + 50, 50 + 17);
+    QTest::newRow("kept inside the right edge")
+        << QRect(1000, 0, 1002, 811) << fullHd << QPoint(1920 - 902, 17);
+    // 1024 x 768 with a 28-pixel panel at the top: the window is taller than the space
+    // left, and its lower part, with the Stop button, stays on the screen.
+    QTest::newRow("1024x768: the Stop button stays on the screen")
+        << QRect(0, 28, 1002, 811) << QRect(0, 28, 1024, 740) << QPoint(50, 768 - 776);
+}
+
+void TestScanRequest::scanWindowPlace()
+{
+    QFETCH(QRect, owner);
+    QFETCH(QRect, screen);
+    QFETCH(QPoint, place);
+    QCOMPARE(DialogPlace(owner, QSize(900, 750), QMargins(1, 25, 1, 1), screen), place);
 }
 
 QTEST_MAIN(TestScanRequest)

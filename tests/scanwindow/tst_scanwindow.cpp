@@ -3,6 +3,7 @@
 #include "boxes.h"
 #include "fakescanner.h"
 
+#include "emulatedi2c.h"
 #include "logfiles.h"
 #include "scanstate.h"
 #include "scanwindow.h"
@@ -119,6 +120,7 @@ private slots:
     void endBoxes();
     void stopButtonPerModel_data();
     void stopButtonPerModel();
+    void laserDiodeReadingsShown();
 };
 
 // ---------------------------------------------------------------------------------------
@@ -581,6 +583,7 @@ void TestScanWindow::endBoxes()
         // The scanner still reports whole pieces waiting when the scan has ended.
         s.buffersize = 10 * s.bufferreadsize;
         if (scriptedEnding == kComplete) {
+            s.scanstatus = 10; // every line, in one piece no refresh has shown
             s.scanrunningflag = 0;
         } else if (scriptedEnding == kSenseError) {
             s.scansensekey = QStringLiteral("03h");
@@ -599,6 +602,12 @@ void TestScanWindow::endBoxes()
     QCOMPARE(boxes.titles(), titles);
     QVERIFY2(boxes.boxes[0].text.contains(firstText), qPrintable(boxes.boxes[0].text));
     QCOMPARE(Fake().connectionTests, model == kModelKIREL5 ? 1 : 0);
+    // A complete scan's preview covers the whole area: no rows left in the empty blue.
+    if (ending == kComplete) {
+        QVERIFY(scanpreviewItem);
+        QCOMPARE(scanpreviewItem->pixmap().height(), newscansetup.previewheight);
+        QCOMPARE(scanpreviewItem->pos(), QPointF(0, 0));
+    }
     // The image written so far stays on disk, closed.
     QVERIFY(!kirelscanfile_img.isOpen());
     QVERIFY(QFile::exists(home() + QStringLiteral("/scan1.img")));
@@ -644,6 +653,23 @@ void TestScanWindow::stopButtonPerModel()
     QCOMPARE(Fake().reads, answer == QMessageBox::Yes ? 1 : 2);
     // The fluorescence scanner's 685 nm diode is switched off at the end.
     QCOMPARE(LD685status, model == kModelKIREL5 ? 0 : 1);
+}
+
+// With the laser-diode board found by the status poll, its labels show the board's readings
+// from the start, not the form's placeholders.
+void TestScanWindow::laserDiodeReadingsShown()
+{
+    EmulatedI2cBus boards;
+    boards.converter.setBoardTemperature(25.0f);
+    boards.converter.setMonitorVoltage(0.25f);
+    I2cInstallBus(&boards);
+    ScanPrepare(kModelKIREL5, 10, 10, home());
+    LDconfig[0] = 1;
+    ScanWindow w;
+    I2cInstallBus(nullptr);
+    QCOMPARE(Child<QLabel>(w, "label_LDtemperature")->text(),
+             QStringLiteral("LD685 Temperature: 25.0 C"));
+    QCOMPARE(Child<QLabel>(w, "label_LDmonitor")->text(), QStringLiteral("LD Monitor: 0.250 V"));
 }
 
 QTEST_MAIN(TestScanWindow)

@@ -123,9 +123,12 @@ void TestMainWindowSettings::loadedTemplateShown()
     QCOMPARE(scancornerR, QPointF(4, 5));
     QCOMPARE(FlaggedTiles(), TilesBetween({2, 3}, {4, 5}));
     QVERIFY(!item[0][0]->scene());
-    // Nine tiles, estimated at the resolution the operator last chose (200 um at start-up).
+    // Nine tiles at the template's 50 um: 35 s and 8 s a tile; 9 x 16 tiles' worth at 200 um.
     QCOMPARE(scanDur.num, 9);
-    QCOMPARE(Child<QLabel>(w.get(), "labelScanTime")->text(), QStringLiteral("Read time: 53sec"));
+    QCOMPARE(scanDur.resolution, 50);
+    QCOMPARE(Child<QLabel>(w.get(), "labelScanTime")->text(),
+             QStringLiteral("Read time: 1min 47sec"));
+    QCOMPARE(Child<QLabel>(w.get(), "labelFileSize")->text(), QStringLiteral("File size: 4.6 MB"));
     QCOMPARE(Child<QLabel>(w.get(), "labelFolder")->text(), QStringLiteral("/data/c"));
     QCOMPARE(scan_HVch1, 800);
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->value(), 800);
@@ -138,11 +141,15 @@ void TestMainWindowSettings::loadedTemplateModeLocks_data()
     QTest::addColumn<int>("loadedMode");
     QTest::addColumn<bool>("voltageFree");
     QTest::addColumn<bool>("filterFree");
+    QTest::addColumn<int>("laser"); // list entry selected after the load
 
-    QTest::newRow("IP locks all") << int(kModeFluorescence) << int(kModeIP) << false << false;
-    QTest::newRow("IP-V locks laser and filter") << int(kModeIP) << int(kModeIPV) << true << false;
+    // The list holds 473, 635 and 670 nm, the 670 nm laser selected: IP and IP-V read with
+    // the 635 nm laser; another mode keeps the operator's laser.
+    QTest::newRow("IP locks all") << int(kModeFluorescence) << int(kModeIP) << false << false << 1;
+    QTest::newRow("IP-V locks laser and filter")
+        << int(kModeIP) << int(kModeIPV) << true << false << 1;
     QTest::newRow("fluorescence after IP frees all")
-        << int(kModeIP) << int(kModeFluorescence) << true << true;
+        << int(kModeIP) << int(kModeFluorescence) << true << true << 2;
 }
 
 void TestMainWindowSettings::loadedTemplateModeLocks()
@@ -151,12 +158,24 @@ void TestMainWindowSettings::loadedTemplateModeLocks()
     QFETCH(int, loadedMode);
     QFETCH(bool, voltageFree);
     QFETCH(bool, filterFree);
+    QFETCH(int, laser);
     auto w = Start({Templ("startup", startMode, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/s"),
                     Templ("T", loadedMode, kAreaGrid, 200, {1, 1}, {1, 1}, 1, 600, "/t")});
+    // The channel-1 list as the poll builds it from the scanner's lasers.
+    auto *lasers = Child<QComboBox>(w.get(), "comboBox_Laser1");
+    const BYTE codes[] = {1, 4, 8};
+    for (BYTE code : codes) {
+        laserCh1[lasers->count()] = code;
+        lasers->addItem(QString::number(code));
+    }
+    scannerconfig[28] = 1;
+    lasers->setCurrentIndex(2);
     NewestTemplateLoad(*w);
 
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->isEnabled(), voltageFree);
     QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->isEnabled(), filterFree);
+    QCOMPARE(lasers->currentIndex(), laser);
+    QCOMPARE(lasers->isEnabled(), filterFree);
 }
 
 // The dialog opens on the window's settings; closing it without a load changes nothing.
