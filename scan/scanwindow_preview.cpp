@@ -166,9 +166,7 @@ void ScanWindow::PreviewFinish()
         return;
     // The row of the last line read, as the sampling places it.
     const int rows = qBound(1, int(s.previewscale * float(s.scanstatus - 1)) + 1, s.previewheight);
-    if (rows <= s.previewposition)
-        return;
-    s.previewposition = rows;
+    s.previewposition = qMax(s.previewposition, rows);
     s.previewbuffer = 0;
     s.newpreviewflag = 0;
     PreviewRefresh();

@@ -583,7 +583,11 @@ void TestScanWindow::endBoxes()
         // The scanner still reports whole pieces waiting when the scan has ended.
         s.buffersize = 10 * s.bufferreadsize;
         if (scriptedEnding == kComplete) {
-            s.scanstatus = 10; // every line, in one piece no refresh has shown
+            // Every line in one piece: the refresh of this pass books its rows and shows
+            // those of the refresh before, none.
+            s.scanstatus = 10;
+            s.previewbuffer = 10;
+            s.newpreviewflag = 1;
             s.scanrunningflag = 0;
         } else if (scriptedEnding == kSenseError) {
             s.scansensekey = QStringLiteral("03h");
