@@ -391,11 +391,11 @@ void MainWindow::Channel1LasersFill()
     // record says): then the first laser the scanner offers is selected.
     const int last = scanTemplate[0].laserCh1;
     box->setCurrentIndex(last < box->count() ? last : 0);
-    // IP and IP-V read with their own laser, whatever the last scan used.
     if (ui->radioButton_IPmode->isChecked()) {
         ui->spinBox_HVch1->setEnabled(false);
         ui->horizontalSlider_HVch1->setEnabled(false);
     }
+    // IP and IP-V read with their own laser, whatever the last scan used.
     if (ui->radioButton_IPmode->isChecked() || ui->radioButton_IPVmode->isChecked())
         LaserForIP();
 }
