@@ -1,10 +1,11 @@
 #include "datafiles.h"
 
+#include "logfiles.h"
+#include "safeqfile.h"
 #include "stationpaths.h"
 
-#include <QFile>
+#include <QBuffer>
 #include <QIcon>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <cstdio>
@@ -137,24 +138,56 @@ bool FilterModRestRead(QDataStream &in, FilterMod &m)
     return true;
 }
 
+// Why the last data-file write failed, and what the loaders found in the way.
+QString lastWriteProblem;
+QStringList loadProblems;
+
+// A list file that did not load whole (a record broken off in the middle, a damaged length)
+// holds records the station could not read; rewriting it from the loaded list would drop
+// them.
+struct ListFileState {
+    bool whole = true;
+};
+ListFileState templatesFile;
+ListFileState modulesFile;
+
+// Reads a data file whole. A missing file is no problem (the defaults stand in); a link,
+// FIFO, device or folder in its place is refused and noted for the boot log.
+bool DataFileRead(const QString &path, QByteArray &bytes)
+{
+    QString problem;
+    bool missing = false;
+    if (SafeQFileRead(path, bytes, &problem, &missing))
+        return true;
+    if (!missing)
+        loadProblems << problem;
+    return false;
+}
+
 // Reads a list file (templates or modules) into records[0 .. capacity-1] and returns its
 // length. The list ends at the first record whose key is empty or null, at the end of the
-// file, or at the first record that is not whole. The element just past the list is left
-// with an empty key, because the writers count on it to end the list they write back.
+// file, or at the first record that is not whole; only that last ending leaves `state` not
+// whole. The element just past the list is left with an empty key, because the writers
+// count on it to end the list they write back.
 template <typename Record>
 int ListLoad(const QString &path, Record *records, int capacity, QString Record::*key,
-             bool (*restRead)(QDataStream &, Record &))
+             bool (*restRead)(QDataStream &, Record &), ListFileState &state)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    state = ListFileState();
+    QByteArray bytes;
+    if (!DataFileRead(path, bytes))
         return 0;
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
     QDataStream in;
     DataStreamPrepare(in, &file);
     int count = 0;
     while (count < capacity) {
         Record r = records[count];
+        const bool atEnd = file.atEnd();
         if (!StringRead(in, r.*key) || (!(r.*key).isEmpty() && !restRead(in, r))) {
             records[count] = Record();
+            state.whole = atEnd;
             break;
         }
         if ((r.*key).isEmpty()) {
@@ -163,25 +196,35 @@ int ListLoad(const QString &path, Record *records, int capacity, QString Record:
         }
         records[count++] = r;
     }
+    if (!state.whole)
+        loadProblems << QStringLiteral("%1: record %2 is damaged; the file is kept as it is")
+                            .arg(path)
+                            .arg(count);
     return count;
 }
 
-// Rewrites a data file whole. The new content replaces the old one only once it is all on
-// disk, so a file that cannot be written keeps its previous content.
+// Rewrites a data file whole. The records are put together in memory, written to a
+// temporary file beside the old one and renamed over it once they are all on disk, so a
+// file that cannot be written keeps its previous content.
 template <typename WriteRecords> bool DataFileWrite(const QString &path, WriteRecords writeRecords)
 {
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
     QDataStream out;
-    DataStreamPrepare(out, &file);
+    DataStreamPrepare(out, &buffer);
     writeRecords(out);
-    if (out.status() != QDataStream::Ok) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    lastWriteProblem.clear();
+    return SafeQFileReplace(path, bytes, &lastWriteProblem);
+}
+
+// A list file that did not load whole is not rewritten from the list.
+bool ListFileWritable(const ListFileState &state, const QString &path)
+{
+    if (state.whole)
+        return true;
+    lastWriteProblem = QStringLiteral("%1 holds a damaged record; it is kept as it is").arg(path);
+    return false;
 }
 
 FilterMod EmptyTrayPosition()
@@ -267,12 +310,14 @@ void TemplatesLoad()
         return StringRead(in, t.comment) && TemplateRestRead(in, t);
     };
     templatecount = ListLoad<ScanTempl>(TemplatesFilePath(), scanTemplate, kMaxTemplates,
-                                        &ScanTempl::name, restRead);
+                                        &ScanTempl::name, restRead, templatesFile);
 }
 
 bool TemplatesWrite(int count, bool traceRecords)
 {
     const int records = qBound(0, count, kMaxTemplates);
+    if (!ListFileWritable(templatesFile, TemplatesFilePath()))
+        return false;
     return DataFileWrite(TemplatesFilePath(), [records, traceRecords](QDataStream &out) {
         for (int i = 0; i < records; ++i) {
             TemplateRecordWrite(out, scanTemplate[i]);
@@ -284,12 +329,61 @@ bool TemplatesWrite(int count, bool traceRecords)
     });
 }
 
+bool TemplateStartupWrite()
+{
+    if (templatesFile.whole)
+        return TemplatesWrite(templatecount + 1, true);
+    // Only record 0 changes: it is put in front of the rest of the file as it stands on
+    // disk, so that the records the loader could not read are kept byte for byte.
+    const QString path = TemplatesFilePath();
+    QByteArray old;
+    lastWriteProblem.clear();
+    if (!SafeQFileRead(path, old, &lastWriteProblem))
+        return false;
+    QBuffer oldBuffer;
+    oldBuffer.setData(old);
+    oldBuffer.open(QIODevice::ReadOnly);
+    QDataStream in;
+    DataStreamPrepare(in, &oldBuffer);
+    ScanTempl first;
+    if (!TemplateRecordRead(in, first)) {
+        lastWriteProblem =
+            QStringLiteral("%1: its first record is damaged; the file is kept as it is").arg(path);
+        return false;
+    }
+    const QByteArray rest = old.mid(int(oldBuffer.pos()));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QDataStream out;
+    DataStreamPrepare(out, &buffer);
+    TemplateRecordWrite(out, scanTemplate[0]);
+    std::fprintf(stderr, "Template %d  Laser %i\n", 0, int(scanTemplate[0].laserCh1));
+    std::fprintf(stderr, "Template %d  Filter %i\n", 0, scanTemplate[0].filterCh1);
+    return SafeQFileReplace(path, bytes + rest, &lastWriteProblem);
+}
+
+QString DataFileWriteProblem()
+{
+    return lastWriteProblem;
+}
+
+void DataFileLoadProblemsLog()
+{
+    for (const QString &problem : qAsConst(loadProblems))
+        if (sysparams.bootlog == 1)
+            BootLogWrite(QStringLiteral("FILE: ") + problem);
+    loadProblems.clear();
+}
+
 void FilterTrayLoad()
 {
     for (auto &position : filterTray)
         position = EmptyTrayPosition();
-    QFile file(FilterTrayFilePath());
-    if (file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    if (DataFileRead(FilterTrayFilePath(), bytes)) {
+        QBuffer file(&bytes);
+        file.open(QIODevice::ReadOnly);
         QDataStream in;
         DataStreamPrepare(in, &file);
         for (auto &position : filterTray)
@@ -319,9 +413,11 @@ void SysParamsLoad()
     sysparams = SystemParams();
     sysparams.bootlog = 1;
     sysparams.scanlog = 1;
-    QFile file(SysParamFilePath());
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    if (!DataFileRead(SysParamFilePath(), bytes))
         return;
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
     QDataStream in;
     DataStreamPrepare(in, &file);
     // A short file sets the values it holds; the others keep their defaults.
@@ -346,13 +442,15 @@ bool SysParamsWrite()
 void FilterModulesLoad()
 {
     filtercount = ListLoad<FilterMod>(FilterModuleFilePath(), filterModule, kMaxFilterModules,
-                                      &FilterMod::filterlabel, FilterModRestRead);
+                                      &FilterMod::filterlabel, FilterModRestRead, modulesFile);
 }
 
 bool FilterModulesWrite()
 {
     // Record 0 goes out even with no modules: its empty label ends the list for the reader.
     const int records = qBound(1, filtercount, kMaxFilterModules);
+    if (!ListFileWritable(modulesFile, FilterModuleFilePath()))
+        return false;
     return DataFileWrite(FilterModuleFilePath(), [records](QDataStream &out) {
         for (int i = 0; i < records; ++i)
             FilterModRecordWrite(out, filterModule[i]);

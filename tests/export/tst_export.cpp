@@ -242,7 +242,7 @@ void TestExport::brokenPairLeavesNoTiff_data()
     QTest::newRow("height not a number")
         << replaceLine(8, "4 lines") << 80 << "scan.inf: line 8 (rows) is \"4 lines\"";
     // The whole TIFF is written, then cannot take the name: nothing may stay behind.
-    QTest::newRow("output name taken by a folder") << text << 80 << "scan.tif: Is a directory";
+    QTest::newRow("output name taken by a folder") << text << 80 << "scan.tif is a folder";
 }
 
 void TestExport::brokenPairLeavesNoTiff()

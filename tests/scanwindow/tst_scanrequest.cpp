@@ -241,32 +241,69 @@ void TestScanRequest::resolutionNotOfferedIsRefused()
 
 void TestScanRequest::fileNameChecks_data()
 {
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("name");    // as typed
+    QTest::addColumn<QString>("comment"); // as typed
+    QTest::addColumn<QString>("stored");  // the name kept in image_name
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
-    QTest::newRow("blank") << QString() << "Input Error"
-                           << "File Name Cannot Be Blank!";
+    const QString input = QStringLiteral("Input Error");
     const QString separator =
-        QStringLiteral("File Name Cannot Contain \"/\" Or Control Characters!");
-    QTest::newRow("folder separator") << "../escape"
-                                      << "Input Error" << separator;
-    QTest::newRow("tab") << "a\tb"
-                         << "Input Error" << separator;
-    QTest::newRow("name in use") << "taken"
-                                 << "File Name Error"
-                                 << "File Name Already Exists!";
+        QStringLiteral("File Name Cannot Contain \"/\", \",\" Or Control Characters!");
+    const QString latin1 = QStringLiteral(": Only Latin-1 Characters Can Be Stored!");
+    const QString note = QStringLiteral("note");
+    QTest::newRow("blank") << QString() << note << QString() << input
+                           << "File Name Cannot Be Blank!";
+    QTest::newRow("only spaces and .img")
+        << "  .img " << note << QString() << input << "File Name Cannot Be Blank!";
+    QTest::newRow("folder separator") << "../escape" << note << "../escape" << input << separator;
+    QTest::newRow("tab") << "a\tb" << note << "a\tb" << input << separator;
+    // A comma would split the scan log's record.
+    QTest::newRow("comma") << "gel,2" << note << "gel,2" << input << separator;
+    // Direction marks and line separators would show the operator another name than is
+    // stored; Latin-1 cannot hold them either.
+    QTest::newRow("right-to-left override")
+        << "gel\u202Egmi" << note << "gel\u202Egmi" << input << separator;
+    QTest::newRow("line separator") << "ge\u2028l" << note << "ge\u2028l" << input << separator;
+    QTest::newRow("not Latin-1") << "\u017B\u00F3\u0142w" << note << "\u017B\u00F3\u0142w" << input
+                                 << "File Name Cannot Contain U+017B" + latin1;
+    // A pasted line feed would move the .inf lines after the comment.
+    QTest::newRow("line feed in the comment")
+        << "gel"
+        << "a\nb"
+        << "gel" << input << "Comment Cannot Contain Line Breaks Or Control Characters!";
+    QTest::newRow("comment not Latin-1")
+        << "gel"
+        << "\u4E2D\u6587 \u20AC"
+        << "gel" << input << "Comment Cannot Contain U+4E2D" + latin1;
+    const QString taken = QStringLiteral("File Name Already Exists!");
+    // The name is stored without the spaces around it and without a typed ".img".
+    QTest::newRow("name in use, typed with .img and spaces") << " taken.IMG " << note << "taken"
+                                                             << "File Name Error" << taken;
+    for (const char *ext : {"inf", "raw", "sd", "log"})
+        QTest::addRow("only the .%s of the name exists", ext)
+            << QStringLiteral("other-%1").arg(QLatin1String(ext)) << note
+            << QStringLiteral("other-%1").arg(QLatin1String(ext)) << "File Name Error" << taken;
+    QTest::newRow("a dangling link has the name") << "dangling" << note << "dangling"
+                                                  << "File Name Error" << taken;
 }
 
 void TestScanRequest::fileNameChecks()
 {
     QFETCH(QString, name);
+    QFETCH(QString, comment);
+    QFETCH(QString, stored);
     QFETCH(QString, title);
     QFETCH(QString, text);
     auto w = StartModel(kModelKIREL5);
     QVERIFY(root->writeFile(QStringLiteral("/home/taken.img"), QByteArray("x")));
+    for (const char *ext : {"inf", "raw", "sd", "log"})
+        QVERIFY(root->writeFile(QStringLiteral("/home/other-%1.%1").arg(QLatin1String(ext)),
+                                QByteArray("x")));
+    QVERIFY(QFile::link(root->path(QStringLiteral("/nowhere")),
+                        root->path(QStringLiteral("/home/dangling.log"))));
     const QStringList before = QDir(root->path(QStringLiteral("/home"))).entryList(QDir::Files);
     Child<QLineEdit>(*w, "lineEdit_filename")->setText(name);
-    Child<QLineEdit>(*w, "lineEdit_comment")->setText(QStringLiteral("note"));
+    Child<QLineEdit>(*w, "lineEdit_comment")->setText(comment);
 
     BoxAnswerer boxes;
     w->on_pushButton_Scan_clicked();
@@ -275,8 +312,8 @@ void TestScanRequest::fileNameChecks()
     QCOMPARE(boxes.boxes[0].text, text);
     // Nothing but the name, the comment and the press count is left behind.
     QCOMPARE(scanpassnumber, 0);
-    QCOMPARE(image_name, name);
-    QCOMPARE(image_comment, QStringLiteral("note"));
+    QCOMPARE(image_name, stored);
+    QCOMPARE(image_comment, comment);
     QCOMPARE(Fake().starts, 0);
     QVERIFY(!QFile::exists(TemplatesFilePath()));
     QCOMPARE(QDir(root->path(QStringLiteral("/home"))).entryList(QDir::Files), before);
