@@ -55,13 +55,16 @@ bool SafeQFileWrite(const QString &path, SafeWrite how, const QByteArray &bytes,
     const int fd = SafeFileOpenWrite(name.constData(), how, error);
     if (fd < 0)
         return Failed(error, problem);
-    const bool written =
+    bool written =
         SafeFileWriteAll(fd, name.constData(), bytes.constData(), std::size_t(bytes.size()), error);
     if (::close(fd) != 0 && written) {
         error.code = errno;
         error.text = name.toStdString() + ": " + std::strerror(errno);
-        return Failed(error, problem);
+        written = false;
     }
+    // A new file that did not get all its bytes is no file of the station's: it goes.
+    if (!written && how == SafeWrite::New)
+        ::unlink(name.constData());
     return written || Failed(error, problem);
 }
 

@@ -18,7 +18,8 @@
 bool SafeQFileRead(const QString &path, QByteArray &bytes, QString *problem = nullptr,
                    bool *missing = nullptr);
 
-// Opens `path` as `how` says, writes all of `bytes` and closes it; every step is checked.
+// Opens `path` as `how` says, writes all of `bytes` and closes it; every step is checked. A
+// file created new (SafeWrite::New) is removed again when its bytes could not be written.
 bool SafeQFileWrite(const QString &path, SafeWrite how, const QByteArray &bytes,
                     QString *problem = nullptr);
 

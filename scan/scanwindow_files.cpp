@@ -177,15 +177,14 @@ QStringList InfLines(const QDateTime &created)
     return lines;
 }
 
-// A small file of the scan, created new and written whole. Returns false with the reason;
-// a file it created stays listed for removal.
+// A small file of the scan, created new and written whole, or not left at all. Returns
+// false with the reason.
 bool SmallFileCreate(const QString &path, const QByteArray &bytes, QString &problem)
 {
-    const bool written = SafeQFileWrite(path, SafeWrite::New, bytes, &problem);
-    const QFileInfo made(path);
-    if (made.isFile() && !made.isSymLink())
-        madeFiles << path;
-    return written;
+    if (!SafeQFileWrite(path, SafeWrite::New, bytes, &problem))
+        return false;
+    madeFiles << path;
+    return true;
 }
 
 // The header is put together in memory and written in one checked write.
@@ -205,8 +204,7 @@ QString InfFileCreate()
     return QString();
 }
 
-// A scanning log that cannot be made stops the scan, as the operator asked for it; one
-// whose header cannot be written only costs the log (LogFailureTell).
+// A scanning log that cannot be made stops the scan, as the operator asked for it.
 QString LogFileCreate()
 {
     kirelscanfile_log.setFileName(ScanFilePath(".log"));
@@ -218,12 +216,8 @@ QString LogFileCreate()
                          QLatin1String(SCANSTATION_MAKER_WEB));
     LOGdatastream.setDevice(nullptr);
     QString problem;
-    const int before = madeFiles.size();
-    if (SmallFileCreate(kirelscanfile_log.fileName(), bytes, problem))
-        return QString();
-    if (madeFiles.size() == before)
+    if (!SmallFileCreate(kirelscanfile_log.fileName(), bytes, problem))
         return Problem(QStringLiteral("The scanning log cannot be created"), problem);
-    LogFailureTell(kirelscanfile_log.fileName(), problem);
     return QString();
 }
 

@@ -77,6 +77,7 @@ ConfigDialog::ConfigDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Config
     // The module list is read anew each time, so that a module added and then cancelled
     // is gone again.
     FilterModulesLoad();
+    DataFileLoadProblemsLog();
     TrayFill();
 
     NumbersFill(ui->comboBox_Filter_Ch1_1, kDigits);

@@ -19,6 +19,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace
 {
@@ -60,9 +61,20 @@ QStringList ScanFiles(const QString &dir)
 }
 
 // How a scripted run ends.
-enum Ending { kComplete, kSenseError, kWriteFailure };
+enum Ending { kComplete, kSenseError, kWriteFailure, kScanningLogLost };
 // Why a scan ends before its first read.
-enum Refusal { kMissingFolder, kRawBlocked, kNoRoom, kNoScanPath, kNoPlate };
+enum Refusal {
+    kMissingFolder,
+    kRawBlocked,
+    kNoRoom,
+    kNoRoomForRaw,
+    kHeaderDiskFull,
+    kNoScanPath,
+    kNoPlate,
+    kLinkAsHeader,
+    kDanglingLinkAsImage,
+    kFifoAsLog
+};
 
 } // namespace
 
@@ -189,6 +201,8 @@ void TestScanWindow::imageFilesFullSizeZeroAndReserved_data()
     QTest::newRow("kirel5 with raw") << int(kModelKIREL5) << 1;
     QTest::newRow("kirel5 without raw") << int(kModelKIREL5) << 0;
     QTest::newRow("vesk5000 rows of pixwidth") << int(kModelVESK5000) << 0;
+    // The readers have no uncorrected copy: "Save Raw Data" makes no .raw there.
+    QTest::newRow("vesk5000 with raw asked for") << int(kModelVESK5000) << 1;
 }
 
 void TestScanWindow::imageFilesFullSizeZeroAndReserved()
@@ -207,6 +221,7 @@ void TestScanWindow::imageFilesFullSizeZeroAndReserved()
     QVERIFY(kirelscanfile_img.isOpen());
     QCOMPARE(kirelscanfile_img.pos(), bytes);
     QStringList made{QStringLiteral("scan1.img"), QStringLiteral("scan1.inf")};
+    raw = raw && model == kModelKIREL5;
     if (raw)
         made << QStringLiteral("scan1.raw");
     made.sort();
@@ -241,6 +256,19 @@ void TestScanWindow::scanEndsBeforeTheFirstRead_data()
         << QStringList{"scan1.raw"};
     QTest::newRow("no room for the image")
         << kirel5 << int(kNoRoom) << "Not enough disk space for the image" << QStringList();
+    QTest::newRow("no room for the raw copy only")
+        << kirel5 << int(kNoRoomForRaw) << "Not enough disk space for the raw copy (.raw)"
+        << QStringList();
+    QTest::newRow("disk full at the header")
+        << kirel5 << int(kHeaderDiskFull) << "The header file cannot be written" << QStringList();
+    // Put there after the name check: nothing is written through them, and they stay.
+    QTest::newRow("link in place of the header")
+        << kirel5 << int(kLinkAsHeader) << "scan1.inf is a symbolic link"
+        << QStringList{"scan1.inf"};
+    QTest::newRow("dangling link in place of the image")
+        << kirel5 << int(kDanglingLinkAsImage) << "scan1.img is a symbolic link" << QStringList();
+    QTest::newRow("FIFO in place of the scanning log")
+        << kirel5 << int(kFifoAsLog) << "scan1.log is a FIFO" << QStringList();
     // The files are made, then removed: the KIREL-3 has no scan path.
     QTest::newRow("kirel3 has no scan path")
         << int(kModelKIREL3) << int(kNoScanPath) << "not available on this model" << QStringList();
@@ -268,6 +296,23 @@ void TestScanWindow::scanEndsBeforeTheFirstRead()
         QVERIFY(QDir(home()).mkdir(QStringLiteral("scan1.raw")));
     if (refusal == kNoRoom)
         ScanDiskFreeBytes = [](const QString &) -> qint64 { return 1000; };
+    // Room for the image and a megabyte for the small files, not for the raw copy.
+    if (refusal == kNoRoomForRaw)
+        ScanDiskFreeBytes = [](const QString &) -> qint64 { return 100 * 100 * 2 + (1 << 20); };
+    std::optional<DiskFull> full;
+    if (refusal == kHeaderDiskFull)
+        full.emplace();
+    const struct {
+        Refusal refusal;
+        Obstacle obstacle;
+        const char *file;
+    } obstacles[] = {{kLinkAsHeader, Obstacle::Link, "/scan1.inf"},
+                     {kDanglingLinkAsImage, Obstacle::DanglingLink, "/scan1.img"},
+                     {kFifoAsLog, Obstacle::Fifo, "/scan1.log"}};
+    QTemporaryDir outside;
+    for (const auto &o : obstacles)
+        if (o.refusal == refusal)
+            QVERIFY(ObstaclePlace(o.obstacle, home() + QLatin1String(o.file), outside.path()));
     if (refusal == kNoPlate)
         Fake().onStart = [] {
             newscansetup.scanrunningerror = 1;
@@ -288,6 +333,9 @@ void TestScanWindow::scanEndsBeforeTheFirstRead()
     QCOMPARE(Fake().starts, refusal == kNoPlate ? 1 : 0);
     QCOMPARE(Fake().reads, 0);
     QCOMPARE(ScanFiles(home()), left);
+    for (const auto &o : obstacles)
+        if (o.refusal == refusal)
+            QVERIFY(ObstacleUntouched(o.obstacle, home() + QLatin1String(o.file), outside.path()));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -566,6 +614,11 @@ void TestScanWindow::endBoxes_data()
         << int(kModelKIREL5) << int(kWriteFailure) << error << write;
     QTest::newRow("vesk5000 write failure")
         << int(kModelVESK5000) << int(kWriteFailure) << error << write;
+    // A scanning log that stops on a full disk costs the log, not the image.
+    QTest::newRow("kirel5 scanning log lost")
+        << int(kModelKIREL5) << int(kScanningLogLost)
+        << QStringList{QStringLiteral("SCAN COMPLETE"), QStringLiteral("FILE ERROR")}
+        << "SCAN SUCCESSFULLY COMPLETED";
 }
 
 void TestScanWindow::endBoxes()
@@ -581,8 +634,11 @@ void TestScanWindow::endBoxes()
         ScanSetup &s = newscansetup;
         // The scanner still reports whole pieces waiting when the scan has ended.
         s.buffersize = 10 * s.bufferreadsize;
-        if (scriptedEnding == kComplete) {
+        if (scriptedEnding == kComplete || scriptedEnding == kScanningLogLost) {
             s.scanrunningflag = 0;
+            DiskFull full;
+            if (scriptedEnding == kScanningLogLost)
+                ScanningLogWrite(QStringLiteral("-37: STAT=0"));
         } else if (scriptedEnding == kSenseError) {
             s.scansensekey = QStringLiteral("03h");
             s.scansensecode = QStringLiteral("3A00h");
@@ -594,11 +650,16 @@ void TestScanWindow::endBoxes()
             s.scanrunningflag = 0;
         }
     };
+    sysparams.readlog = ending == kScanningLogLost ? 1 : 0;
     BoxAnswerer boxes;
     ScanWindow w;
     w.exec();
     QCOMPARE(boxes.titles(), titles);
     QVERIFY2(boxes.boxes[0].text.contains(firstText), qPrintable(boxes.boxes[0].text));
+    if (ending == kScanningLogLost)
+        QVERIFY2(boxes.boxes[1].text.contains(QStringLiteral("The scanning log is incomplete: ") +
+                                              home() + QStringLiteral("/scan1.log: ")),
+                 qPrintable(boxes.boxes[1].text));
     QCOMPARE(Fake().connectionTests, model == kModelKIREL5 ? 1 : 0);
     // The image written so far stays on disk, closed.
     QVERIFY(!kirelscanfile_img.isOpen());
