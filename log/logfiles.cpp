@@ -11,6 +11,8 @@
 #include <QLocale>
 #include <QStringList>
 
+#include <cstdio>
+
 QDateTime (*LogClock)() = &QDateTime::currentDateTime;
 
 namespace
@@ -122,6 +124,7 @@ void LogFailureTell(const QString &path, const QString &problem)
     if (logFailures.contains(path))
         return;
     logFailures.insert(path, problem);
+    std::fprintf(stderr, "LOG NOT WRITTEN: %s\n", qPrintable(problem));
     ++logeventnumber;
     StatusLogUpdate(LogTimestamp() + QStringLiteral("LOG NOT WRITTEN: ") + problem);
 }

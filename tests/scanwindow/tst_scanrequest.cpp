@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 
 #include <memory>
@@ -142,6 +143,7 @@ private slots:
     void resolutionNotOfferedIsRefused();
     void fileNameChecks_data();
     void fileNameChecks();
+    void fieldsTellWhatTheyCut();
     void startScanRecordsTemplateAndRunsTheWindow();
     void vesk5000OffersNo200um();
 };
@@ -317,6 +319,27 @@ void TestScanRequest::fileNameChecks()
     QCOMPARE(Fake().starts, 0);
     QVERIFY(!QFile::exists(TemplatesFilePath()));
     QCOMPARE(QDir(root->path(QStringLiteral("/home"))).entryList(QDir::Files), before);
+}
+
+// The name holds 100 characters and the comment 32: a key past that is not taken, and the
+// field says so instead of dropping it unseen.
+void TestScanRequest::fieldsTellWhatTheyCut()
+{
+    auto w = StartModel(kModelKIREL5);
+    w->show();
+    for (const auto &[field, limit] :
+         {std::pair{"lineEdit_filename", 100}, std::pair{"lineEdit_comment", 32}}) {
+        auto *edit = Child<QLineEdit>(*w, field);
+        QTest::keyClicks(edit, QString(limit, QLatin1Char('a')));
+        QVERIFY(!QToolTip::isVisible());
+        QTest::keyClicks(edit, QStringLiteral("b"));
+        QCOMPARE(edit->text(), QString(limit, QLatin1Char('a')));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(),
+                 QStringLiteral("At most %1 characters: the rest was not taken").arg(limit));
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+    }
 }
 
 void TestScanRequest::startScanRecordsTemplateAndRunsTheWindow()
