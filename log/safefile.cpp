@@ -1,7 +1,6 @@
 #include "safefile.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -126,6 +125,14 @@ void FolderSync(const std::string &folder)
     ::close(fd);
 }
 
+// Gives a file an owner when running as root. A failure is not fatal: the file is written
+// all the same, only owned by root.
+void OwnerSet(int fd, uid_t uid, gid_t gid)
+{
+    if (::geteuid() == 0 && ::fchown(fd, uid, gid) != 0)
+        return;
+}
+
 } // namespace
 
 bool SafeFileError::missing() const
@@ -135,14 +142,9 @@ bool SafeFileError::missing() const
 
 void SafeFileOwnLikeFolder(int fd, const char *path)
 {
-    if (::geteuid() != 0)
-        return;
     struct stat folder;
-    if (::stat(FolderOf(path).c_str(), &folder) != 0 || folder.st_uid == 0)
-        return;
-    // Not fatal: the file is written all the same, only owned by root.
-    if (::fchown(fd, folder.st_uid, folder.st_gid) != 0)
-        return;
+    if (::geteuid() == 0 && ::stat(FolderOf(path).c_str(), &folder) == 0 && folder.st_uid != 0)
+        OwnerSet(fd, folder.st_uid, folder.st_gid);
 }
 
 int SafeFileOpenRead(const char *path, SafeFileError &error)
@@ -182,8 +184,7 @@ int SafeFileOpenWrite(const char *path, SafeWrite how, SafeFileError &error)
             return OpenFailed(path, errno, error);
     }
     if (fd < 0) {
-        const int mode = how == SafeWrite::Append ? O_APPEND : O_TRUNC;
-        fd = ::open(path, O_WRONLY | mode | kOpenFlags);
+        fd = ::open(path, O_WRONLY | O_APPEND | kOpenFlags);
         if (fd < 0)
             return OpenFailed(path, errno, error);
     }
@@ -224,10 +225,9 @@ bool SafeFileReplace(const char *path, const void *data, std::size_t size, SafeF
     if (fd < 0)
         return FailErrno(error, path, errno);
     if (exists) {
-        ::fchmod(fd, old.st_mode & 07777);
-        if (::geteuid() == 0 && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-            // Kept by root: still the operator's content, written safely.
-        }
+        // The new content takes the old file's place with its permissions and owner.
+        ::fchmod(fd, old.st_mode & 0777);
+        OwnerSet(fd, old.st_uid, old.st_gid);
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);

@@ -30,7 +30,6 @@ struct SafeFileError {
 
 enum class SafeWrite {
     Append,   // an existing file is extended, a missing one created
-    Truncate, // an existing file is emptied, a missing one created
     New,      // only a file that does not exist yet is created
 };
 
