@@ -19,7 +19,6 @@
 #include "scsicommands.h"
 
 #include <QDebug>
-#include <QFile>
 
 #include <cstdio>
 #include <cstring>

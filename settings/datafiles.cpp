@@ -142,14 +142,11 @@ bool FilterModRestRead(QDataStream &in, FilterMod &m)
 QString lastWriteProblem;
 QStringList loadProblems;
 
-// A list file that did not load whole (a record broken off in the middle, a damaged length)
-// holds records the station could not read; rewriting it from the loaded list would drop
-// them.
-struct ListFileState {
-    bool whole = true;
-};
-ListFileState templatesFile;
-ListFileState modulesFile;
+// Whether each list file loaded whole. One that did not (a record broken off in the middle,
+// a damaged length) holds records the station could not read; rewriting it from the loaded
+// list would drop them.
+bool templatesFileWhole = true;
+bool modulesFileWhole = true;
 
 // Reads a data file whole. A missing file is no problem (the defaults stand in); a link,
 // FIFO, device or folder in its place is refused and noted for the boot log.
@@ -166,14 +163,14 @@ bool DataFileRead(const QString &path, QByteArray &bytes)
 
 // Reads a list file (templates or modules) into records[0 .. capacity-1] and returns its
 // length. The list ends at the first record whose key is empty or null, at the end of the
-// file, or at the first record that is not whole; only that last ending leaves `state` not
-// whole. The element just past the list is left with an empty key, because the writers
-// count on it to end the list they write back.
+// file, or at the first record that is not whole; only that last ending clears `whole`. The element
+// just past the list is left with an empty key, because the writers count on it to end the list
+// they write back.
 template <typename Record>
 int ListLoad(const QString &path, Record *records, int capacity, QString Record::*key,
-             bool (*restRead)(QDataStream &, Record &), ListFileState &state)
+             bool (*restRead)(QDataStream &, Record &), bool &whole)
 {
-    state = ListFileState();
+    whole = true;
     QByteArray bytes;
     if (!DataFileRead(path, bytes))
         return 0;
@@ -187,7 +184,7 @@ int ListLoad(const QString &path, Record *records, int capacity, QString Record:
         const bool atEnd = file.atEnd();
         if (!StringRead(in, r.*key) || (!(r.*key).isEmpty() && !restRead(in, r))) {
             records[count] = Record();
-            state.whole = atEnd;
+            whole = atEnd;
             break;
         }
         if ((r.*key).isEmpty()) {
@@ -196,7 +193,7 @@ int ListLoad(const QString &path, Record *records, int capacity, QString Record:
         }
         records[count++] = r;
     }
-    if (!state.whole)
+    if (!whole)
         loadProblems << QStringLiteral("%1: record %2 is damaged; the file is kept as it is")
                             .arg(path)
                             .arg(count);
@@ -219,9 +216,9 @@ template <typename WriteRecords> bool DataFileWrite(const QString &path, WriteRe
 }
 
 // A list file that did not load whole is not rewritten from the list.
-bool ListFileWritable(const ListFileState &state, const QString &path)
+bool ListFileWritable(bool whole, const QString &path)
 {
-    if (state.whole)
+    if (whole)
         return true;
     lastWriteProblem = QStringLiteral("%1 holds a damaged record; it is kept as it is").arg(path);
     return false;
@@ -310,13 +307,13 @@ void TemplatesLoad()
         return StringRead(in, t.comment) && TemplateRestRead(in, t);
     };
     templatecount = ListLoad<ScanTempl>(TemplatesFilePath(), scanTemplate, kMaxTemplates,
-                                        &ScanTempl::name, restRead, templatesFile);
+                                        &ScanTempl::name, restRead, templatesFileWhole);
 }
 
 bool TemplatesWrite(int count, bool traceRecords)
 {
     const int records = qBound(0, count, kMaxTemplates);
-    if (!ListFileWritable(templatesFile, TemplatesFilePath()))
+    if (!ListFileWritable(templatesFileWhole, TemplatesFilePath()))
         return false;
     return DataFileWrite(TemplatesFilePath(), [records, traceRecords](QDataStream &out) {
         for (int i = 0; i < records; ++i) {
@@ -331,7 +328,7 @@ bool TemplatesWrite(int count, bool traceRecords)
 
 bool TemplateStartupWrite()
 {
-    if (templatesFile.whole)
+    if (templatesFileWhole)
         return TemplatesWrite(templatecount + 1, true);
     // Only record 0 changes: it is put in front of the rest of the file as it stands on
     // disk, so that the records the loader could not read are kept byte for byte.
@@ -442,14 +439,14 @@ bool SysParamsWrite()
 void FilterModulesLoad()
 {
     filtercount = ListLoad<FilterMod>(FilterModuleFilePath(), filterModule, kMaxFilterModules,
-                                      &FilterMod::filterlabel, FilterModRestRead, modulesFile);
+                                      &FilterMod::filterlabel, FilterModRestRead, modulesFileWhole);
 }
 
 bool FilterModulesWrite()
 {
     // Record 0 goes out even with no modules: its empty label ends the list for the reader.
     const int records = qBound(1, filtercount, kMaxFilterModules);
-    if (!ListFileWritable(modulesFile, FilterModuleFilePath()))
+    if (!ListFileWritable(modulesFileWhole, FilterModuleFilePath()))
         return false;
     return DataFileWrite(FilterModuleFilePath(), [records](QDataStream &out) {
         for (int i = 0; i < records; ++i)

@@ -441,6 +441,11 @@ void TestDataFiles::damaged()
         QCOMPARE(LoadedRecord(file, 0), SampleRecord(file, 0));
     if (count < Capacity(file))
         QVERIFY(LoadedKey(file, count).isEmpty());
+    // The records past the damage are still on disk: the list is not written over them.
+    if (expectedCount >= 0) {
+        QVERIFY(!Write(file, count + 1));
+        QCOMPARE(root->readFile(FixedPath(file)), bytes);
+    }
 }
 
 // A shorter file loaded over a longer list leaves no stale record just past the new end,
