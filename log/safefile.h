@@ -29,8 +29,8 @@ struct SafeFileError {
 };
 
 enum class SafeWrite {
-    Append,   // an existing file is extended, a missing one created
-    New,      // only a file that does not exist yet is created
+    Append, // an existing file is extended, a missing one created
+    New,    // only a file that does not exist yet is created
 };
 
 // Opens a regular file for reading; -1 and `error` otherwise (error.missing() when there is
