@@ -35,9 +35,11 @@ namespace
 constexpr qint64 kZeroBlockBytes = 1 << 20;
 constexpr qint64 kBytesPerMB = 1000 * 1000;
 constexpr int kLaserCode670 = 8;
-// Room kept beside the image for the small files of the scan: the header, the shading data
-// (4040 bytes) and the scanning log, which grows by a line per piece.
-constexpr qint64 kSmallFilesBytes = 1 << 20;
+// Room kept beside the image for the small files of the scan: the header and the shading
+// data (4040 bytes) with room to spare, and, with the scanning log on, its few dated lines
+// per piece the readout fetches.
+constexpr qint64 kSmallFilesBytes = 64 * 1024;
+constexpr qint64 kLogBytesPerPiece = 256;
 
 // Every file a scan may make; a name is free only when none of them exists.
 const char *const kScanExtensions[] = {".img", ".raw", ".inf", ".sd", ".log"};
@@ -50,6 +52,16 @@ const char kNoRoomRaw[] = "Not enough disk space for the raw copy (.raw) of the 
 QStringList madeFiles;
 // What could not be written beside the image, for the end of the scan.
 QStringList fileNotes;
+
+qint64 SmallFilesBytes()
+{
+    if (sysparams.readlog != 1)
+        return kSmallFilesBytes;
+    const ScanSetup &s = newscansetup;
+    const qint64 rows = ScannerType == kModelKIREL5 ? s.height : s.width;
+    const qint64 pieces = rows / qMax(1, s.bufferlines) + 1;
+    return kSmallFilesBytes + pieces * kLogBytesPerPiece;
+}
 
 qint64 DiskFreeBytes(const QString &folder)
 {
@@ -291,7 +303,7 @@ QString ScanFilesCreate()
 
     const bool raw = ScanRawKept();
     const qint64 imageBytes = ScanImageBytes();
-    const qint64 withoutRaw = imageBytes + kSmallFilesBytes;
+    const qint64 withoutRaw = imageBytes + SmallFilesBytes();
     const qint64 needed = withoutRaw + (raw ? imageBytes : 0);
     const qint64 free = ScanDiskFreeBytes(image_dir);
     if (free >= 0 && free < needed)

@@ -303,9 +303,11 @@ void TestScanWindow::scanEndsBeforeTheFirstRead()
         QVERIFY(QDir(home()).mkdir(QStringLiteral("scan1.raw")));
     if (refusal == kNoRoom)
         ScanDiskFreeBytes = [](const QString &) -> qint64 { return 1000; };
-    // Room for the image and a megabyte for the small files, not for the raw copy.
-    if (refusal == kNoRoomForRaw)
-        ScanDiskFreeBytes = [](const QString &) -> qint64 { return 100 * 100 * 2 + (1 << 20); };
+    // Room for an 8 MB image and its small files, not for its raw copy.
+    if (refusal == kNoRoomForRaw) {
+        newscansetup.width = newscansetup.height = 2000;
+        ScanDiskFreeBytes = [](const QString &) -> qint64 { return 2 * 2000 * 2000 * 2 - 1; };
+    }
     std::optional<DiskFull> full;
     if (refusal == kHeaderDiskFull)
         full.emplace();
