@@ -12,6 +12,7 @@
 #include <QGraphicsPathItem>
 #include <QGraphicsRectItem>
 #include <QGraphicsScene>
+#include <QToolTip>
 #include <QTimer>
 
 #include <cstring>
@@ -115,6 +116,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     scanpassnumber = -1;
     logeventnumber = 0;
     ui->setupUi(this);
+    // The name and comment fields hold at most 100 and 32 characters (their placeholders
+    // say so): what a paste or a key loses past that is said at the field.
+    for (QLineEdit *field : {ui->lineEdit_filename, ui->lineEdit_comment})
+        connect(field, &QLineEdit::inputRejected, field, [field] {
+            QToolTip::showText(field->mapToGlobal(QPoint(0, field->height())),
+                               QStringLiteral("At most %1 characters: the rest was not taken")
+                                   .arg(field->maxLength()),
+                               field);
+        });
 
     // 2-5. Saved settings, filter tray, the KIREL-3000's fixed lasers, system parameters.
     TemplatesLoad();
@@ -182,6 +192,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     // 13-15. Logs, the model's form, the status log and sense memory.
     LogFilesCreate();
+    DataFileLoadProblemsLog();
     FormShape();
     logeventnumber = 1;
     newscansetup.lastsensekey = 0;
@@ -271,6 +282,13 @@ void MainWindow::StartupSettingsRestore()
         break;
     }
 
+    // Corners that are no numbers or lie off this bed (a damaged record, or one made on
+    // another model) are no area: the default one, the first tile of the grid.
+    if (!ScanCornersOnBed(ScannerType, last.scancornerL, last.scancornerR, last.scancornerC)) {
+        last.area = kAreaGrid;
+        last.scancornerL = last.scancornerR = last.scancornerC = QPointF(0, 0);
+        areaButtons[kAreaGrid]->setChecked(true);
+    }
     scancornerL = last.scancornerL;
     scancornerR = last.scancornerR;
     scancornerC = last.scancornerC;

@@ -64,6 +64,13 @@ struct ScanAreaUm {
     qint64 height = 0;
 };
 
+// Columns and rows of the tile grid on the model's bed picture.
+QSize TileGridOf(int model);
+// The corners of a selection lie on the model's bed: finite, left and top corner on a tile,
+// right and bottom corner and anchor on a tile or one row below the grid (where the
+// 35x43cm plate's corner lies), left not right of right, top not below bottom.
+bool ScanCornersOnBed(int model, const QPointF &L, const QPointF &R, const QPointF &C);
+
 // The area of a request for the current ScannerType; empty (zero width or height) when the
 // selection lies outside what the scanner reads.
 ScanAreaUm ScanAreaCompute(const ScanChoice &choice);

@@ -97,6 +97,18 @@ int Row(const QPointF &p)
 
 } // namespace
 
+bool ScanCornersOnBed(int model, const QPointF &L, const QPointF &R, const QPointF &C)
+{
+    const QSize bed = TileGridOf(model);
+    // Comparisons written so that NaN fails each of them.
+    auto within = [](double v, int last) { return v >= 0 && v <= last; };
+    auto onBed = [&](const QPointF &p, int lastRow) {
+        return within(p.x(), bed.width() - 1) && within(p.y(), lastRow);
+    };
+    return onBed(L, bed.height() - 1) && onBed(R, bed.height()) && onBed(C, bed.height()) &&
+           L.x() <= R.x() && L.y() <= R.y();
+}
+
 // Tile under a window position; false when the position is off the model's grid.
 bool MainWindow::ClickedTile(const QPoint &windowPos, int &column, int &row) const
 {

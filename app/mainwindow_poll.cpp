@@ -18,9 +18,10 @@
 #include "ldcontrol.h"
 #include "logfiles.h"
 #include "rtccontrol.h"
+#include "safeqfile.h"
 #include "scanstate.h"
 
-#include <QFile>
+#include <QBuffer>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -102,13 +103,15 @@ bool Kirel5Ready()
 // One dated line on the boot log, opened for this line only.
 void BootLogDatedLine(const QString &text)
 {
-    QFile log(BootLogPath());
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    LOGdatastream.setDevice(&log);
+    QByteArray line;
+    QBuffer buffer(&line);
+    buffer.open(QIODevice::WriteOnly);
+    LOGdatastream.setDevice(&buffer);
     LogDateFileWrite(text);
     LOGdatastream.setDevice(nullptr);
-    log.close();
+    QString problem;
+    if (!SafeQFileWrite(BootLogPath(), SafeWrite::Append, line, &problem))
+        LogFailureTell(BootLogPath(), problem);
 }
 
 } // namespace

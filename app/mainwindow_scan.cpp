@@ -11,11 +11,11 @@
 #include "scanstate.h"
 #include "scanwindow.h"
 
-#include <QFile>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -174,14 +174,74 @@ void Inform(QWidget *parent, const char *title, const char *text)
     QMessageBox::information(parent, QLatin1String(title), QLatin1String(text), QMessageBox::Ok);
 }
 
-// A name that stays one file inside the destination folder: no folder separator, no
-// control character.
-bool FileNameAllowed(const QString &name)
+// The form's fields hold no more than this; a longer text set by other means is refused
+// rather than cut.
+constexpr int kNameMaxChars = 100;
+constexpr int kCommentMaxChars = 32;
+const char kImageExtension[] = ".img";
+
+// A character that would break a line of the .inf or the logs, or hide in it unseen:
+// C0 and C1 controls (line feeds, tabs, ...), DEL, format characters (soft hyphen,
+// direction marks) and line or paragraph separators.
+bool Invisible(uint c)
 {
-    for (const QChar c : name)
-        if (c == QLatin1Char('/') || c.category() == QChar::Other_Control)
-            return false;
-    return true;
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The .inf, the logs and the scan log store one byte per character: the first character of
+// `text` that Latin-1 cannot hold, as the operator can read it; empty when there is none.
+QString FirstNotLatin1(const QString &text)
+{
+    for (const uint c : text.toUcs4())
+        if (c > 0xFF)
+            return QString::asprintf("U+%04X", c);
+    return QString();
+}
+
+bool HasInvisible(const QString &text)
+{
+    const QVector<uint> chars = text.toUcs4();
+    return std::any_of(chars.begin(), chars.end(), Invisible);
+}
+
+// The name as it will be stored: without the spaces around it, which no one sees in the
+// field, and without a typed ".img", which the station adds itself ("x.img" is the scan
+// "x", not "x.img.img").
+QString FileNameTidy(QString name)
+{
+    name = name.trimmed();
+    if (name.endsWith(QLatin1String(kImageExtension), Qt::CaseInsensitive))
+        name = name.left(name.size() - int(std::strlen(kImageExtension))).trimmed();
+    return name;
+}
+
+// Why the name or the comment cannot be stored as typed; empty when both can. A name stays
+// one file inside the destination folder (no "/"), and one field of the scan log's
+// comma-separated record (no ",").
+QString FileTextsProblem(const QString &name, const QString &comment)
+{
+    const QString latin1Only = QStringLiteral(": Only Latin-1 Characters Can Be Stored!");
+    if (name.size() > kNameMaxChars)
+        return QStringLiteral("File Name Is Longer Than %1 Characters!").arg(kNameMaxChars);
+    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char(',')) || HasInvisible(name))
+        return QStringLiteral("File Name Cannot Contain \"/\", \",\" Or Control Characters!");
+    if (!FirstNotLatin1(name).isEmpty())
+        return QStringLiteral("File Name Cannot Contain ") + FirstNotLatin1(name) + latin1Only;
+    if (comment.size() > kCommentMaxChars)
+        return QStringLiteral("Comment Is Longer Than %1 Characters!").arg(kCommentMaxChars);
+    if (HasInvisible(comment))
+        return QStringLiteral("Comment Cannot Contain Line Breaks Or Control Characters!");
+    if (!FirstNotLatin1(comment).isEmpty())
+        return QStringLiteral("Comment Cannot Contain ") + FirstNotLatin1(comment) + latin1Only;
+    return QString();
 }
 
 ScanChoice ScanChoiceRead(Ui::MainWindow *ui)
@@ -241,6 +301,9 @@ void ScanParamsTrace()
 
 ScanAreaUm ScanAreaCompute(const ScanChoice &choice)
 {
+    // Corners off the bed (a damaged template) would overflow the arithmetic below.
+    if (!ScanCornersOnBed(ScannerType, choice.cornerL, choice.cornerR, choice.cornerL))
+        return ScanAreaUm();
     const qint64 xL = qint64(choice.cornerL.x());
     const qint64 xR = qint64(choice.cornerR.x());
     qint64 yT = kBottomRow - qint64(choice.cornerL.y());
@@ -376,8 +439,10 @@ void MainWindow::on_pushButton_Scan_clicked()
 {
     // 1-4. The file name: given, one file inside the folder, not yet used.
     ++scanpassnumber;
-    image_name = ui->lineEdit_filename->text();
+    image_name = FileNameTidy(ui->lineEdit_filename->text());
     image_comment = ui->lineEdit_comment->text();
+    if (image_name != ui->lineEdit_filename->text())
+        ui->lineEdit_filename->setText(image_name); // the operator sees the name stored
     // The KIREL-3000 has no scan path. Start Scan says so at once, before any setting is
     // stored or any file made, rather than from a scan window that cannot run.
     if (ScannerType == kModelKIREL3) {
@@ -389,13 +454,13 @@ void MainWindow::on_pushButton_Scan_clicked()
         Inform(this, "Input Error", "File Name Cannot Be Blank!");
         return;
     }
-    if (!FileNameAllowed(image_name)) {
-        Inform(this, "Input Error", "File Name Cannot Contain \"/\" Or Control Characters!");
+    const QString textProblem = FileTextsProblem(image_name, image_comment);
+    if (!textProblem.isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("Input Error"), textProblem, QMessageBox::Ok);
         return;
     }
-    QFile existing(ScanFilePath(".img"));
-    if (existing.open(QIODevice::ReadOnly)) {
-        existing.close();
+    // Every file the scan would make counts, so that none of an earlier scan is replaced.
+    if (!ScanNameTaken().isEmpty()) {
         Inform(this, "File Name Error", "File Name Already Exists!");
         return;
     }
@@ -408,7 +473,12 @@ void MainWindow::on_pushButton_Scan_clicked()
 
     // 5-7. The settings as the "startup" template, rewritten with the others.
     StartupTemplateRecord(choice);
-    TemplatesWrite(templatecount + 1, true);
+    if (!TemplateStartupWrite())
+        QMessageBox::information(this, QStringLiteral("FILE ERROR"),
+                                 QStringLiteral("The settings of this scan could not be saved:\n"
+                                                "%1\nThe scan goes on.")
+                                     .arg(DataFileWriteProblem()),
+                                 QMessageBox::Ok);
     std::fprintf(stderr, "STARTING SCAN\n");
 
     // 8-14. Geometry and parameter block.
@@ -430,6 +500,8 @@ void MainWindow::on_pushButton_Scan_clicked()
     window.setModal(true);
     window.move(ScanWindowPlace(window.size()));
     window.exec();
+    // A log that could not be written during the scan is on the status log.
+    ui->label_statuslog->setText(QNewStatusString);
 }
 
 QPoint DialogPlace(const QRect &owner, const QSize &size, const QMargins &frame,

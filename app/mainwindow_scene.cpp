@@ -270,10 +270,15 @@ void MainWindow::ViewPlace()
     view->verticalScrollBar()->setEnabled(false);
 }
 
+QSize TileGridOf(int model)
+{
+    const TileGrid &grid = BedPictureOf(model).tiles;
+    return QSize(grid.columns, grid.rows);
+}
+
 QSize MainWindow::TileGridSize() const
 {
-    const TileGrid &grid = BedPictureOf(ScannerType).tiles;
-    return QSize(grid.columns, grid.rows);
+    return TileGridOf(ScannerType);
 }
 
 void MainWindow::ScanBedDraw()

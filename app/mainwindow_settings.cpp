@@ -104,7 +104,12 @@ void MainWindow::TemplateCapture()
 // and the controls and the laser that the mode fixes are set here.
 void MainWindow::TemplateApply()
 {
-    const ScanTempl &t = scanTemplate[0];
+    ScanTempl &t = scanTemplate[0];
+    // A template whose corners lie off this bed brings no area: the default one.
+    if (!ScanCornersOnBed(ScannerType, t.scancornerL, t.scancornerR, t.scancornerC)) {
+        t.area = kAreaGrid;
+        t.scancornerL = t.scancornerR = t.scancornerC = QPointF(0, 0);
+    }
     CheckByIndex(ui, kModeButtons, t.mode);
     CheckByIndex(ui, kAreaButtons, t.area);
     CheckByValue(ui, kResolutionButtons, t.resolution);

@@ -2,11 +2,16 @@
 
 #include "maker.h"
 #include "scanstate.h"
+#include "safeqfile.h"
 #include "stationpaths.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QLocale>
 #include <QStringList>
+
+#include <cstdio>
 
 QDateTime (*LogClock)() = &QDateTime::currentDateTime;
 
@@ -69,14 +74,15 @@ QByteArray LineBytes(const QString &text)
     return bytes;
 }
 
-// Opens, appends one line, flushes and closes; a file that cannot be opened is skipped.
+// The logs that could not be written, with the reason, each told to the operator once.
+QHash<QString, QString> logFailures;
+
+// Appends one line in one checked write to a file opened for this line only.
 void LineAppend(QFile &file, const QString &line)
 {
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    file.write(LineBytes(line));
-    file.flush();
-    file.close();
+    QString problem;
+    if (!SafeQFileWrite(file.fileName(), SafeWrite::Append, LineBytes(line), &problem))
+        LogFailureTell(file.fileName(), problem);
 }
 
 void LineAppend(const QString &path, const QString &line)
@@ -94,23 +100,39 @@ void StreamLineWrite(const QString &line)
     LOGdatastream.writeRawData(bytes.constData(), bytes.size());
 }
 
-// Creates a missing log with its header lines; an existing one is never touched.
+// Creates a missing log with its header lines; an existing one is never touched, and
+// nothing but a regular file counts as existing.
 void LogFileCreate(const QString &path, std::initializer_list<QString> header)
 {
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
+    const QFileInfo existing(path);
+    if (existing.isFile() && !existing.isSymLink())
         return;
-    // NewOnly: a file that exists but could not be read is still left as it is.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return;
-    LOGdatastream.setDevice(&file);
+    QByteArray bytes;
     for (const QString &line : header)
-        LogFileWrite(line);
-    LOGdatastream.setDevice(nullptr);
-    file.close();
+        bytes += LineBytes(line);
+    QString problem;
+    if (!SafeQFileWrite(path, SafeWrite::New, bytes, &problem))
+        LogFailureTell(path, problem);
 }
 
 } // namespace
+
+// A log that cannot be written costs no scan and no start-up: the operator is told once per
+// file on the status log, and the line is lost.
+void LogFailureTell(const QString &path, const QString &problem)
+{
+    if (logFailures.contains(path))
+        return;
+    logFailures.insert(path, problem);
+    std::fprintf(stderr, "LOG NOT WRITTEN: %s\n", qPrintable(problem));
+    ++logeventnumber;
+    StatusLogUpdate(LogTimestamp() + QStringLiteral("LOG NOT WRITTEN: ") + problem);
+}
+
+QString LogWriteProblem(const QString &path)
+{
+    return logFailures.value(path);
+}
 
 QString LogTimestamp()
 {

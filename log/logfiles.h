@@ -3,7 +3,8 @@
 //
 // Every writer opens, appends and closes on each call, so that a crash loses at most the
 // line being written. Text is stored one byte per character (the low 8 bits of each UTF-16
-// code unit), each line ended by a line feed. A log that cannot be opened is skipped.
+// code unit), each line ended by a line feed. A log that cannot be opened or written is
+// skipped: its first failure is told on the status log, and LogWriteProblem keeps it.
 #ifndef LOGFILES_H
 #define LOGFILES_H
 
@@ -20,6 +21,11 @@ QString LogTimestamp();
 QString BootLogPath();
 QString ErrorLogPath();
 QString ScanLogPath();
+
+// Tells the operator once, on the status log, that the log at `path` could not be written.
+void LogFailureTell(const QString &path, const QString &problem);
+// Why the log at `path` could not be written in this run; empty while it could.
+QString LogWriteProblem(const QString &path);
 
 // Creates the boot, error and scan logs of the model with their headers when missing.
 void LogFilesCreate();

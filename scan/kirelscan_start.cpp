@@ -12,12 +12,13 @@
 #include "kirelscan.h"
 
 #include "initiator.h"
+#include "safeqfile.h"
 #include "scanstate.h"
+#include "scanwindow.h"
 #include "scantransaction.h"
 #include "scsicommands.h"
 
 #include <QDebug>
-#include <QFile>
 
 #include <cstdio>
 #include <cstring>
@@ -113,16 +114,17 @@ void ShadingFactorsStore(const BYTE *answer)
     }
 }
 
+// A shading file that cannot be made or written does not stop the scan: the image does not
+// need it. The end of the scan tells the operator.
 void ShadingFileWrite(const BYTE *answer)
 {
     if (sysparams.shadingdatasave != 1)
         return;
-    QFile file(image_dir + QStringLiteral("/") + image_name + QStringLiteral(".sd"));
-    if (!file.open(QIODevice::WriteOnly))
-        return; // not reported: the scan goes on without it
-    file.write(reinterpret_cast<const char *>(answer), kShadingAnswerBytes);
-    file.flush();
-    file.close();
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(answer), kShadingAnswerBytes);
+    QString problem;
+    if (!SafeQFileWrite(ScanFilePath(".sd"), SafeWrite::New, bytes, &problem))
+        ScanFileNoteAdd(QStringLiteral("The shading data was not saved: ") + problem);
 }
 
 // One step of the KIREL-5000/5100 start.

@@ -120,6 +120,16 @@ int ScanRemainSecs(int elapsed, int lines, int total);
 QString ScanFilePath(const char *extension);
 // Bytes of the .img file (and of the .raw file): rows x pixels per row x 2.
 qint64 ScanImageBytes();
+// The first file of the scan's name that already exists (any of .img, .raw, .inf, .sd,
+// .log, whatever it is); empty when the name is free.
+QString ScanNameTaken();
+// The scan keeps a .raw copy: asked for in the system parameters, and a fluorescence scan.
+bool ScanRawKept();
+// A file beside the image (the shading data, ...) that could not be written; the end of
+// the scan tells the operator, the image stays good.
+void ScanFileNoteAdd(const QString &problem);
+// The notes of this scan and a failed scanning log, as a box text; empty when all is well.
+QString ScanFileNotes();
 // Creates the .img (and .raw) at full size, zero-read and reserved, left open at their
 // end with their streams attached; then writes the .inf and the .log header. Returns what
 // went wrong for the operator, empty when every file is ready; on failure nothing it made

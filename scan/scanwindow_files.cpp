@@ -1,6 +1,9 @@
 // The files of one scan: the 16-bit image (.img) and its uncorrected copy (.raw), the text
 // header (.inf) and the scanning log (.log).
 //
+// Every file of a scan is new: the name check refuses a name that any of them already has,
+// and each is created only where nothing stands yet, never through a link (safeqfile.h).
+//
 // The image and raw files are made at full size before the scanner starts, because the
 // readouts write each line at its row counted from the end of the file. The space is
 // reserved on the disk at once (not a sparse file), so that a full disk shows up here and
@@ -10,8 +13,10 @@
 
 #include "logfiles.h"
 #include "maker.h"
+#include "safeqfile.h"
 #include "scanstate.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -30,11 +35,33 @@ namespace
 constexpr qint64 kZeroBlockBytes = 1 << 20;
 constexpr qint64 kBytesPerMB = 1000 * 1000;
 constexpr int kLaserCode670 = 8;
+// Room kept beside the image for the small files of the scan: the header and the shading
+// data (4040 bytes) with room to spare, and, with the scanning log on, its few dated lines
+// per piece the readout fetches.
+constexpr qint64 kSmallFilesBytes = 64 * 1024;
+constexpr qint64 kLogBytesPerPiece = 256;
+
+// Every file a scan may make; a name is free only when none of them exists.
+const char *const kScanExtensions[] = {".img", ".raw", ".inf", ".sd", ".log"};
 
 const char kScanErrorIntro[] = "Scan Error:<ul><li>";
+const char kNoRoomImage[] = "Not enough disk space for the image";
+const char kNoRoomRaw[] = "Not enough disk space for the raw copy (.raw) of the image";
 
 // The files this scan has made so far, so that a failed set-up removes only its own.
 QStringList madeFiles;
+// What could not be written beside the image, for the end of the scan.
+QStringList fileNotes;
+
+qint64 SmallFilesBytes()
+{
+    if (sysparams.readlog != 1)
+        return kSmallFilesBytes;
+    const ScanSetup &s = newscansetup;
+    const qint64 rows = ScannerType == kModelKIREL5 ? s.height : s.width;
+    const qint64 pieces = rows / qMax(1, s.bufferlines) + 1;
+    return kSmallFilesBytes + pieces * kLogBytesPerPiece;
+}
 
 qint64 DiskFreeBytes(const QString &folder)
 {
@@ -88,17 +115,26 @@ int SpaceReserve(int fd, qint64 bytes)
 QString ImageFileCreate(QFile &file, QDataStream &stream, const char *extension, qint64 bytes)
 {
     file.setFileName(ScanFilePath(extension));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    SafeFileError error;
+    const int fd =
+        SafeFileOpenWrite(QFile::encodeName(file.fileName()).constData(), SafeWrite::New, error);
+    if (fd < 0)
         return Problem(QStringLiteral("The image file cannot be created"),
-                       file.fileName() + QStringLiteral(": ") + file.errorString());
+                       QString::fromLocal8Bit(error.text.c_str()));
     madeFiles << file.fileName();
-    const int rc = SpaceReserve(file.handle(), bytes);
+    const int rc = SpaceReserve(fd, bytes);
     if (rc != 0) {
-        const QString reason = rc == ENOSPC ? QStringLiteral("Not enough disk space for the image")
-                                            : QStringLiteral("The image file cannot be filled");
+        ::close(fd);
+        const QString reason = rc != ENOSPC ? QStringLiteral("The image file cannot be filled")
+                               : QLatin1String(extension) == QLatin1String(".raw")
+                                   ? QLatin1String(kNoRoomRaw)
+                                   : QLatin1String(kNoRoomImage);
         return Problem(reason, file.fileName() + QStringLiteral(": ") +
                                    QString::fromLocal8Bit(std::strerror(rc)));
     }
+    QString problem;
+    if (!SafeQFileAdopt(file, fd, QIODevice::Unbuffered, &problem))
+        return Problem(QStringLiteral("The image file cannot be created"), problem);
     file.seek(bytes);
     stream.setDevice(&file);
     return QString();
@@ -153,40 +189,47 @@ QStringList InfLines(const QDateTime &created)
     return lines;
 }
 
+// A small file of the scan, created new and written whole, or not left at all. Returns
+// false with the reason.
+bool SmallFileCreate(const QString &path, const QByteArray &bytes, QString &problem)
+{
+    if (!SafeQFileWrite(path, SafeWrite::New, bytes, &problem))
+        return false;
+    madeFiles << path;
+    return true;
+}
+
+// The header is put together in memory and written in one checked write.
 QString InfFileCreate()
 {
     kirelscanfile_inf.setFileName(ScanFilePath(".inf"));
-    if (!kirelscanfile_inf.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return Problem(QStringLiteral("The header file cannot be created"),
-                       kirelscanfile_inf.fileName() + QStringLiteral(": ") +
-                           kirelscanfile_inf.errorString());
-    madeFiles << kirelscanfile_inf.fileName();
-    INFdatastream.setDevice(&kirelscanfile_inf);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    INFdatastream.setDevice(&buffer);
     for (const QString &line : InfLines(LogClock()))
         InfFileWrite(line);
     INFdatastream.setDevice(nullptr);
-    const bool written = kirelscanfile_inf.flush();
-    kirelscanfile_inf.close();
-    if (!written)
-        return Problem(QStringLiteral("The header file cannot be written"),
-                       kirelscanfile_inf.fileName());
+    QString problem;
+    if (!SmallFileCreate(kirelscanfile_inf.fileName(), bytes, problem))
+        return Problem(QStringLiteral("The header file cannot be written"), problem);
     return QString();
 }
 
+// A scanning log that cannot be made stops the scan, as the operator asked for it.
 QString LogFileCreate()
 {
     kirelscanfile_log.setFileName(ScanFilePath(".log"));
-    if (!kirelscanfile_log.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return Problem(QStringLiteral("The scanning log cannot be created"),
-                       kirelscanfile_log.fileName() + QStringLiteral(": ") +
-                           kirelscanfile_log.errorString());
-    madeFiles << kirelscanfile_log.fileName();
-    LOGdatastream.setDevice(&kirelscanfile_log);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    LOGdatastream.setDevice(&buffer);
     ScanLogHeadFileWrite(QStringLiteral("Scanning Log File - ") +
                          QLatin1String(SCANSTATION_MAKER_WEB));
     LOGdatastream.setDevice(nullptr);
-    kirelscanfile_log.flush();
-    kirelscanfile_log.close();
+    QString problem;
+    if (!SmallFileCreate(kirelscanfile_log.fileName(), bytes, problem))
+        return Problem(QStringLiteral("The scanning log cannot be created"), problem);
     return QString();
 }
 
@@ -211,10 +254,45 @@ qint64 ScanImageBytes()
     return bytes > 0 ? bytes : 1;
 }
 
+QString ScanNameTaken()
+{
+    // Anything at all counts, a dangling link included: none of it may be replaced.
+    for (const char *extension : kScanExtensions) {
+        const QFileInfo existing(ScanFilePath(extension));
+        if (existing.exists() || existing.isSymLink())
+            return existing.filePath();
+    }
+    return QString();
+}
+
+bool ScanRawKept()
+{
+    // The imaging-plate readers have no uncorrected copy of their lines.
+    return sysparams.rawdatasave == 1 && ScannerType == kModelKIREL5;
+}
+
+void ScanFileNoteAdd(const QString &problem)
+{
+    fileNotes << problem;
+}
+
+QString ScanFileNotes()
+{
+    QStringList notes = fileNotes;
+    const QString log = LogWriteProblem(ScanFilePath(".log"));
+    if (sysparams.readlog == 1 && !log.isEmpty())
+        notes << QStringLiteral("The scanning log is incomplete: ") + log;
+    if (notes.isEmpty())
+        return QString();
+    return QStringLiteral("The image is kept; beside it:<ul><li>") +
+           notes.join(QStringLiteral("</li><li>")) + QStringLiteral("</li></ul>");
+}
+
 QString ScanFilesCreate()
 {
     scanwriteerror = 0;
     madeFiles.clear();
+    fileNotes.clear();
     // A scan that never reached its end may have left its files open.
     IMGdatastream.setDevice(nullptr);
     RAWdatastream.setDevice(nullptr);
@@ -223,12 +301,13 @@ QString ScanFilesCreate()
     if (!QFileInfo(image_dir).isDir())
         return Problem(QStringLiteral("The destination folder does not exist"), image_dir);
 
-    const bool raw = sysparams.rawdatasave == 1;
+    const bool raw = ScanRawKept();
     const qint64 imageBytes = ScanImageBytes();
-    const qint64 needed = imageBytes * (raw ? 2 : 1);
+    const qint64 withoutRaw = imageBytes + SmallFilesBytes();
+    const qint64 needed = withoutRaw + (raw ? imageBytes : 0);
     const qint64 free = ScanDiskFreeBytes(image_dir);
     if (free >= 0 && free < needed)
-        return Problem(QStringLiteral("Not enough disk space for the image"),
+        return Problem(QLatin1String(free < withoutRaw ? kNoRoomImage : kNoRoomRaw),
                        QStringLiteral("%1 MB needed, %2 MB free in %3")
                            .arg(double(needed) / kBytesPerMB, 0, 'f', 1)
                            .arg(double(free) / kBytesPerMB, 0, 'f', 1)

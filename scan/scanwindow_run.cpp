@@ -308,6 +308,10 @@ void ScanWindow::EndHandle(bool fluorescence)
     if (s.scanrunningflag >= 0 && !failed)
         Inform(this, QStringLiteral("SCAN COMPLETE"),
                QStringLiteral("SCAN SUCCESSFULLY COMPLETED"));
+    // The shading data or the scanning log that could not be written, after the image's end.
+    const QString notes = ScanFileNotes();
+    if (!notes.isEmpty())
+        Inform(this, QStringLiteral("FILE ERROR"), notes);
     accept();
 }
 

@@ -78,6 +78,7 @@ ConfigDialog::ConfigDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Config
     // The module list is read anew each time, so that a module added and then cancelled
     // is gone again.
     FilterModulesLoad();
+    DataFileLoadProblemsLog();
     TrayFill();
 
     NumbersFill(ui->comboBox_Filter_Ch1_1, kDigits);
@@ -225,12 +226,12 @@ void ConfigDialog::TraySave(QStringList &failed)
         filtertraystatus = 1;
     } else {
         std::copy(trayBefore, trayBefore + kTrayPositions, filterTray);
-        failed << FilterTrayFilePath();
+        failed << DataFileWriteProblem();
     }
     if (!FilterModulesWrite()) {
         // The modules added here are dropped: the list is again what the file holds.
+        failed << DataFileWriteProblem();
         FilterModulesLoad();
-        failed << FilterModuleFilePath();
     }
 }
 
@@ -245,7 +246,7 @@ void ConfigDialog::SysParamsSave(QStringList &failed)
     if (SysParamsWrite())
         return;
     sysparams = before;
-    failed << SysParamFilePath();
+    failed << DataFileWriteProblem();
 }
 
 void ConfigDialog::on_buttonBox_accepted()
@@ -255,7 +256,7 @@ void ConfigDialog::on_buttonBox_accepted()
     SysParamsSave(failed);
     if (!failed.isEmpty())
         QMessageBox::information(this, QStringLiteral("FILE ERROR"),
-                                 QStringLiteral("The settings could not be saved in\n%1\n"
+                                 QStringLiteral("The settings could not be saved:\n%1\n"
                                                 "They stay as they were before.")
                                      .arg(failed.join(QLatin1Char('\n'))),
                                  QMessageBox::Ok);

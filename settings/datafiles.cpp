@@ -1,10 +1,11 @@
 #include "datafiles.h"
 
+#include "logfiles.h"
+#include "safeqfile.h"
 #include "stationpaths.h"
 
-#include <QFile>
+#include <QBuffer>
 #include <QIcon>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -138,24 +139,53 @@ bool FilterModRestRead(QDataStream &in, FilterMod &m)
     return true;
 }
 
+// Why the last data-file write failed, and what the loaders found in the way.
+QString lastWriteProblem;
+QStringList loadProblems;
+
+// Whether each list file loaded whole. One that did not (a record broken off in the middle,
+// a damaged length) holds records the station could not read; rewriting it from the loaded
+// list would drop them.
+bool templatesFileWhole = true;
+bool modulesFileWhole = true;
+
+// Reads a data file whole. A missing file is no problem (the defaults stand in); a link,
+// FIFO, device or folder in its place is refused and noted for the boot log.
+bool DataFileRead(const QString &path, QByteArray &bytes)
+{
+    QString problem;
+    bool missing = false;
+    if (SafeQFileRead(path, bytes, &problem, &missing))
+        return true;
+    if (!missing)
+        loadProblems << problem;
+    return false;
+}
+
 // Reads a list file (templates or modules) into records[0 .. capacity-1] and returns its
 // length. The list ends at the first record whose key is empty or null, at the end of the
-// file, or at the first record that is not whole. The element just past the list is left
-// with an empty key, because the writers count on it to end the list they write back.
+// file, or at the first record that is not whole; only that last ending clears `whole`. The element
+// just past the list is left with an empty key, because the writers count on it to end the list
+// they write back.
 template <typename Record>
 int ListLoad(const QString &path, Record *records, int capacity, QString Record::*key,
-             bool (*restRead)(QDataStream &, Record &))
+             bool (*restRead)(QDataStream &, Record &), bool &whole)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    whole = true;
+    QByteArray bytes;
+    if (!DataFileRead(path, bytes))
         return 0;
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
     QDataStream in;
     DataStreamPrepare(in, &file);
     int count = 0;
     while (count < capacity) {
         Record r = records[count];
+        const bool atEnd = file.atEnd();
         if (!StringRead(in, r.*key) || (!(r.*key).isEmpty() && !restRead(in, r))) {
             records[count] = Record();
+            whole = atEnd;
             break;
         }
         if ((r.*key).isEmpty()) {
@@ -164,25 +194,35 @@ int ListLoad(const QString &path, Record *records, int capacity, QString Record:
         }
         records[count++] = r;
     }
+    if (!whole)
+        loadProblems << QStringLiteral("%1: record %2 is damaged; the file is kept as it is")
+                            .arg(path)
+                            .arg(count);
     return count;
 }
 
-// Rewrites a data file whole. The new content replaces the old one only once it is all on
-// disk, so a file that cannot be written keeps its previous content.
+// Rewrites a data file whole. The records are put together in memory, written to a
+// temporary file beside the old one and renamed over it once they are all on disk, so a
+// file that cannot be written keeps its previous content.
 template <typename WriteRecords> bool DataFileWrite(const QString &path, WriteRecords writeRecords)
 {
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
     QDataStream out;
-    DataStreamPrepare(out, &file);
+    DataStreamPrepare(out, &buffer);
     writeRecords(out);
-    if (out.status() != QDataStream::Ok) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    lastWriteProblem.clear();
+    return SafeQFileReplace(path, bytes, &lastWriteProblem);
+}
+
+// A list file that did not load whole is not rewritten from the list.
+bool ListFileWritable(bool whole, const QString &path)
+{
+    if (whole)
+        return true;
+    lastWriteProblem = QStringLiteral("%1 holds a damaged record; it is kept as it is").arg(path);
+    return false;
 }
 
 FilterMod EmptyTrayPosition()
@@ -268,12 +308,14 @@ void TemplatesLoad()
         return StringRead(in, t.comment) && TemplateRestRead(in, t);
     };
     templatecount = ListLoad<ScanTempl>(TemplatesFilePath(), scanTemplate, kMaxTemplates,
-                                        &ScanTempl::name, restRead);
+                                        &ScanTempl::name, restRead, templatesFileWhole);
 }
 
 bool TemplatesWrite(int count, bool traceRecords)
 {
     const int records = qBound(0, count, kMaxTemplates);
+    if (!ListFileWritable(templatesFileWhole, TemplatesFilePath()))
+        return false;
     return DataFileWrite(TemplatesFilePath(), [records, traceRecords](QDataStream &out) {
         for (int i = 0; i < records; ++i) {
             TemplateRecordWrite(out, scanTemplate[i]);
@@ -285,12 +327,61 @@ bool TemplatesWrite(int count, bool traceRecords)
     });
 }
 
+bool TemplateStartupWrite()
+{
+    if (templatesFileWhole)
+        return TemplatesWrite(templatecount + 1, true);
+    // Only record 0 changes: it is put in front of the rest of the file as it stands on
+    // disk, so that the records the loader could not read are kept byte for byte.
+    const QString path = TemplatesFilePath();
+    QByteArray old;
+    lastWriteProblem.clear();
+    if (!SafeQFileRead(path, old, &lastWriteProblem))
+        return false;
+    QBuffer oldBuffer;
+    oldBuffer.setData(old);
+    oldBuffer.open(QIODevice::ReadOnly);
+    QDataStream in;
+    DataStreamPrepare(in, &oldBuffer);
+    ScanTempl first;
+    if (!TemplateRecordRead(in, first)) {
+        lastWriteProblem =
+            QStringLiteral("%1: its first record is damaged; the file is kept as it is").arg(path);
+        return false;
+    }
+    const QByteArray rest = old.mid(int(oldBuffer.pos()));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QDataStream out;
+    DataStreamPrepare(out, &buffer);
+    TemplateRecordWrite(out, scanTemplate[0]);
+    std::fprintf(stderr, "Template %d  Laser %i\n", 0, int(scanTemplate[0].laserCh1));
+    std::fprintf(stderr, "Template %d  Filter %i\n", 0, scanTemplate[0].filterCh1);
+    return SafeQFileReplace(path, bytes + rest, &lastWriteProblem);
+}
+
+QString DataFileWriteProblem()
+{
+    return lastWriteProblem;
+}
+
+void DataFileLoadProblemsLog()
+{
+    for (const QString &problem : qAsConst(loadProblems))
+        if (sysparams.bootlog == 1)
+            BootLogWrite(QStringLiteral("FILE: ") + problem);
+    loadProblems.clear();
+}
+
 void FilterTrayLoad()
 {
     for (auto &position : filterTray)
         position = EmptyTrayPosition();
-    QFile file(FilterTrayFilePath());
-    if (file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    if (DataFileRead(FilterTrayFilePath(), bytes)) {
+        QBuffer file(&bytes);
+        file.open(QIODevice::ReadOnly);
         QDataStream in;
         DataStreamPrepare(in, &file);
         for (auto &position : filterTray)
@@ -320,9 +411,11 @@ void SysParamsLoad()
     sysparams = SystemParams();
     sysparams.bootlog = 1;
     sysparams.scanlog = 1;
-    QFile file(SysParamFilePath());
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    if (!DataFileRead(SysParamFilePath(), bytes))
         return;
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
     QDataStream in;
     DataStreamPrepare(in, &file);
     // A short file sets the values it holds; the others keep their defaults.
@@ -347,7 +440,7 @@ bool SysParamsWrite()
 void FilterModulesLoad()
 {
     filtercount = ListLoad<FilterMod>(FilterModuleFilePath(), filterModule, kMaxFilterModules,
-                                      &FilterMod::filterlabel, FilterModRestRead);
+                                      &FilterMod::filterlabel, FilterModRestRead, modulesFileWhole);
     // Nothing of an earlier list stays behind the one just read, also when there is no file:
     // the writer always writes record 0, and a module that was added and not saved would
     // be stored with it.
@@ -358,6 +451,8 @@ bool FilterModulesWrite()
 {
     // Record 0 goes out even with no modules: its empty label ends the list for the reader.
     const int records = qBound(1, filtercount, kMaxFilterModules);
+    if (!ListFileWritable(modulesFileWhole, FilterModuleFilePath()))
+        return false;
     return DataFileWrite(FilterModuleFilePath(), [records](QDataStream &out) {
         for (int i = 0; i < records; ++i)
             FilterModRecordWrite(out, filterModule[i]);

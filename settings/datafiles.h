@@ -3,9 +3,11 @@
 // big-endian, with no header.
 //
 // Loaders never fail: a missing file gives the empty list or the defaults, a short or
-// damaged file gives the records that are whole, the rest keeps the loader's defaults.
-// Writers create or truncate the file and write it whole; they return false when the file
-// could not be written completely.
+// damaged file gives the records that are whole, the rest keeps the loader's defaults. A
+// link, FIFO, device or folder in place of a file is not opened and counts as missing.
+// Writers replace the file whole and return false when it could not be written completely;
+// the file then keeps its previous content and DataFileWriteProblem() says why. A list file
+// that did not load whole is never rewritten from the partial list.
 #ifndef DATAFILES_H
 #define DATAFILES_H
 
@@ -26,6 +28,16 @@ void TemplatesLoad();
 // scan request's service lines "Template %d  Laser %i" and "Template %d  Filter %i" follow
 // each record on standard error.
 bool TemplatesWrite(int count, bool traceRecords = false);
+
+// Start Scan's update of record 0 ("startup"): the whole list as TemplatesWrite writes it,
+// with the service lines; when the file did not load whole, record 0 alone is replaced in
+// front of the rest of the file as it stands on disk.
+bool TemplateStartupWrite();
+
+// Why the last write failed: the path and the reason, for the operator.
+QString DataFileWriteProblem();
+// Writes what the loaders refused or found damaged to the boot log (when it is on), once.
+void DataFileLoadProblemsLog();
 
 // Filter tray: fills filterTray[0..3], then installs the fixed KIREL-3000 tray on model 10.
 void FilterTrayLoad();

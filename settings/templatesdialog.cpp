@@ -178,9 +178,9 @@ int TemplatesDialog::SelectedRow() const
 void TemplatesDialog::FileErrorShow()
 {
     QMessageBox::information(this, QStringLiteral("FILE ERROR"),
-                             QStringLiteral("The templates could not be saved in\n%1\n"
+                             QStringLiteral("The templates could not be saved:\n%1\n"
                                             "The template list stays as it was.")
-                                 .arg(TemplatesFilePath()),
+                                 .arg(DataFileWriteProblem()),
                              QMessageBox::Ok);
 }
 

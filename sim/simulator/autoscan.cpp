@@ -68,6 +68,10 @@ bool AutoScan::eventFilter(QObject *watched, QEvent *event)
         if (auto *box = qobject_cast<QMessageBox *>(widget)) {
             title = box->windowTitle();
             text = box->text();
+            // Every box on the way, so that a script sees why a scan went as it did (a file
+            // that could not be saved) even when it ends complete.
+            std::fprintf(stderr, "scanstation-sim: box %s: %s\n", qPrintable(title),
+                         qPrintable(text));
             if (ScanWindow *scan = ScanWindowOf(box->parentWidget()))
                 Shoot(scan);
             // Closed once it is up, as the operator would.

@@ -58,6 +58,8 @@ class TestAutoScan : public QObject
 private slots:
     void everyModelEveryResolution();
     void failedScanExitsWithOne();
+    void fileInTheWay_data();
+    void fileInTheWay();
 };
 
 void TestAutoScan::everyModelEveryResolution()
@@ -160,6 +162,60 @@ void TestAutoScan::failedScanExitsWithOne()
     QVERIFY(QFile(tmp.filePath(QStringLiteral("home/scan.img"))).open(QIODevice::WriteOnly));
     QCOMPARE(simulate({}, &out), 1);
     QCOMPARE(out, (QStringList{"File Name Error", "File Name Already Exists!"}));
+}
+
+void TestAutoScan::fileInTheWay_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("file");        // fixed path of the data file
+    QTest::addColumn<int>("obstacle");        // what stands in its place
+    QTest::addColumn<QString>("said");        // on the standard error, as the box
+    QTest::addColumn<QString>("bootLogSays"); // in the boot log
+    // Start Scan saves the settings as record 0: not through the link, and the box says why.
+    QTest::newRow("link in place of the templates")
+        << 11 << "/home/pi/KIREL5-IR/scan_templates.tpl" << int(Obstacle::Link)
+        << "box FILE ERROR: The settings of this scan could not be saved:" << QString();
+    // Start-up reads the system parameters: a FIFO would hold it for ever.
+    QTest::newRow("FIFO in place of the system parameters")
+        << 4 << "/home/pi/VESK-IR/sysparam.dat" << int(Obstacle::Fifo) << QString()
+        << "FILE: %1 is a FIFO";
+}
+
+// A link or FIFO where a data file belongs: the scan runs to its end all the same, nothing
+// is written through the link, and the operator is told why.
+void TestAutoScan::fileInTheWay()
+{
+    QFETCH(int, model);
+    QFETCH(QString, file);
+    QFETCH(int, obstacle);
+    QFETCH(QString, said);
+    QFETCH(QString, bootLogSays);
+    QTemporaryDir tmp, outside;
+    QVERIFY(tmp.isValid() && outside.isValid());
+    for (const char *dir : {"/home/pi/KIREL5-IR", "/home/pi/VESK-IR"})
+        QVERIFY(QDir().mkpath(tmp.path() + QLatin1String(dir)));
+    const QString path = tmp.path() + file;
+    QVERIFY(ObstaclePlace(Obstacle(obstacle), path, outside.path()));
+    TestProgram p;
+    QVERIFY(p.start(QStringLiteral(SCANSTATION_SIM_PATH),
+                    {"--model", QString::number(model), "--root", tmp.path(), "--selftest-ms", "0",
+                     "--auto-scan", "scan"}));
+    if (!p.waitForFinished(kRunLimitMs)) {
+        p.kill();
+        QFAIL("did not end");
+    }
+    const QString err = QString::fromLocal8Bit(p.standardError());
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY2(err.contains(said + QStringLiteral("\n") + path + QLatin1Char(' ') +
+                          ObstacleKind(Obstacle(obstacle))) ||
+                 said.isEmpty(),
+             qPrintable(err));
+    QVERIFY(ObstacleUntouched(Obstacle(obstacle), path, outside.path()));
+    if (!bootLogSays.isEmpty()) {
+        QFile bootLog(tmp.path() + QStringLiteral("/home/pi/VESK-IR/VESK_boot.log"));
+        QVERIFY(bootLog.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromLatin1(bootLog.readAll()).contains(bootLogSays.arg(path)));
+    }
 }
 
 QTEST_MAIN(TestAutoScan)

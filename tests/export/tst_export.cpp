@@ -3,6 +3,7 @@
 // in the preview's orientation, with its pixel size; broken pairs and bad command lines
 // give a message and an exit code and leave no TIFF behind.
 #include "scanexport.h"
+#include "stationfixture.h"
 
 #include <tiffio.h>
 
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <optional>
 #include <sstream>
 
 namespace
@@ -242,7 +244,14 @@ void TestExport::brokenPairLeavesNoTiff_data()
     QTest::newRow("height not a number")
         << replaceLine(8, "4 lines") << 80 << "scan.inf: line 8 (rows) is \"4 lines\"";
     // The whole TIFF is written, then cannot take the name: nothing may stay behind.
-    QTest::newRow("output name taken by a folder") << text << 80 << "scan.tif: Is a directory";
+    QTest::newRow("output name taken by a folder") << text << 80 << "scan.tif is a folder";
+    // Nothing is read or written through what an attacker put in a file's place.
+    QTest::newRow("link in place of the TIFF") << text << 80 << "scan.tif is a symbolic link";
+    QTest::newRow("link in place of the header")
+        << QByteArray() << 80 << "scan.inf is a symbolic link";
+    QTest::newRow("FIFO in place of the header") << QByteArray() << 80 << "scan.inf is a FIFO";
+    QTest::newRow("dangling link in place of the image")
+        << text << -1 << "scan.img is a symbolic link";
 }
 
 void TestExport::brokenPairLeavesNoTiff()
@@ -257,8 +266,21 @@ void TestExport::brokenPairLeavesNoTiff()
     if (imageBytes >= 0)
         QVERIFY(WriteFile(dir.filePath("scan.img"),
                           (ImageBytes(kBroken) + QByteArray(20, '\0')).left(imageBytes)));
-    if (message.startsWith("scan.tif"))
-        QVERIFY(QDir(dir.path()).mkdir("scan.tif"));
+    // "scan.X is a ...": that obstacle stands at scan.X.
+    const QString at = dir.filePath(message.section(' ', 0, 0));
+    const struct {
+        const char *kind;
+        Obstacle obstacle;
+    } kinds[] = {{"is a folder", Obstacle::Folder},
+                 {"is a FIFO", Obstacle::Fifo},
+                 {"is a symbolic link", imageBytes < 0 ? Obstacle::DanglingLink : Obstacle::Link}};
+    QTemporaryDir outside;
+    std::optional<Obstacle> obstacle;
+    for (const auto &k : kinds)
+        if (message.endsWith(QLatin1String(k.kind)))
+            obstacle = k.obstacle;
+    if (obstacle)
+        QVERIFY(ObstaclePlace(*obstacle, at, outside.path()));
     const QStringList before = FolderContents(dir.path());
 
     const Run r = Export({dir.filePath("scan.inf")});
@@ -268,9 +290,11 @@ void TestExport::brokenPairLeavesNoTiff()
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
     QVERIFY(r.err.endsWith('\n'));
     QCOMPARE(FolderContents(dir.path()), before);
+    if (obstacle)
+        QVERIFY(ObstacleUntouched(*obstacle, at, outside.path()));
 
     // An earlier TIFF of that name is left as it was.
-    if (!QFileInfo(dir.filePath("scan.tif")).isDir()) {
+    if (!obstacle) {
         QVERIFY(WriteFile(dir.filePath("scan.tif"), "earlier export"));
         QCOMPARE(Export({dir.filePath("scan.inf")}).code, 1);
         QFile earlier(dir.filePath("scan.tif"));

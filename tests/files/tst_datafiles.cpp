@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -182,6 +184,7 @@ QByteArray Garbage(quint32 seed, int size)
 } // namespace
 
 Q_DECLARE_METATYPE(DataFile)
+Q_DECLARE_METATYPE(Obstacle)
 
 class TestDataFiles : public QObject
 {
@@ -215,6 +218,8 @@ private slots:
 
     void writeFailure_data();
     void writeFailure();
+    void damagedTemplateAmongFive();
+    void newFileOwnedLikeFolder();
 
     void filterIconName_data();
     void filterIconName();
@@ -435,6 +440,11 @@ void TestDataFiles::damaged()
         QCOMPARE(LoadedRecord(file, 0), SampleRecord(file, 0));
     if (count < Capacity(file))
         QVERIFY(LoadedKey(file, count).isEmpty());
+    // The records past the damage are still on disk: the list is not written over them.
+    if (expectedCount >= 0) {
+        QVERIFY(!Write(file, count + 1));
+        QCOMPARE(root->readFile(FixedPath(file)), bytes);
+    }
 }
 
 // A shorter file loaded over a longer list leaves no stale record just past the new end,
@@ -535,30 +545,109 @@ void TestDataFiles::kirel3Tray()
     }
 }
 
+enum Blocker { NoDataFolder, DiskIsFull, Obstructed };
+
 void TestDataFiles::writeFailure_data()
 {
     QTest::addColumn<DataFile>("file");
-    QTest::addColumn<bool>("folderMissing");
+    QTest::addColumn<int>("blocker");
+    QTest::addColumn<Obstacle>("obstacle");
     const DataFile files[] = {TemplatesFile, TrayFile, SysParamFile, ModuleFile};
     const char *names[] = {"templates", "tray", "system parameters", "modules"};
+    const struct {
+        Obstacle obstacle;
+        const char *tag;
+    } obstacles[] = {{Obstacle::Link, "link"},
+                     {Obstacle::DanglingLink, "dangling link"},
+                     {Obstacle::Fifo, "FIFO"},
+                     {Obstacle::Folder, "folder"}};
     for (int i = 0; i < 4; ++i) {
-        QTest::addRow("%s, no data folder", names[i]) << files[i] << true;
-        QTest::addRow("%s, folder in the way", names[i]) << files[i] << false;
+        QTest::addRow("%s, no data folder", names[i])
+            << files[i] << int(NoDataFolder) << Obstacle();
+        QTest::addRow("%s, full disk", names[i]) << files[i] << int(DiskIsFull) << Obstacle();
+        for (const auto &o : obstacles)
+            QTest::addRow("%s, %s in its place", names[i], o.tag)
+                << files[i] << int(Obstructed) << o.obstacle;
     }
 }
 
-// Tests run as root, so permissions cannot make a file unwritable: a missing folder or a
-// folder standing where the file should be does.
+// Tests run as root, so permissions cannot make a file unwritable: a missing folder, a full
+// disk or something else at the file's path does. The loader takes nothing from what is in
+// the way (and does not wait on a FIFO); the writer fails, says why, and leaves the old file,
+// the obstacle and a link's target as they were.
 void TestDataFiles::writeFailure()
 {
     QFETCH(DataFile, file);
-    QFETCH(bool, folderMissing);
-    if (folderMissing)
+    QFETCH(int, blocker);
+    QFETCH(Obstacle, obstacle);
+    const QString path = root->path(FixedPath(file));
+    QTemporaryDir outside;
+    if (blocker == NoDataFolder)
         QVERIFY(QDir(root->path(kKirel5Dir)).removeRecursively());
-    else
-        QVERIFY(QDir().mkpath(root->path(FixedPath(file))));
-    QVERIFY(!Write(file));
-    QCOMPARE(QFileInfo(root->path(FixedPath(file))).isDir(), !folderMissing);
+    if (blocker == DiskIsFull)
+        QVERIFY(root->writeFile(FixedPath(file), SampleRecord(file, 0)));
+    if (blocker == Obstructed) {
+        QVERIFY(ObstaclePlace(obstacle, path, outside.path()));
+        Load(file);
+        QCOMPARE(LoadedRecord(file, 0), MissingRecord(file, 0));
+    }
+    {
+        std::optional<DiskFull> full;
+        if (blocker == DiskIsFull)
+            full.emplace();
+        QVERIFY(!Write(file));
+    }
+    QVERIFY2(DataFileWriteProblem().startsWith(path), qPrintable(DataFileWriteProblem()));
+    if (blocker == DiskIsFull)
+        QCOMPARE(root->readFile(FixedPath(file)), SampleRecord(file, 0));
+    if (blocker == Obstructed) {
+        QVERIFY(ObstacleUntouched(obstacle, path, outside.path()));
+        QVERIFY(DataFileWriteProblem().endsWith(ObstacleKind(obstacle)));
+    }
+    QCOMPARE(QDir(QFileInfo(path).path()).entryList({".*"}, QDir::Hidden | QDir::Files),
+             QStringList()); // no temporary file left
+}
+
+// One damaged record among five: the list stops before it, and the file is never rewritten
+// from that list. Start Scan's record 0 replaces the first record alone, the rest stays byte
+// for byte.
+void TestDataFiles::damagedTemplateAmongFive()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 5; ++i)
+        bytes += TemplateBytes(SampleTemplate(i));
+    const int third =
+        TemplateBytes(SampleTemplate(0)).size() + TemplateBytes(SampleTemplate(1)).size();
+    bytes.data()[third + StringBytes(SampleTemplate(2).name).size()] ^= 0x40; // comment length
+    QVERIFY(root->writeFile(FixedPath(TemplatesFile), bytes));
+    TemplatesLoad();
+    QCOMPARE(templatecount, 2);
+    QVERIFY(!TemplatesWrite(templatecount));
+    scanTemplate[0].HVch1 = 999;
+    QVERIFY(TemplateStartupWrite());
+    const int first = TemplateBytes(SampleTemplate(0)).size();
+    QCOMPARE(root->readFile(FixedPath(TemplatesFile)),
+             TemplateBytes(scanTemplate[0]) + bytes.mid(first));
+}
+
+// Run as root in a folder of another user, a new data file is that user's; a replaced one
+// keeps its owner.
+void TestDataFiles::newFileOwnedLikeFolder()
+{
+    if (geteuid() != 0)
+        QSKIP("needs root");
+    const QByteArray folder = QFile::encodeName(root->path(kKirel5Dir));
+    const QByteArray path = QFile::encodeName(root->path(FixedPath(SysParamFile)));
+    QCOMPARE(chown(folder.constData(), 4242, 4343), 0);
+    QVERIFY(SysParamsWrite());
+    struct stat st;
+    QCOMPARE(stat(path.constData(), &st), 0);
+    QCOMPARE(int(st.st_uid), 4242);
+    QCOMPARE(int(st.st_gid), 4343);
+    QCOMPARE(chown(path.constData(), 4545, 4646), 0);
+    QVERIFY(SysParamsWrite());
+    QCOMPARE(stat(path.constData(), &st), 0);
+    QCOMPARE(int(st.st_uid), 4545);
 }
 
 void TestDataFiles::filterIconName_data()

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <limits>
 #include <memory>
 
 namespace
@@ -77,7 +78,8 @@ private slots:
     void defaultsWithoutTemplates();
     void settingsRestoredFromTemplates_data();
     void settingsRestoredFromTemplates();
-    void tilesBeyondTheBedAreFlaggedButNotDrawn();
+    void cornersOffTheBedGiveTheDefaultArea_data();
+    void cornersOffTheBedGiveTheDefaultArea();
     void notConnectedUntilThePollFindsTheScanner_data();
     void notConnectedUntilThePollFindsTheScanner();
     void kirel3ShowsItsFixedTray();
@@ -372,30 +374,47 @@ void TestMainWindowStartup::settingsRestoredFromTemplates()
     QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh2")->currentIndex(), position);
 }
 
-// A template made for the KIREL-5000/5100's large bed, loaded on the VESK-1800II: every
-// tile of the rectangle keeps its flag, only those on the reader's bed are drawn, the cut
-// corner tiles in their shapes.
-void TestMainWindowStartup::tilesBeyondTheBedAreFlaggedButNotDrawn()
+void TestMainWindowStartup::cornersOffTheBedGiveTheDefaultArea_data()
 {
-    QVERIFY(root->writeFile(TemplatesFixedPath(kModelVESK1800),
-                            StartupFile(Startup(kModeIP, kArea3543, {0, 2}, {16, 16}, {8, 8}))));
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QPointF>("L");
+    QTest::addColumn<QPointF>("R");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    QTest::newRow("NaN") << int(kModelKIREL5) << QPointF(nan, 0) << QPointF(1, 1);
+    QTest::newRow("+Inf") << int(kModelKIREL5) << QPointF(0, 0) << QPointF(inf, 1);
+    QTest::newRow("-Inf") << int(kModelKIREL5) << QPointF(0, -inf) << QPointF(1, 1);
+    QTest::newRow("1e300") << int(kModelKIREL5) << QPointF(0, 0) << QPointF(1, 1e300);
+    QTest::newRow("-1e300") << int(kModelKIREL5) << QPointF(-1e300, 0) << QPointF(1, 1);
+    // 1025 mm wide on a 460 mm bed.
+    QTest::newRow("(40, 15) past the bed") << int(kModelKIREL5) << QPointF(0, 0) << QPointF(40, 15);
+    QTest::newRow("left corner right of the right one")
+        << int(kModelKIREL5) << QPointF(5, 0) << QPointF(1, 1);
+    // The KIREL-5000/5100's 35x43cm plate reaches past the reader's 10 x 9 tiles.
+    QTest::newRow("35x43 plate on the VESK-1800II")
+        << int(kModelVESK1800) << QPointF(0, 2) << QPointF(16, 16);
+}
 
-    auto w = StartModel(kModelVESK1800);
-    QCOMPARE(FlaggedTiles(), TilesBetween(QPoint(0, 2), QPoint(16, 15)));
-    QGraphicsScene *scene = Child<QGraphicsView>(*w, "graphicsView_ScanArea")->scene();
-    for (int c = 0; c < kTileColumns; ++c)
-        for (int r = 0; r < kTileRows; ++r) {
-            const bool onBed = c < 10 && r < 9 && !(c == 0 && (r == 7 || r == 8));
-            QCOMPARE(item[c][r]->scene() == scene, onBed && tileflag[c][r] == 1);
-        }
-    QVERIFY(scene->sceneRect().contains(scene->itemsBoundingRect()));
-    // Tiles (0, 7) and (0, 8) are drawn cut, each as two parts that together fill the square
-    // (where they sit is the area selection test's).
-    for (QGraphicsPathItem *corner :
-         {corner2aGraphic, corner2bGraphic, corner3aGraphic, corner3bGraphic})
-        QVERIFY(corner && corner->scene() == scene);
-    QCOMPARE(corner2aGraphic->path().boundingRect().united(corner2bGraphic->path().boundingRect()),
-             QRectF(-17, -17, 34, 34));
+// A corner that is no number or lies off the model's bed is no area: the station starts on
+// the default one (the first tile of the grid), whose scan is 25 x 25 mm.
+void TestMainWindowStartup::cornersOffTheBedGiveTheDefaultArea()
+{
+    QFETCH(int, model);
+    QFETCH(QPointF, L);
+    QFETCH(QPointF, R);
+    QVERIFY(root->writeFile(TemplatesFixedPath(model),
+                            StartupFile(Startup(kModeIP, kArea3543, L, R, L))));
+    auto w = StartModel(model);
+    QVERIFY(Child<QAbstractButton>(*w, "radioButtonGrid")->isChecked());
+    QCOMPARE(FlaggedTiles(), QList<QPoint>{QPoint(0, 0)});
+    QCOMPARE(scanDur.num, 1);
+    ScanChoice choice;
+    choice.area = kAreaGrid;
+    choice.cornerL = scancornerL;
+    choice.cornerR = scancornerR;
+    const ScanAreaUm area = ScanAreaCompute(choice);
+    QCOMPARE(area.width, qint64(25000));
+    QCOMPARE(area.height, qint64(25000));
 }
 
 void TestMainWindowStartup::notConnectedUntilThePollFindsTheScanner_data()

@@ -10,6 +10,10 @@
 #include <QLocale>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
 namespace
 {
 
@@ -87,6 +91,8 @@ private slots:
     void writers();
     void kirel3ErrorLogNeverWritten();
     void unopenableLogsSkipped();
+    void blockedLogToldOnce_data();
+    void blockedLogToldOnce();
 
     void headers_data();
     void headers();
@@ -180,6 +186,52 @@ void TestLogFiles::unopenableLogsSkipped()
     kirelscanfile_log.setFileName(QString());
     QCOMPARE(ScanLogWrite(QStringLiteral("no name")), 1);
     QVERIFY(!QFileInfo::exists(root->path(QStringLiteral("/home/pi/KIREL5-IR"))));
+}
+
+void TestLogFiles::blockedLogToldOnce_data()
+{
+    QTest::addColumn<Writer>("writer");
+    QTest::addColumn<int>("obstacle"); // -1: a full disk under an existing log
+    for (Writer w : {Boot, Scanning}) {
+        const char *name = w == Boot ? "boot log" : "scanning log";
+        QTest::addRow("%s, full disk", name) << w << -1;
+        QTest::addRow("%s, link", name) << w << int(Obstacle::Link);
+        QTest::addRow("%s, dangling link", name) << w << int(Obstacle::DanglingLink);
+        QTest::addRow("%s, FIFO", name) << w << int(Obstacle::Fifo);
+        QTest::addRow("%s, folder", name) << w << int(Obstacle::Folder);
+    }
+}
+
+// A log that cannot be written (start-up included) is told once on the status log, naming
+// the file and why; the writer goes on, and what stands there is left as it was.
+void TestLogFiles::blockedLogToldOnce()
+{
+    QFETCH(Writer, writer);
+    QFETCH(int, obstacle);
+    const QString path = root->path(TargetPath(writer));
+    QTemporaryDir outside;
+    std::optional<DiskFull> full;
+    if (obstacle < 0) {
+        QVERIFY(root->writeFile(TargetPath(writer), kOldContent));
+        LogFilesCreate();
+        full.emplace();
+    } else {
+        QVERIFY(ObstaclePlace(Obstacle(obstacle), path, outside.path()));
+        LogFilesCreate();
+    }
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(CallWriter(writer, path, QStringLiteral("READY:")), 1);
+    full.reset();
+    const QString told =
+        LogTimestamp() + QStringLiteral("LOG NOT WRITTEN: ") + path +
+        (obstacle < 0 ? QStringLiteral(": ") + QString::fromLocal8Bit(strerror(ENOSPC))
+                      : QLatin1Char(' ') + ObstacleKind(Obstacle(obstacle)));
+    QCOMPARE(QNewStatusString, told);
+    QCOMPARE(LogWriteProblem(path), told.mid(told.indexOf(path)));
+    if (obstacle < 0)
+        QCOMPARE(root->readFile(TargetPath(writer)), kOldContent);
+    else
+        QVERIFY(ObstacleUntouched(Obstacle(obstacle), path, outside.path()));
 }
 
 void TestLogFiles::headers_data()

@@ -6,10 +6,14 @@
 #include "initiator.h"
 #include "kirelscan.h"
 #include "scanstate.h"
+#include "scanwindow.h"
 #include "scsicommands.h"
+#include "stationfixture.h"
 
 #include <QFile>
 #include <QtTest>
+
+#include <optional>
 
 class TestScanStart : public QObject
 {
@@ -19,6 +23,7 @@ private slots:
     void kirel5SendsWholeBlock();
     void shadingSelector_data();
     void shadingSelector();
+    void shadingFactorsWithoutFile_data();
     void shadingFactorsWithoutFile();
     void plateStartDisconnects_data();
     void plateStartDisconnects();
@@ -74,20 +79,46 @@ void TestScanStart::shadingSelector()
     QVERIFY(f.traceOf(kOpVendorShadingRead).contains(cdb));
 }
 
-// The .sd file itself is compared in the whole scans, which save it.
+void TestScanStart::shadingFactorsWithoutFile_data()
+{
+    QTest::addColumn<int>("obstacle"); // -1: not asked for, -2: a full disk
+    QTest::newRow("not asked for") << -1;
+    QTest::newRow("full disk") << -2;
+    QTest::newRow("link in its place") << int(Obstacle::Link);
+    QTest::newRow("dangling link in its place") << int(Obstacle::DanglingLink);
+}
+
+// The .sd file itself is compared in the whole scans, which save it. Without it the factors
+// are the same; one that could not be saved is noted for the end of the scan, and nothing
+// is written through a link in its place.
 void TestScanStart::shadingFactorsWithoutFile()
 {
+    QFETCH(int, obstacle);
     ReadoutFixture f(kModelKIREL5);
     f.setup(kSmallArea); // 532 nm: the sloped table
-    sysparams.shadingdatasave = 0;
-    f.start();
+    sysparams.shadingdatasave = obstacle == -1 ? 0 : 1;
+    const QString sd = f.imagePath() + QStringLiteral(".sd");
+    QTemporaryDir outside;
+    if (obstacle >= 0)
+        QVERIFY(ObstaclePlace(Obstacle(obstacle), sd, outside.path()));
+    {
+        std::optional<DiskFull> full;
+        if (obstacle == -2)
+            full.emplace();
+        f.start();
+    }
     // Value k of the answer is the factor of node [k mod 48][k div 48].
     float expected[48][42];
     ExpectedFactors(4, expected);
     for (int x = 0; x < 48; ++x)
         for (int y = 0; y < 42; ++y)
             QCOMPARE(shadingdata[x][y], expected[x][y]);
-    QVERIFY(!QFile::exists(f.imagePath() + QStringLiteral(".sd")));
+    if (obstacle >= 0)
+        QVERIFY(ObstacleUntouched(Obstacle(obstacle), sd, outside.path()));
+    else
+        QVERIFY(!QFile::exists(sd));
+    QCOMPARE(ScanFileNotes().contains(QStringLiteral("The shading data was not saved: ") + sd),
+             obstacle != -1);
 }
 
 void TestScanStart::plateStartDisconnects_data()

@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 
 #include <memory>
@@ -142,6 +143,7 @@ private slots:
     void resolutionNotOfferedIsRefused();
     void fileNameChecks_data();
     void fileNameChecks();
+    void fieldsTellWhatTheyCut();
     void startScanRecordsTemplateAndRunsTheWindow();
     void scanWindowPlace_data();
     void scanWindowPlace();
@@ -242,24 +244,59 @@ void TestScanRequest::resolutionNotOfferedIsRefused()
 
 void TestScanRequest::fileNameChecks_data()
 {
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("name");    // as typed
+    QTest::addColumn<QString>("comment"); // as typed
+    QTest::addColumn<QString>("stored");  // the name kept in image_name
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("model");
-    QTest::newRow("blank") << QString() << "Input Error"
-                           << "File Name Cannot Be Blank!" << int(kModelKIREL5);
+    const int kirel5 = int(kModelKIREL5);
+    const QString input = QStringLiteral("Input Error");
     const QString separator =
-        QStringLiteral("File Name Cannot Contain \"/\" Or Control Characters!");
-    QTest::newRow("folder separator") << "../escape"
-                                      << "Input Error" << separator << int(kModelKIREL5);
-    QTest::newRow("tab") << "a\tb"
-                         << "Input Error" << separator << int(kModelKIREL5);
-    QTest::newRow("name in use") << "taken"
-                                 << "File Name Error"
-                                 << "File Name Already Exists!" << int(kModelKIREL5);
+        QStringLiteral("File Name Cannot Contain \"/\", \",\" Or Control Characters!");
+    const QString latin1 = QStringLiteral(": Only Latin-1 Characters Can Be Stored!");
+    const QString note = QStringLiteral("note");
+    QTest::newRow("blank") << QString() << note << QString() << input
+                           << "File Name Cannot Be Blank!" << kirel5;
+    QTest::newRow("only spaces and .img")
+        << "  .img " << note << QString() << input << "File Name Cannot Be Blank!" << kirel5;
+    QTest::newRow("folder separator")
+        << "../escape" << note << "../escape" << input << separator << kirel5;
+    QTest::newRow("tab") << "a\tb" << note << "a\tb" << input << separator << kirel5;
+    // A comma would split the scan log's record.
+    QTest::newRow("comma") << "gel,2" << note << "gel,2" << input << separator << kirel5;
+    // Direction marks and line separators would show the operator another name than is
+    // stored; Latin-1 cannot hold them either.
+    QTest::newRow("right-to-left override")
+        << "gel\u202Egmi" << note << "gel\u202Egmi" << input << separator << kirel5;
+    QTest::newRow("line separator")
+        << "ge\u2028l" << note << "ge\u2028l" << input << separator << kirel5;
+    QTest::newRow("not Latin-1") << "\u017B\u00F3\u0142w" << note << "\u017B\u00F3\u0142w" << input
+                                 << "File Name Cannot Contain U+017B" + latin1 << kirel5;
+    // A pasted line feed would move the .inf lines after the comment.
+    QTest::newRow("line feed in the comment")
+        << "gel"
+        << "a\nb"
+        << "gel" << input << "Comment Cannot Contain Line Breaks Or Control Characters!" << kirel5;
+    QTest::newRow("comment not Latin-1")
+        << "gel"
+        << "\u4E2D\u6587 \u20AC"
+        << "gel" << input << "Comment Cannot Contain U+4E2D" + latin1 << kirel5;
+    const QString taken = QStringLiteral("File Name Already Exists!");
+    // The name is stored without the spaces around it and without a typed ".img".
+    QTest::newRow("name in use, typed with .img and spaces")
+        << " taken.IMG " << note << "taken"
+        << "File Name Error" << taken << kirel5;
+    for (const char *ext : {"inf", "raw", "sd", "log"})
+        QTest::addRow("only the .%s of the name exists", ext)
+            << QStringLiteral("other-%1").arg(QLatin1String(ext)) << note
+            << QStringLiteral("other-%1").arg(QLatin1String(ext)) << "File Name Error" << taken
+            << kirel5;
+    QTest::newRow("a dangling link has the name") << "dangling" << note << "dangling"
+                                                  << "File Name Error" << taken << kirel5;
     // The KIREL-3000 cannot scan: refused before a scan window opens.
     QTest::newRow("kirel3 has no scan path")
-        << "gel"
+        << "gel" << note << "gel"
         << "SCAN ERROR"
         << "Scan Error:<ul><li>Scanning is not available on this model</li></ul>"
         << int(kModelKIREL3);
@@ -268,14 +305,21 @@ void TestScanRequest::fileNameChecks_data()
 void TestScanRequest::fileNameChecks()
 {
     QFETCH(QString, name);
+    QFETCH(QString, comment);
+    QFETCH(QString, stored);
     QFETCH(QString, title);
     QFETCH(QString, text);
     QFETCH(int, model);
     auto w = StartModel(model);
     QVERIFY(root->writeFile(QStringLiteral("/home/taken.img"), QByteArray("x")));
+    for (const char *ext : {"inf", "raw", "sd", "log"})
+        QVERIFY(root->writeFile(QStringLiteral("/home/other-%1.%1").arg(QLatin1String(ext)),
+                                QByteArray("x")));
+    QVERIFY(QFile::link(root->path(QStringLiteral("/nowhere")),
+                        root->path(QStringLiteral("/home/dangling.log"))));
     const QStringList before = QDir(root->path(QStringLiteral("/home"))).entryList(QDir::Files);
     Child<QLineEdit>(*w, "lineEdit_filename")->setText(name);
-    Child<QLineEdit>(*w, "lineEdit_comment")->setText(QStringLiteral("note"));
+    Child<QLineEdit>(*w, "lineEdit_comment")->setText(comment);
 
     BoxAnswerer boxes;
     w->on_pushButton_Scan_clicked();
@@ -284,11 +328,32 @@ void TestScanRequest::fileNameChecks()
     QCOMPARE(boxes.boxes[0].text, text);
     // Nothing but the name, the comment and the press count is left behind.
     QCOMPARE(scanpassnumber, 0);
-    QCOMPARE(image_name, name);
-    QCOMPARE(image_comment, QStringLiteral("note"));
+    QCOMPARE(image_name, stored);
+    QCOMPARE(image_comment, comment);
     QCOMPARE(Fake().starts, 0);
     QVERIFY(!QFile::exists(TemplatesFilePath()));
     QCOMPARE(QDir(root->path(QStringLiteral("/home"))).entryList(QDir::Files), before);
+}
+
+// The name holds 100 characters and the comment 32: a key past that is not taken, and the
+// field says so instead of dropping it unseen.
+void TestScanRequest::fieldsTellWhatTheyCut()
+{
+    auto w = StartModel(kModelKIREL5);
+    w->show();
+    for (const auto &[field, limit] :
+         {std::pair{"lineEdit_filename", 100}, std::pair{"lineEdit_comment", 32}}) {
+        auto *edit = Child<QLineEdit>(*w, field);
+        QTest::keyClicks(edit, QString(limit, QLatin1Char('a')));
+        QVERIFY(!QToolTip::isVisible());
+        QTest::keyClicks(edit, QStringLiteral("b"));
+        QCOMPARE(edit->text(), QString(limit, QLatin1Char('a')));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(),
+                 QStringLiteral("At most %1 characters: the rest was not taken").arg(limit));
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+    }
 }
 
 void TestScanRequest::startScanRecordsTemplateAndRunsTheWindow()

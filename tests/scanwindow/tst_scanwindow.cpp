@@ -17,9 +17,11 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace
 {
@@ -61,9 +63,20 @@ QStringList ScanFiles(const QString &dir)
 }
 
 // How a scripted run ends.
-enum Ending { kComplete, kSenseError, kWriteFailure };
+enum Ending { kComplete, kSenseError, kWriteFailure, kScanningLogLost };
 // Why a scan ends before its first read.
-enum Refusal { kMissingFolder, kRawBlocked, kNoRoom, kNoScanPath, kNoPlate };
+enum Refusal {
+    kMissingFolder,
+    kRawBlocked,
+    kNoRoom,
+    kNoRoomForRaw,
+    kHeaderDiskFull,
+    kNoScanPath,
+    kNoPlate,
+    kLinkAsHeader,
+    kDanglingLinkAsImage,
+    kFifoAsLog
+};
 
 } // namespace
 
@@ -191,6 +204,8 @@ void TestScanWindow::imageFilesFullSizeZeroAndReserved_data()
     QTest::newRow("kirel5 with raw") << int(kModelKIREL5) << 1;
     QTest::newRow("kirel5 without raw") << int(kModelKIREL5) << 0;
     QTest::newRow("vesk5000 rows of pixwidth") << int(kModelVESK5000) << 0;
+    // The readers have no uncorrected copy: "Save Raw Data" makes no .raw there.
+    QTest::newRow("vesk5000 with raw asked for") << int(kModelVESK5000) << 1;
 }
 
 void TestScanWindow::imageFilesFullSizeZeroAndReserved()
@@ -202,6 +217,10 @@ void TestScanWindow::imageFilesFullSizeZeroAndReserved()
     ScanPrepare(model, 1000, 800, home());
     sysparams.rawdatasave = raw;
     const qint64 bytes = 1000 * 800 * 2;
+    // Run as root in the operator's folder, the station makes the operator's files.
+    const bool asRoot = geteuid() == 0;
+    if (asRoot)
+        QCOMPARE(::chown(QFile::encodeName(home()).constData(), 4242, 4343), 0);
 
     ScanWindow w;
     QVERIFY(w.fileProblem().isEmpty());
@@ -209,6 +228,7 @@ void TestScanWindow::imageFilesFullSizeZeroAndReserved()
     QVERIFY(kirelscanfile_img.isOpen());
     QCOMPARE(kirelscanfile_img.pos(), bytes);
     QStringList made{QStringLiteral("scan1.img"), QStringLiteral("scan1.inf")};
+    raw = raw && model == kModelKIREL5;
     if (raw)
         made << QStringLiteral("scan1.raw");
     made.sort();
@@ -222,6 +242,8 @@ void TestScanWindow::imageFilesFullSizeZeroAndReserved()
         };
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(qint64(st.st_size), bytes);
+        if (asRoot)
+            QCOMPARE(int(st.st_uid), 4242);
         QVERIFY2(qint64(st.st_blocks) * 512 >= bytes, "the image space is not reserved");
         const QByteArray content = root->readFile(QStringLiteral("/home/scan1.") + ext);
         QCOMPARE(content.count('\0'), int(bytes));
@@ -243,15 +265,29 @@ void TestScanWindow::scanEndsBeforeTheFirstRead_data()
         << QStringList{"scan1.raw"};
     QTest::newRow("no room for the image")
         << kirel5 << int(kNoRoom) << "Not enough disk space for the image" << QStringList();
+    QTest::newRow("no room for the raw copy only")
+        << kirel5 << int(kNoRoomForRaw) << "Not enough disk space for the raw copy (.raw)"
+        << QStringList();
+    QTest::newRow("disk full at the header")
+        << kirel5 << int(kHeaderDiskFull) << "The header file cannot be written" << QStringList();
+    // Put there after the name check: nothing is written through them, and they stay.
+    QTest::newRow("link in place of the header")
+        << kirel5 << int(kLinkAsHeader) << "scan1.inf is a symbolic link"
+        << QStringList{"scan1.inf"};
+    QTest::newRow("dangling link in place of the image")
+        << kirel5 << int(kDanglingLinkAsImage) << "scan1.img is a symbolic link" << QStringList();
+    QTest::newRow("FIFO in place of the scanning log")
+        << kirel5 << int(kFifoAsLog) << "scan1.log is a FIFO" << QStringList();
     // The files are made, then removed: the KIREL-3 has no scan path.
     QTest::newRow("kirel3 has no scan path")
         << int(kModelKIREL3) << int(kNoScanPath) << "not available on this model" << QStringList();
-    // The start reports no plate: the box says so in full, the raw file and the log stay.
+    // The start reports no plate: the box says so in full, the log stays. The readers keep
+    // no raw copy, whatever the system parameters say.
     QTest::newRow("reader without a plate")
         << int(kModelVESK1800) << int(kNoPlate)
         << "Scan Error:<ul><li>No Imaging Plate in the loading area</li><li></li>"
            "<li>Please Load an Imaging Plate</li></ul>"
-        << QStringList{"scan1.log", "scan1.raw"};
+        << QStringList{"scan1.log"};
 }
 
 void TestScanWindow::scanEndsBeforeTheFirstRead()
@@ -269,6 +305,25 @@ void TestScanWindow::scanEndsBeforeTheFirstRead()
         QVERIFY(QDir(home()).mkdir(QStringLiteral("scan1.raw")));
     if (refusal == kNoRoom)
         ScanDiskFreeBytes = [](const QString &) -> qint64 { return 1000; };
+    // Room for an 8 MB image and its small files, not for its raw copy.
+    if (refusal == kNoRoomForRaw) {
+        newscansetup.width = newscansetup.height = 2000;
+        ScanDiskFreeBytes = [](const QString &) -> qint64 { return 2 * 2000 * 2000 * 2 - 1; };
+    }
+    std::optional<DiskFull> full;
+    if (refusal == kHeaderDiskFull)
+        full.emplace();
+    const struct {
+        Refusal refusal;
+        Obstacle obstacle;
+        const char *file;
+    } obstacles[] = {{kLinkAsHeader, Obstacle::Link, "/scan1.inf"},
+                     {kDanglingLinkAsImage, Obstacle::DanglingLink, "/scan1.img"},
+                     {kFifoAsLog, Obstacle::Fifo, "/scan1.log"}};
+    QTemporaryDir outside;
+    for (const auto &o : obstacles)
+        if (o.refusal == refusal)
+            QVERIFY(ObstaclePlace(o.obstacle, home() + QLatin1String(o.file), outside.path()));
     if (refusal == kNoPlate)
         Fake().onStart = [] {
             newscansetup.scanrunningerror = 1;
@@ -279,7 +334,7 @@ void TestScanWindow::scanEndsBeforeTheFirstRead()
     ScanWindow w;
     if (refusal == kNoScanPath) {
         QCOMPARE(w.windowTitle(), QStringLiteral("KIREL SCAN PREVIEW"));
-        QCOMPARE(ScanFiles(home()).size(), 4);
+        QCOMPARE(ScanFiles(home()).size(), 3); // no raw copy but on the KIREL-5000/5100
     }
     w.exec();
     QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN ERROR")});
@@ -289,6 +344,9 @@ void TestScanWindow::scanEndsBeforeTheFirstRead()
     QCOMPARE(Fake().starts, refusal == kNoPlate ? 1 : 0);
     QCOMPARE(Fake().reads, 0);
     QCOMPARE(ScanFiles(home()), left);
+    for (const auto &o : obstacles)
+        if (o.refusal == refusal)
+            QVERIFY(ObstacleUntouched(o.obstacle, home() + QLatin1String(o.file), outside.path()));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -567,6 +625,11 @@ void TestScanWindow::endBoxes_data()
         << int(kModelKIREL5) << int(kWriteFailure) << error << write;
     QTest::newRow("vesk5000 write failure")
         << int(kModelVESK5000) << int(kWriteFailure) << error << write;
+    // A scanning log that stops on a full disk costs the log, not the image.
+    QTest::newRow("kirel5 scanning log lost")
+        << int(kModelKIREL5) << int(kScanningLogLost)
+        << QStringList{QStringLiteral("SCAN COMPLETE"), QStringLiteral("FILE ERROR")}
+        << "SCAN SUCCESSFULLY COMPLETED";
 }
 
 void TestScanWindow::endBoxes()
@@ -582,13 +645,18 @@ void TestScanWindow::endBoxes()
         ScanSetup &s = newscansetup;
         // The scanner still reports whole pieces waiting when the scan has ended.
         s.buffersize = 10 * s.bufferreadsize;
-        if (scriptedEnding == kComplete) {
-            // Every line in one piece: the refresh of this pass books its rows and shows
-            // those of the refresh before, none.
-            s.scanstatus = 10;
-            s.previewbuffer = 10;
-            s.newpreviewflag = 1;
+        if (scriptedEnding == kComplete || scriptedEnding == kScanningLogLost) {
+            if (scriptedEnding == kComplete) {
+                // Every line in one piece: the refresh of this pass books its rows and shows
+                // those of the refresh before, none.
+                s.scanstatus = 10;
+                s.previewbuffer = 10;
+                s.newpreviewflag = 1;
+            }
             s.scanrunningflag = 0;
+            DiskFull full;
+            if (scriptedEnding == kScanningLogLost)
+                ScanningLogWrite(QStringLiteral("-37: STAT=0"));
         } else if (scriptedEnding == kSenseError) {
             s.scansensekey = QStringLiteral("03h");
             s.scansensecode = QStringLiteral("3A00h");
@@ -600,11 +668,16 @@ void TestScanWindow::endBoxes()
             s.scanrunningflag = 0;
         }
     };
+    sysparams.readlog = ending == kScanningLogLost ? 1 : 0;
     BoxAnswerer boxes;
     ScanWindow w;
     w.exec();
     QCOMPARE(boxes.titles(), titles);
     QVERIFY2(boxes.boxes[0].text.contains(firstText), qPrintable(boxes.boxes[0].text));
+    if (ending == kScanningLogLost)
+        QVERIFY2(boxes.boxes[1].text.contains(QStringLiteral("The scanning log is incomplete: ") +
+                                              home() + QStringLiteral("/scan1.log: ")),
+                 qPrintable(boxes.boxes[1].text));
     QCOMPARE(Fake().connectionTests, model == kModelKIREL5 ? 1 : 0);
     // A complete scan's preview covers the whole area: no rows left in the empty blue.
     if (ending == kComplete) {

@@ -1,13 +1,103 @@
 #include "stationfixture.h"
 
 #include "initiator.h"
+#include "safefile.h"
 #include "scanstate.h"
 #include "stationpaths.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const QByteArray kObstacleTarget("the link's target, not the station's");
+
+namespace
+{
+
+QString TargetOf(Obstacle obstacle, const QString &outside)
+{
+    return outside + (obstacle == Obstacle::Link ? QStringLiteral("/target")
+                                                 : QStringLiteral("/nothing-here"));
+}
+
+ssize_t NoRoomWrite(int, const void *, std::size_t)
+{
+    errno = ENOSPC;
+    return -1;
+}
+
+} // namespace
+
+bool ObstaclePlace(Obstacle obstacle, const QString &path, const QString &outside)
+{
+    QFile::remove(path);
+    switch (obstacle) {
+    case Obstacle::Link: {
+        QFile target(TargetOf(obstacle, outside));
+        if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            target.write(kObstacleTarget) != kObstacleTarget.size())
+            return false;
+        target.close();
+        return QFile::link(target.fileName(), path);
+    }
+    case Obstacle::DanglingLink:
+        return QFile::link(TargetOf(obstacle, outside), path);
+    case Obstacle::Fifo:
+        return ::mkfifo(QFile::encodeName(path).constData(), 0666) == 0;
+    case Obstacle::Folder:
+        return QDir().mkpath(path);
+    }
+    return false;
+}
+
+bool ObstacleUntouched(Obstacle obstacle, const QString &path, const QString &outside)
+{
+    const QFileInfo at(path);
+    struct stat st;
+    switch (obstacle) {
+    case Obstacle::Link: {
+        QFile target(TargetOf(obstacle, outside));
+        return at.isSymLink() && target.open(QIODevice::ReadOnly) &&
+               target.readAll() == kObstacleTarget;
+    }
+    case Obstacle::DanglingLink:
+        return at.isSymLink() && !QFileInfo::exists(TargetOf(obstacle, outside));
+    case Obstacle::Fifo:
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode);
+    case Obstacle::Folder:
+        return at.isDir() && !at.isSymLink();
+    }
+    return false;
+}
+
+QString ObstacleKind(Obstacle obstacle)
+{
+    switch (obstacle) {
+    case Obstacle::Link:
+    case Obstacle::DanglingLink:
+        return QStringLiteral("is a symbolic link");
+    case Obstacle::Fifo:
+        return QStringLiteral("is a FIFO");
+    case Obstacle::Folder:
+        return QStringLiteral("is a folder");
+    }
+    return QString();
+}
+
+DiskFull::DiskFull()
+{
+    SafeFileWriteCall = &NoRoomWrite;
+}
+
+DiskFull::~DiskFull()
+{
+    SafeFileWriteCall = &::write;
+}
 
 TempStationRoot::TempStationRoot()
 {

@@ -26,6 +26,25 @@ private:
     QTemporaryDir dir;
 };
 
+// Things a test puts where the station expects one of its files, as an attacker or an
+// accident would. A link points into `outside`, a folder beyond the station's root: at a
+// file there holding kObstacleTarget, or (dangling) at a name there that does not exist.
+enum class Obstacle { Link, DanglingLink, Fifo, Folder };
+extern const QByteArray kObstacleTarget;
+bool ObstaclePlace(Obstacle obstacle, const QString &path, const QString &outside);
+// The obstacle is still there as placed, and a link's target is unchanged (not created).
+bool ObstacleUntouched(Obstacle obstacle, const QString &path, const QString &outside);
+// What the station says the obstacle is ("is a symbolic link", ...).
+QString ObstacleKind(Obstacle obstacle);
+
+// While it lives, every write of the station's file writers fails as on a full disk.
+class DiskFull
+{
+public:
+    DiskFull();
+    ~DiskFull();
+};
+
 // Puts every shared record and global back to its value at program start and sets the
 // scanner model.
 void ResetSharedState(int model);

@@ -1,5 +1,7 @@
 #include "scanexport.h"
 
+#include "safefile.h"
+
 #include <tiffio.h>
 
 #include <cerrno>
@@ -9,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,6 +84,29 @@ bool PositiveNumber(const std::string &text, long &value)
     return true;
 }
 
+// The whole of a small regular file; false with the reason (a link, FIFO or device in its
+// place is not opened).
+bool SmallFileRead(const std::string &path, std::string &content, std::string &error)
+{
+    SafeFileError e;
+    const int fd = SafeFileOpenRead(path.c_str(), e);
+    if (fd < 0) {
+        error = e.text;
+        return false;
+    }
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0)
+        content.append(chunk, std::size_t(n));
+    const int readError = errno;
+    close(fd);
+    if (n < 0) {
+        error = path + ": " + std::strerror(readError);
+        return false;
+    }
+    return true;
+}
+
 std::vector<std::string> HeaderLines(std::istream &in)
 {
     std::vector<std::string> lines;
@@ -129,6 +154,8 @@ int CreateTemporaryBeside(const std::string &target, std::string &temporary)
     umask(mask);
     fchmod(fd, 0666 & ~mask);
     std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", temporary.c_str());
+    // Run as root in the operator's folder, the TIFF is the operator's.
+    SafeFileOwnLikeFolder(fd, temporary.c_str());
     return fd;
 }
 
@@ -264,11 +291,10 @@ std::string BaseName(const std::string &infPath)
 
 bool ReadScanHeader(const std::string &infPath, ScanHeader &header, std::string &error)
 {
-    std::ifstream in(infPath, std::ios::binary);
-    if (!in) {
-        error = infPath + ": " + ErrnoText();
+    std::string content;
+    if (!SmallFileRead(infPath, content, error))
         return false;
-    }
+    std::istringstream in(content);
     const std::vector<std::string> lines = HeaderLines(in);
     if (lines.empty() || (lines[0] != kKindKirel && lines[0] != kKindVesk)) {
         error = infPath + ": not a scan header (the first line is neither " + kKindKirel + " nor " +
@@ -305,13 +331,17 @@ std::string ImageFileFor(const std::string &infPath, bool raw)
 
 bool CheckImageFile(const std::string &imagePath, const ScanHeader &header, std::string &error)
 {
-    struct stat st;
-    if (stat(imagePath.c_str(), &st) != 0) {
-        error = imagePath + ": " + ErrnoText();
+    SafeFileError e;
+    const int fd = SafeFileOpenRead(imagePath.c_str(), e);
+    if (fd < 0) {
+        error = e.text;
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        error = imagePath + ": not a file";
+    struct stat st;
+    const bool known = fstat(fd, &st) == 0;
+    close(fd);
+    if (!known) {
+        error = imagePath + ": " + ErrnoText();
         return false;
     }
     const std::int64_t expected = header.imageBytes();
@@ -328,9 +358,13 @@ bool CheckImageFile(const std::string &imagePath, const ScanHeader &header, std:
 bool WriteScanTiff(const std::string &imagePath, const ScanHeader &header,
                    const std::string &tiffPath, std::string &error)
 {
-    std::FILE *image = std::fopen(imagePath.c_str(), "rb");
+    SafeFileError e;
+    const int imageFd = SafeFileOpenRead(imagePath.c_str(), e);
+    std::FILE *image = imageFd < 0 ? nullptr : fdopen(imageFd, "rb");
     if (!image) {
-        error = imagePath + ": " + ErrnoText();
+        error = imageFd < 0 ? e.text : imagePath + ": " + ErrnoText();
+        if (imageFd >= 0)
+            close(imageFd);
         return false;
     }
     std::string temporary;
@@ -360,8 +394,9 @@ bool WriteScanTiff(const std::string &imagePath, const ScanHeader &header,
     }
     std::fclose(image);
 
-    if (ok && std::rename(temporary.c_str(), tiffPath.c_str()) != 0) {
-        error = tiffPath + ": " + ErrnoText();
+    // Only a regular file is replaced: a link, folder or device in the TIFF's place stays.
+    if (ok && !SafeFileRenameOver(temporary.c_str(), tiffPath.c_str(), e)) {
+        error = e.text;
         ok = false;
     }
     ForgetTemporary(temporary, !ok);

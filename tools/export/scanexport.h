@@ -16,6 +16,9 @@
 //                       pixel size in the resolution tags; written under a temporary name
 //                       in the target folder and renamed at the end, so that a failed export
 //                       leaves no partial TIFF and an earlier TIFF of that name intact.
+// Files are opened as the station opens its own (log/safefile.h): nothing is read or
+// written through a symbolic link at the file's own name, nor from a FIFO or a device, and
+// the TIFF replaces only a regular file.
 // ExportCommand is the whole command line; ImageJImportLine the macro line that opens the
 // image file itself in ImageJ (File > Import > Raw).
 #ifndef SCANEXPORT_H
