@@ -46,7 +46,7 @@ struct ScanOperations {
     int (*vesk1800Read)();      // one VESK-1800II step
     int (*vesk5000Read)();      // one VESK-5000 step
     int (*connectionTest)();    // the KIREL-5000/5100 connection test after a scan
-    int (*busReset)();          // a bus reset pulse after a scan that did not complete
+    int (*busReset)();          // a bus reset pulse: a start that failed, a reader left mid-scan
 };
 ScanOperations ScannerScanOperations();
 extern ScanOperations scanOperations;

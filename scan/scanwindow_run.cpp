@@ -433,7 +433,7 @@ QString EndHow(bool complete, int signal, bool scannerError, bool writeError, bo
 void ScanWindow::EndHandle(bool fluorescence)
 {
     ScanSetup &s = newscansetup;
-    scanEnded = true; // a signal from here on is still handed over, until the record is done
+    scanEnded = true; // no pass from here on; a signal is handed over until the record is made
     scanreadtimer->stop();
     if (fluorescence && LD685status == 1) {
         newLD.LD685modecontrol(kLaserDiodeOff);
