@@ -48,6 +48,15 @@ volatile DWORD *mappedPads = nullptr;
 EmulatedRegisters *emulated = nullptr;
 #endif
 
+// What the bus reads and writes while it has no register block: before the first Init,
+// after an Init that failed (perhaps half-way, with the GPIO block mapped and the pads
+// block not) and on a machine that is not a Pi. Its level word reads every line released
+// and its writes go nowhere, so a signal, a cleanup or a readout that comes then never
+// touches a null block and never drives a pin from a function-select cache never read.
+volatile DWORD unmappedGpio[kGpioBlockBytes / sizeof(DWORD)];
+volatile DWORD unmappedPads[kPadsBlockBytes / sizeof(DWORD)];
+constexpr DWORD kAllLinesReleased = 0xFFFFFFFF;
+
 // Busy pause of about `us` microseconds for the pull-resistor sequence (the pins need 150
 // cycles of set-up and hold; a sleep would hand the CPU away for far longer).
 void PauseMicroseconds(int us)
@@ -198,7 +207,7 @@ inline void GPIOBUS::PadsWrite(int word, DWORD value)
 }
 bool GPIOBUS::RegistersReady() const
 {
-    return emulated || gpio;
+    return emulated || gpio != unmappedGpio;
 }
 #else
 inline DWORD GPIOBUS::GpioRead(int word) const
@@ -223,9 +232,22 @@ inline void GPIOBUS::PadsWrite(int word, DWORD value)
 }
 bool GPIOBUS::RegistersReady() const
 {
-    return gpio != nullptr;
+    return gpio != unmappedGpio;
 }
 #endif
+
+GPIOBUS::GPIOBUS()
+{
+    RegistersUnmapped();
+}
+
+void GPIOBUS::RegistersUnmapped()
+{
+    unmappedGpio[GPLEV0] = kAllLinesReleased;
+    gpio = unmappedGpio;
+    pads = unmappedPads;
+    level = &gpio[GPLEV0];
+}
 
 // Maps the GPIO block (and the pads block when no kernel driver does the pad set-up), or
 // reuses the mappings of an earlier Init.
@@ -277,9 +299,7 @@ BOOL GPIOBUS::Init(mode_e mode)
     actmode = mode;
     const DWORD base = bcm_host_get_peripheral_address();
     drvfd = -1;
-    gpio = nullptr;
-    pads = nullptr;
-    level = nullptr;
+    RegistersUnmapped();
 
 #ifdef SCANSTATION_BUS_EMULATED
     const bool useHardware = emulated == nullptr;
@@ -296,8 +316,10 @@ BOOL GPIOBUS::Init(mode_e mode)
                 ioctl(drvfd, kDrvSetMode, static_cast<unsigned long>(actmode));
             }
         }
-        if (!MapRegisters(base))
+        if (!MapRegisters(base)) {
+            RegistersUnmapped();
             return FALSE;
+        }
     }
 
     DrvConfig(kDriveStrength16mA);
@@ -370,10 +392,23 @@ void GPIOBUS::Reset()
 
 void GPIOBUS::Cleanup()
 {
-    // Also reached from the signal handler, possibly before any Init.
     if (!RegistersReady())
         return;
+    LinesRelease();
+    for (int i = 0; SignalTable[i] >= 0; i++)
+        PullConfig(SignalTable[i], 0);
 
+    DrvConfig(kDriveStrength8mA);
+
+    if (drvfd >= 0) {
+        close(drvfd);
+        drvfd = -1;
+        std::fprintf(stderr, "Closed GpSCSI GPIO Driver.\n");
+    }
+}
+
+void GPIOBUS::LinesRelease()
+{
     PinSetSignal(PIN_ENB, TRUE);
     PinSetSignal(PIN_TAD, FALSE);
     PinSetSignal(PIN_IND, FALSE);
@@ -387,15 +422,6 @@ void GPIOBUS::Cleanup()
         const int pin = SignalTable[i];
         PinSetSignal(pin, FALSE);
         PinConfig(pin, kGpioInput);
-        PullConfig(pin, 0);
-    }
-
-    DrvConfig(kDriveStrength8mA);
-
-    if (drvfd >= 0) {
-        close(drvfd);
-        drvfd = -1;
-        std::fprintf(stderr, "Closed GpSCSI GPIO Driver.\n");
     }
 }
 

@@ -33,11 +33,15 @@ DWORD get_dt_ranges(const char *filename, DWORD offset);
 class GPIOBUS final : public BUS
 {
 public:
-    GPIOBUS() {}
+    // Until Init maps the registers, the bus reads and writes a stand-in block.
+    GPIOBUS();
 
     BOOL Init(mode_e mode) override;
     void Reset() override;
     void Cleanup() override;
+    // Releases every SCSI line and the transceiver controls with register writes alone: the
+    // part of Cleanup that is safe inside a signal handler.
+    void LinesRelease();
 
     DWORD Aquire() override;
 
@@ -93,6 +97,7 @@ private:
     inline void PadsWrite(int word, DWORD value);
     bool RegistersReady() const;
     bool MapRegisters(DWORD base);
+    void RegistersUnmapped();
 
     void DrvConfig(DWORD drive);
     void PinConfig(int pin, int mode);

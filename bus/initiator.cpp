@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <unistd.h>
 
 GPIOBUS bus;
@@ -25,6 +24,8 @@ constexpr int kArbitrationSelectPolls = 1000;
 constexpr int kSelectionPolls = 10;
 constexpr DWORD kArbitrationDelayNs = 650;
 constexpr int kReconnectSamples = 500; // the tight loops of the reselection answer
+
+volatile sig_atomic_t signalHandoverFd = -1;
 
 // Samples until REQ or a non-zero phase, as after IDENTIFY: TRUE when that was seen before
 // the handshake sample limit ran out.
@@ -68,11 +69,24 @@ void BusFree()
     bus.Reset();
 }
 
+// The GUI thread may be anywhere when the signal comes, even inside a bus wait or stdio: the
+// handler only writes registers and calls write() and _exit(). A scan's files and records
+// are left to the event loop; the interrupted transaction fails and the scan's end
+// releases the bus again.
 void KillHandler(int sig)
 {
-    Q_UNUSED(sig);
-    Cleanup();
-    std::exit(0);
+    bus.LinesRelease();
+    const int fd = signalHandoverFd;
+    if (fd < 0)
+        _exit(0);
+    const unsigned char number = static_cast<unsigned char>(sig);
+    if (write(fd, &number, 1) != 1)
+        _exit(128 + sig);
+}
+
+void SignalHandoverSet(int fd)
+{
+    signalHandoverFd = fd;
 }
 
 BOOL WaitPhase(BUS::phase_t phase)

@@ -33,8 +33,13 @@ void Cleanup();
 void Reset();
 // Releases every line; used after MESSAGE IN to leave the bus.
 void BusFree();
-// Releases the bus and ends the process with status 0.
+// The handler of SIGINT, SIGHUP and SIGTERM: releases every line with register writes
+// alone, then ends the process with status 0; while a scan runs (a hand-over descriptor is
+// set) it writes the signal number as one byte there instead, and the scan is ended from
+// the event loop.
 void KillHandler(int sig);
+// The descriptor KillHandler hands a signal to while a scan runs; -1: none, end at once.
+void SignalHandoverSet(int fd);
 
 // Up to about one second of 200 us polls for REQ, then TRUE when the bus is in `phase`
 // (compared even when REQ never came).

@@ -39,7 +39,8 @@ public:
     // Scan starts (kirelscan_start.cpp), once per scan right after the scan window opens.
     // KIREL-5000/5100: status reads, the laser's shading table (into shadingdata and,
     // with shadingdatasave, the .sd file), MODE SELECT with the 30-byte scanparams, START;
-    // codes -1 (GPIO) and -1 to -36 per step, else `result` unchanged.
+    // codes -1 (GPIO) and -1 to -36 per step (-35 also a START refused with CHECK
+    // CONDITION), else `result` unchanged.
     int startkirel5scan();
     // Imaging-plate readers: INQUIRY, TEST UNIT READY; an error condition is read into the
     // sense fields (scanrunningerror = 1, -99); else MODE SELECT with 12 bytes (17 on the
@@ -53,7 +54,8 @@ public:
     int readkirel5scan();
     // VESK-1800II and VESK-5000 (kirelscan_plate.cpp): one step of the phase machine; 1
     // while waiting, -41 to -49 READ, -45 piece cut short (asked again on the next call),
-    // -112 GPIO, -150 file write.
+    // -112 GPIO, -150 file write. A READ that was not taken (-41, -42, -46, -47) is sent
+    // again on the next call; one whose message bytes were lost is waited for.
     int readVESK18IIscan();
     int readVESK5scan();
 };

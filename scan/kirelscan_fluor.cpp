@@ -30,7 +30,6 @@
 
 namespace
 {
-constexpr int kResultBusHeld = -37;
 constexpr int kResultIllegalRequest = 52;
 constexpr BYTE kSenseKeyIllegalRequest = 0x05;
 constexpr BYTE kLaser685 = 16;
@@ -90,7 +89,10 @@ void FirstDataBook()
 {
     if (newscansetup.buffersize <= 0)
         return;
-    if (laserCh1[laserCh1index] == kLaser685 && LD685status == 0) {
+    // No detector reported leaves the laser list empty and its index -1.
+    const bool diode = laserCh1index >= 0 && laserCh1index < int(sizeof laserCh1) &&
+                       laserCh1[laserCh1index] == kLaser685;
+    if (diode && LD685status == 0) {
         newLD.LD685modecontrol(1);
         LD685status = 1;
     }

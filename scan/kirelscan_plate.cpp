@@ -8,8 +8,8 @@
 //            the reader works while the station cuts), then cut the wanted pixels out of
 //            each reader line, or average 2 x 2 at the coarse resolution, and write the
 //            rows into the image file from its last row upwards
-//   phase 4  a piece was lost on the bus (DATA IN cut short): the next call asks for it
-//            again -> phase 3
+//   phase 4  a piece was lost on the bus (DATA IN cut short), or the next READ was not
+//            taken: the next call asks for it again -> phase 3
 //
 // The reader's piece: bufferlines reader lines of bytelinewidth bytes, 16-bit pixels most
 // significant byte first, pixel p of a line at p x the reader's pitch from the plate's
@@ -104,6 +104,14 @@ int PieceRequest(const int codes[4])
 
 constexpr int kFirstReadCodes[4] = {-41, -42, -43, -44};
 constexpr int kNextReadCodes[4] = {-46, -47, -48, -49};
+
+// Once its COMMAND phase went through, the reader has the READ: a message byte lost after
+// it must not bring a second READ (the reader would get two), the reader reselects with
+// the piece. Without arbitration or with the CDB not taken whole it has nothing to do.
+bool ReadTaken(int code, const int codes[4])
+{
+    return code == codes[2] || code == codes[3];
+}
 
 // Receives the piece into imagedata in the reader's order. False when a transfer fell
 // short (-45).
@@ -219,10 +227,13 @@ int FirstPieceRequest()
         result = kResultWaiting;
         return kResultWaiting;
     }
-    if (PieceRequest(kFirstReadCodes))
+    const int failed = PieceRequest(kFirstReadCodes);
+    if (failed && !ReadTaken(failed, kFirstReadCodes))
         return ReadErrorEnding();
     ScannerPhase = kPhaseReading;
     scanstart_epochsecs = 0;
+    if (failed)
+        return ReadErrorEnding();
     qCDebug(lcScanRead) << "Phase 3 Started";
     BusFree();
     return result;
@@ -230,9 +241,12 @@ int FirstPieceRequest()
 
 int LostPieceRequest()
 {
-    if (PieceRequest(kNextReadCodes))
+    const int failed = PieceRequest(kNextReadCodes);
+    if (failed && !ReadTaken(failed, kNextReadCodes))
         return ReadErrorEnding();
     ScannerPhase = kPhaseReading;
+    if (failed)
+        return ReadErrorEnding();
     BusFree();
     return result;
 }
@@ -260,9 +274,11 @@ int PieceTake(const PlateLayout &layout)
                         << s.width;
     const int rowsPerPiece = s.bufferlines / layout.linesPerRow;
     bool askFailed = false;
-    if (s.scanstatus + rowsPerPiece < s.width && PieceRequest(kNextReadCodes)) {
-        ScannerPhase = kPhaseAskAgain; // the next call asks again
-        askFailed = true;
+    if (s.scanstatus + rowsPerPiece < s.width) {
+        const int failed = PieceRequest(kNextReadCodes);
+        askFailed = failed != 0;
+        if (failed && !ReadTaken(failed, kNextReadCodes))
+            ScannerPhase = kPhaseAskAgain; // the next call asks again
     }
     if (scanstart_epochsecs == 0)
         scanstart_epochsecs = ScanNowMs() / 1000;

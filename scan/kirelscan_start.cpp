@@ -41,6 +41,9 @@ constexpr BYTE kModeSelectSaveParams = 0x10; // MODE SELECT byte 1 of the KIREL-
 constexpr int kResultGpioKirel5 = -1;
 constexpr int kResultGpioPlate = -51;
 constexpr int kResultPlateCondition = -99;
+// A START the KIREL-5000/5100 refuses with CHECK CONDITION has started nothing: it fails
+// at its status step.
+constexpr int kResultStartRefused = -35;
 
 // The shading table selector by channel-1 laser code; IP modes always read table 1.
 struct ShadingTable {
@@ -192,7 +195,9 @@ int kirel5scan::startkirel5scan()
     if (TransactionRun(modeSelect))
         return StartCommonEnding();
     CdbSet(buf, {kOpStartStop});
-    Kirel5Step(buf, 0, Transaction::NoData, {-33, -34, 0, -35, -36});
+    if (Kirel5Step(buf, 0, Transaction::NoData, {-33, -34, 0, -35, -36}) == 0 &&
+        StatusValue == kStatusCheckCondition)
+        result = kResultStartRefused;
     return StartCommonEnding();
 }
 

@@ -88,6 +88,9 @@ bool ImageRowWrite(QFile &file, qint64 position, const BYTE *row, int bytes);
 constexpr int kResultWriteFailed = -150;
 void ImageWriteFailed(const QFile &file);
 
+// The KIREL-5000/5100 readout found the bus held busy and could not read the sense either.
+constexpr int kResultBusHeld = -37;
+
 // Milliseconds since the epoch from the scan clock of the scan window.
 qint64 ScanNowMs();
 

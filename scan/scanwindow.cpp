@@ -5,6 +5,7 @@
 
 #include "datafiles.h"
 #include "ldcontrol.h"
+#include "initiator.h"
 #include "scanstate.h"
 
 #include <QBrush>
@@ -125,8 +126,11 @@ ScanWindow::ScanWindow(QWidget *parent) : QDialog(parent), ui(new Ui::ScanWindow
     QLmax = QLaverage = QLcount = 0;
     QLtotal = 0;
 
-    // 13. The files; a scan without them is not started (ScannerStart says why).
+    // 13. The files; a scan without them is not started (ScannerStart says why). From
+    // here a signal ends the scan through this window.
     filesProblem = ScanFilesCreate();
+    if (filesProblem.isEmpty())
+        SignalWatchStart();
 
     // 14. Histogram and gradation bar.
     std::memset(histval, 0, kHistogramShownBins * sizeof histval[0]);
@@ -151,6 +155,7 @@ ScanWindow::ScanWindow(QWidget *parent) : QDialog(parent), ui(new Ui::ScanWindow
 
 ScanWindow::~ScanWindow()
 {
+    SignalHandoverSet(-1);
     // The picture items go with this window's scenes.
     scanpreviewItem = histItem = histgradbarItem = nullptr;
     scanprevInit = histInit = histgradbarInit = 0;

@@ -27,6 +27,7 @@ class QGraphicsLineItem;
 class QGraphicsPixmapItem;
 class QGraphicsRectItem;
 class QGraphicsScene;
+class QSocketNotifier;
 class QTimer;
 
 namespace Ui
@@ -45,6 +46,7 @@ struct ScanOperations {
     int (*vesk1800Read)();      // one VESK-1800II step
     int (*vesk5000Read)();      // one VESK-5000 step
     int (*connectionTest)();    // the KIREL-5000/5100 connection test after a scan
+    int (*busReset)();          // a bus reset pulse: a start that failed, a reader left mid-scan
 };
 ScanOperations ScannerScanOperations();
 extern ScanOperations scanOperations;
@@ -53,6 +55,24 @@ extern ScanOperations scanOperations;
 extern qint64 (*ScanClockMs)();
 // Free bytes on the disk of a folder; tests put their own here.
 extern qint64 (*ScanDiskFreeBytes)(const QString &folder);
+// Monotonic milliseconds of the no-data watch; tests put their own here.
+extern qint64 (*ScanWatchMs)();
+// Ends the event loops with the process's exit status once a signal has cut a scan short
+// (QCoreApplication::exit); tests put their own here.
+extern void (*ScanProcessExit)(int status);
+// The signal that cut the last scan short (its end recorded, the process ending with
+// 128 + the signal), 0 when none.
+extern int ScanCutShortSignal;
+
+// A scan that receives no image line for this long has stopped, and so has a
+// KIREL-5000/5100 scan whose bus stayed held (-37 with no sense) for this many reads in a
+// row (each read waits about four seconds for the bus). The limit is four times the longest
+// wait for data that the scanners' own estimate allows: 35 s of start-up and initialisation
+// before the first line (SHGstart + scaninit), while the slowest piece, 40 lines across
+// the whole bed at 25 um, comes every 12 s; a reader's 1.5 s settling and its reselection
+// per piece are far shorter.
+constexpr qint64 kScanNoDataLimitMs = 120000;
+constexpr int kBusHeldReadsLimit = 3;
 
 // ---------------------------------------------------------------------------------------
 // Display state of the preview and histogram pictures
@@ -138,6 +158,11 @@ QString ScanFilesCreate();
 // Removes the files that the last ScanFilesCreate made, closing the image and raw files
 // first.
 void ScanFilesRemove();
+// The record of an ending, once the image files are closed: with the scanning log on its
+// last line ("END: " + how + the lines kept of the lines expected) and, for a scan that
+// did not complete, one error-log line naming the image and its lines, so that an image
+// of full size with rows missing is never taken for a finished one.
+void ScanEndRecord(const QString &how, bool complete);
 // Appends one line to the .inf file through INFdatastream; returns 1.
 int InfFileWrite(const QString &line);
 // The .inf wavelength text of a laser code (8 is the 670 nm laser).
@@ -150,6 +175,9 @@ class ScanWindow : public QDialog
 public:
     explicit ScanWindow(QWidget *parent = nullptr);
     ~ScanWindow() override;
+
+    // Escape and the close button: while the scan runs they ask as Stop does.
+    void reject() override;
 
     // Why the files of this scan could not be made; empty when they are ready.
     QString fileProblem() const { return filesProblem; }
@@ -172,7 +200,12 @@ private:
     void LaserDiodeReadingsShow();
 
     // Run (scanwindow_run.cpp)
-    void ScanNotStarted(const QString &title, const QString &text);
+    void SignalWatchStart();
+    void SignalTaken();
+    void EndBegin();
+    void ScanNotStarted(const QString &title = QString(), const QString &text = QString());
+    void StartFailed(int code);
+    bool NoDataCheck(int code);
     void ReadPass(int (*read)(), bool fluorescence);
     void ProgressShow(bool fluorescence);
     void BoardTemperatureShow();
@@ -195,7 +228,14 @@ private:
 
     QString filesProblem;
     QString writeProblem;   // why a line could not be written, for the end box
+    QString dataProblem;    // the scanner stopped sending lines, for the end box
     bool scanEnded = false; // the end handling has run: no further pass, no second boxes
+    // The no-data watch: when scanstatus last moved, and reads in a row with the bus held.
+    qint64 lastDataMs = 0;
+    int lastDataLines = 0;
+    int busHeldReads = 0;
+    int signalNumber = 0; // the signal that cut this scan short
+    QSocketNotifier *signalNotifier = nullptr;
 };
 
 #endif // SCANWINDOW_H

@@ -4,11 +4,20 @@
 #include "kirelscan.h"
 #include "scanwindow.h"
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace
 {
 
+constexpr useconds_t kBusResetPulseUs = 1000;
+constexpr int kResultGpio = -111;
+
+// The starts leave `result` alone when every step passed: from 0, any negative code they
+// return is their own.
 int FluorescenceStart()
 {
+    result = 0;
     kirel5scan scanner;
     return scanner.startkirel5scan();
 }
@@ -16,6 +25,7 @@ int FluorescenceStart()
 int ReaderStart()
 {
     ScannerPhase = 0;
+    result = 0;
     kirel5scan scanner;
     return scanner.startVESK18IIscan();
 }
@@ -44,10 +54,28 @@ int ConnectionTest()
     return scanner.testkirel5connected();
 }
 
+// A scanner left in the middle of a scan (a plate reader halfway through a piece, with a
+// reselection to come) does not drop it by itself: the bus reset pulse of the connection
+// tests ends whatever it was doing, then the GPIO bus is released.
+int BusReset()
+{
+    if (!Init()) {
+        std::fprintf(stderr, "Error : Initializing GPIO\n");
+        return kResultGpio;
+    }
+    Reset();
+    BusFree();
+    bus.SetRST(TRUE);
+    usleep(kBusResetPulseUs);
+    bus.SetRST(FALSE);
+    Cleanup();
+    return 1;
+}
+
 } // namespace
 
 ScanOperations ScannerScanOperations()
 {
-    return {&FluorescenceStart, &ReaderStart,  &FluorescenceRead,
-            &Vesk1800Read,      &Vesk5000Read, &ConnectionTest};
+    return {&FluorescenceStart, &ReaderStart,    &FluorescenceRead, &Vesk1800Read,
+            &Vesk5000Read,      &ConnectionTest, &BusReset};
 }

@@ -4,21 +4,31 @@
 // Everything runs on the GUI thread, which also drives the bus: a tick drains the pieces
 // the scanner holds and then draws once; the boxes of the end are shown only after the
 // read timer has stopped, and once the window is closed no pass runs again.
+//
+// Every scan ends through EndHandle, however it ends (complete, Stop, Escape or the close
+// button, a scanner error, a write error, no data, a signal): the diode off, both image
+// files closed, the ending on record, and the scanner brought back to bus free for the
+// next scan.
 #include "scanwindow.h"
 #include "ui_scanwindow.h"
 
+#include "initiator.h"
 #include "ldcontrol.h"
 #include "rtccontrol.h"
 #include "scanstate.h"
+#include "scantransaction.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 Q_DECLARE_LOGGING_CATEGORY(lcScanSetup)
 
@@ -39,6 +49,36 @@ qint64 ClockMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
 }
+
+qint64 WatchMs()
+{
+    static QElapsedTimer since;
+    if (!since.isValid())
+        since.start();
+    return since.elapsed();
+}
+
+void ProcessExit(int status)
+{
+    QCoreApplication::exit(status);
+}
+
+// The self-pipe between KillHandler and the event loop: made once per process, non-blocking
+// so that the handler never waits. -1 when it could not be made (a signal then ends the
+// process at once, as without a scan).
+int SignalPipe(int end)
+{
+    static int fds[2] = {-1, -1};
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            fds[0] = fds[1] = -1;
+    }
+    return fds[end];
+}
+
+constexpr int kExitBySignal = 128;
 
 void Inform(QWidget *parent, const QString &title, const QString &text)
 {
@@ -72,6 +112,9 @@ void TimeLabelSet(QLabel *label, const QString &text)
 
 ScanOperations scanOperations = ScannerScanOperations();
 qint64 (*ScanClockMs)() = &ClockMs;
+qint64 (*ScanWatchMs)() = &WatchMs;
+void (*ScanProcessExit)(int status) = &ProcessExit;
+int ScanCutShortSignal = 0;
 
 QString ScanTimeText(int seconds)
 {
@@ -96,14 +139,75 @@ int ScanRemainSecs(int elapsed, int lines, int total)
     return int(r + 0.5f);
 }
 
-// Ends a scan that never started: one box, whatever files were made removed, the window
-// closed.
-void ScanWindow::ScanNotStarted(const QString &title, const QString &text)
+// From the files on, a signal is handed to this window (SignalTaken) instead of ending
+// the process in the handler.
+void ScanWindow::SignalWatchStart()
+{
+    const int readEnd = SignalPipe(0);
+    if (readEnd < 0)
+        return;
+    signalNotifier = new QSocketNotifier(readEnd, QSocketNotifier::Read, this);
+    connect(signalNotifier, &QSocketNotifier::activated, this, &ScanWindow::SignalTaken);
+    SignalHandoverSet(SignalPipe(1));
+}
+
+// SIGINT, SIGHUP or SIGTERM while the scan runs: the handler has released the lines; here
+// the scan ends as any other (lines kept, files closed, the ending on record), without
+// boxes, as nobody is there to answer them, and the process ends with 128 + the signal.
+void ScanWindow::SignalTaken()
+{
+    unsigned char number = 0;
+    unsigned char later = 0;
+    if (::read(SignalPipe(0), &number, 1) != 1)
+        return;
+    while (::read(SignalPipe(0), &later, 1) == 1) {
+    }
+    signalNotifier->setEnabled(false);
+    if (scanEnded) {
+        // The scan had already ended when the signal came.
+        ScanProcessExit(0);
+        return;
+    }
+    signalNumber = number;
+    ScanCutShortSignal = number;
+    std::fprintf(stderr, "Scan ended by signal %d\n", signalNumber);
+    if (!scanreadtimer) {
+        ScanNotStarted();
+        ScanProcessExit(kExitBySignal + signalNumber);
+        return;
+    }
+    newscansetup.scanrunningflag = -1;
+    EndHandle(ScannerType == kModelKIREL5);
+}
+
+// The scan is over: no further pass, and a signal now ends the process at once.
+void ScanWindow::EndBegin()
 {
     scanEnded = true;
+    SignalHandoverSet(-1);
+}
+
+// Ends a scan that never started: a box (unless stopped by the operator), whatever files
+// were made removed, the window closed.
+void ScanWindow::ScanNotStarted(const QString &title, const QString &text)
+{
+    EndBegin();
+    scanstarttimer->stop();
     ScanFilesRemove();
-    Inform(this, title, text);
+    if (!title.isEmpty())
+        Inform(this, title, text);
     accept();
+}
+
+// A start that failed at one of its steps has left the scanner wherever it stopped: it gets
+// a bus reset, the files go (the name can be used again), the box names the step's code.
+void ScanWindow::StartFailed(int code)
+{
+    scanOperations.busReset();
+    ScanNotStarted(QStringLiteral("SCAN ERROR"),
+                   QStringLiteral("Scan Error:<ul><li>The scanner did not start the scan</li>"
+                                  "<li>Start result: %1</li></ul>")
+                       .arg(code));
 }
 
 void ScanWindow::ScannerStart()
@@ -114,7 +218,7 @@ void ScanWindow::ScannerStart()
 
     if (!filesProblem.isEmpty()) {
         // ScanFilesCreate has already removed what it made.
-        scanEnded = true;
+        EndBegin();
         Inform(this, QStringLiteral("SCAN ERROR"), filesProblem);
         accept();
         return;
@@ -134,7 +238,7 @@ void ScanWindow::ScannerStart()
                     ? QStringLiteral("Scan Error:<ul><li>No Imaging Plate in the loading area</li>"
                                      "<li></li><li>Please Load an Imaging Plate</li></ul>")
                     : SenseErrorText();
-            scanEnded = true;
+            EndBegin();
             Inform(this, QStringLiteral("SCAN ERROR"), text);
             // The raw file (and the scanning log) stay for the service engineer.
             IMGdatastream.setDevice(nullptr);
@@ -153,6 +257,10 @@ void ScanWindow::ScannerStart()
         return;
     }
     qCDebug(lcScanSetup) << "Scan return value" << code;
+    if (code < 0) {
+        StartFailed(code);
+        return;
+    }
     qCDebug(lcScanSetup) << "*** SCAN START COMPLETE ***";
 
     scanelapsed_secs = 0;
@@ -175,6 +283,9 @@ void ScanWindow::ScannerStart()
     }
     newscansetup.scanrunningflag = 1;
     newscansetup.scanrunningerror = 0;
+    lastDataMs = ScanWatchMs();
+    lastDataLines = newscansetup.scanstatus;
+    busHeldReads = 0;
 }
 
 void ScanWindow::ScannerRead()
@@ -198,11 +309,13 @@ void ScanWindow::ReadPass(int (*read)(), bool fluorescence)
     QElapsedTimer tick;
     tick.start();
     while (!scanEnded) {
-        read();
+        const int code = read();
         ui->label_buffer->setText(QString::asprintf("Buffer size: %lu", ulong(s.buffersize)));
         if (s.newpreviewflag == 1)
             ProgressShow(fluorescence);
         if (WriteCheck())
+            s.scanrunningflag = -1;
+        if (s.scanrunningflag == 1 && NoDataCheck(code))
             s.scanrunningflag = -1;
         if (s.scanrunningflag < 1) {
             EndHandle(fluorescence);
@@ -219,6 +332,29 @@ void ScanWindow::ReadPass(int (*read)(), bool fluorescence)
             return;
         }
     }
+}
+
+// TRUE once the scan has stopped making progress: no new line for kScanNoDataLimitMs (a
+// scanner switched off, stalled, a reader that never reselects, a bus held busy on a
+// reader), or kBusHeldReadsLimit KIREL-5000/5100 reads in a row that found the bus held.
+bool ScanWindow::NoDataCheck(int code)
+{
+    const ScanSetup &s = newscansetup;
+    const qint64 now = ScanWatchMs();
+    if (s.scanstatus != lastDataLines) {
+        lastDataLines = s.scanstatus;
+        lastDataMs = now;
+    }
+    busHeldReads = code == kResultBusHeld ? busHeldReads + 1 : 0;
+    if (now - lastDataMs < kScanNoDataLimitMs && busHeldReads < kBusHeldReadsLimit)
+        return false;
+    const int expected = ScannerType == kModelKIREL5 ? s.height : s.width;
+    dataProblem = QStringLiteral("Scan Error:<ul><li>The scanner stopped sending image data</li>"
+                                 "<li>%1 of %2 lines read</li></ul>")
+                      .arg(s.scanstatus)
+                      .arg(expected);
+    std::fprintf(stderr, "No image data: scan ended after %d lines\n", s.scanstatus);
+    return true;
 }
 
 void ScanWindow::ProgressShow(bool fluorescence)
@@ -270,10 +406,29 @@ bool ScanWindow::WriteCheck()
     return true;
 }
 
+namespace
+{
+// How the scan ended, for the scanning log's last line.
+QString EndHow(bool complete, int signal, bool scannerError, bool writeError, bool noData)
+{
+    if (complete)
+        return QStringLiteral("SCAN COMPLETE");
+    if (signal)
+        return QStringLiteral("SIGNAL %1").arg(signal);
+    if (scannerError)
+        return QStringLiteral("SCANNER ERROR");
+    if (writeError)
+        return QStringLiteral("WRITE ERROR");
+    if (noData)
+        return QStringLiteral("NO DATA");
+    return QStringLiteral("SCAN STOPPED");
+}
+} // namespace
+
 void ScanWindow::EndHandle(bool fluorescence)
 {
     ScanSetup &s = newscansetup;
-    scanEnded = true;
+    scanEnded = true; // no pass from here on; a signal is handed over until the record is made
     scanreadtimer->stop();
     if (fluorescence && LD685status == 1) {
         newLD.LD685modecontrol(kLaserDiodeOff);
@@ -289,18 +444,36 @@ void ScanWindow::EndHandle(bool fluorescence)
     kirelscanfile_img.close();
     if (sysparams.rawdatasave == 1)
         kirelscanfile_raw.close();
-    if (fluorescence)
-        scanOperations.connectionTest();
     PreviewFinish();
 
     // A scan with lines missing is never reported complete.
     if (writeError)
         s.scanrunningflag = -1;
-    const bool failed = s.scanrunningerror == 1 || writeError;
+    const bool failed = s.scanrunningerror == 1 || writeError || !dataProblem.isEmpty();
+    const bool complete = s.scanrunningflag >= 0 && !failed;
+    ScanEndRecord(
+        EndHow(complete, signalNumber, s.scanrunningerror == 1, writeError, !dataProblem.isEmpty()),
+        complete);
+    EndBegin();
+
+    // The connection test opens with a bus reset; a reader left halfway through a piece
+    // gets one of its own.
+    if (fluorescence)
+        scanOperations.connectionTest();
+    else if (!complete)
+        scanOperations.busReset();
+
+    if (signalNumber) {
+        accept();
+        ScanProcessExit(kExitBySignal + signalNumber);
+        return;
+    }
     if (s.scanrunningerror == 1)
         Inform(this, QStringLiteral("SCAN ERROR"), SenseErrorText());
     if (writeError)
         Inform(this, QStringLiteral("SCAN ERROR"), writeProblem);
+    if (!dataProblem.isEmpty())
+        Inform(this, QStringLiteral("SCAN ERROR"), dataProblem);
     if (s.scanrunningflag < 0 && failed)
         Inform(this, QStringLiteral("SCAN END"), QStringLiteral("SCAN ENDED WITH ERRORS"));
     if (s.scanrunningflag < 0 && !failed && fluorescence)
@@ -322,8 +495,19 @@ void ScanWindow::on_pushButton_stop_clicked()
                                               QMessageBox::Yes | QMessageBox::No);
     if (answer == QMessageBox::Yes && !scanEnded) {
         qCDebug(lcScanSetup) << "Yes Was Clicked";
-        newscansetup.scanrunningflag = -1;
+        if (scanreadtimer)
+            newscansetup.scanrunningflag = -1; // the next pass ends the scan
+        else
+            ScanNotStarted(); // nothing was sent to the scanner yet
     } else {
         qCDebug(lcScanSetup) << "No Was Clicked";
     }
+}
+
+void ScanWindow::reject()
+{
+    if (scanEnded)
+        QDialog::reject();
+    else
+        on_pushButton_stop_clicked();
 }

@@ -40,6 +40,7 @@ void EmulatedGpio::updateStationDrive()
         if (pinFunction(pin) == kGpioOutput && !(latch_ >> pin & 1))
             drive |= 1u << pin;
     }
+    const bool resetBegins = (drive & kMaskRST) && !(stationDrive_ & kMaskRST);
     stationDrive_ = drive;
 
     DWORD low = 0;
@@ -48,6 +49,8 @@ void EmulatedGpio::updateStationDrive()
             low |= 1u << pin;
     }
     controlLow_ = low;
+    if (resetBegins && device_)
+        device_->onBusReset(*this);
 }
 
 DWORD EmulatedGpio::readGpio(int word)

@@ -23,6 +23,9 @@ public:
     virtual ~BusDevice() = default;
     // Called on every read of GPLEV0, before the level is composed.
     virtual void onLevelRead(EmulatedGpio &gpio) = 0;
+    // Called as soon as the station asserts RST. A real device sees the reset at once, also
+    // when the station holds it without sampling the bus (the 1 ms pulse before a series).
+    virtual void onBusReset(EmulatedGpio &gpio) { (void)gpio; }
 };
 
 class EmulatedGpio : public EmulatedRegisters

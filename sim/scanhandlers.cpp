@@ -3,6 +3,7 @@
 #include "scsicommands.h"
 
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -81,6 +82,9 @@ const QVector<ScanFaultInfo> &ScanFaults()
         {ScanFault::BusHeldBusy, "bus-busy", "the scanner holds the bus busy mid-scan"},
         {ScanFault::DataInCutShort, "data-cut", "one piece cut short on the bus, sent again"},
         {ScanFault::NoPlate, "no-plate", "imaging-plate readers: no plate at START"},
+        {ScanFault::PowerOff, "power-off", "the scanner is switched off mid-scan"},
+        {ScanFault::Stall, "stall", "the scanner keeps answering but sends no more lines"},
+        {ScanFault::StartFails, "start-fails", "START ends in CHECK CONDITION"},
     };
     return faults;
 }
@@ -168,6 +172,11 @@ void VirtualScan::takePlateOut()
 // the samples of the bus, before the scanner's own turn.
 void VirtualScan::onLevelRead(EmulatedGpio &gpio)
 {
+    if (powerOffDue()) {
+        faultDone_ = true;
+        scanner_.reset();
+        scanner_.faults().powerOff = true;
+    }
     if (heldForPace_ && now() >= releaseAt_) {
         heldForPace_ = false;
         scanner_.setReselectionHeld(false);
@@ -181,13 +190,26 @@ void VirtualScan::onLevelRead(EmulatedGpio &gpio)
         gpio.setDeviceDrive(gpio.deviceDrive() | kMaskBSY);
 }
 
+void VirtualScan::onBusReset(EmulatedGpio &gpio)
+{
+    started_ = false;
+    heldForPace_ = false;
+    scanner_.setReselectionHeld(false);
+    scanner_.onBusReset(gpio);
+}
+
+int VirtualScan::stallLine() const
+{
+    return options_.fault == ScanFault::Stall ? qMin(lines_, options_.faultAfterLines) : lines_;
+}
+
 int VirtualScan::linesReady() const
 {
     if (!started_)
         return 0;
     if (options_.lineMs <= 0)
-        return lines_;
-    return int(qMin<qint64>(lines_, (now() - startedAt_) / options_.lineMs));
+        return stallLine();
+    return int(qMin<qint64>(stallLine(), (now() - startedAt_) / options_.lineMs));
 }
 
 qint64 VirtualScan::lineBytes() const
@@ -203,6 +225,13 @@ qint64 VirtualScan::bytesWaiting() const
 bool VirtualScan::faultDue() const
 {
     return !faultDone_ && handedOut_ >= qint64(options_.faultAfterLines) * lineBytes();
+}
+
+// Off between two commands, once the last piece before the fault has gone out whole.
+bool VirtualScan::powerOffDue() const
+{
+    return options_.fault == ScanFault::PowerOff && started_ && faultDue() &&
+           scanner_.phase() == BUS::busfree && !scanner_.reselectionPending();
 }
 
 // A data phase cut short on the last READ is over once the station sends anything else.
@@ -266,6 +295,12 @@ void VirtualScan::shadingRead(VirtualCommand &cmd)
 void VirtualScan::start(VirtualCommand &cmd)
 {
     commandBegins();
+    if (options_.fault == ScanFault::StartFails && !faultDone_) {
+        faultDone_ = true;
+        started_ = false;
+        scanner_.checkCondition(cmd, kHardwareError);
+        return;
+    }
     started_ = true;
     startedAt_ = now();
     handedOut_ = 0;
@@ -284,6 +319,9 @@ void VirtualScan::bufferStatus(VirtualCommand &cmd)
         data[9 + i] = char(waiting >> (16 - 8 * i));
     }
     cmd.dataIn = data;
+    if (options_.fault == ScanFault::Stall && started_ && linesReady() < lines_ &&
+        handedOut_ >= stallLine() * lineBytes())
+        faultDone_ = true;
     const bool sense =
         options_.fault == ScanFault::SenseError || options_.fault == ScanFault::IllegalRequestOnce;
     if (sense && started_ && faultDue()) {
@@ -324,7 +362,13 @@ void VirtualScan::read(VirtualCommand &cmd)
         return;
 
     cmd.disconnect = true;
-    if (options_.lineMs > 0) {
+    if (options_.fault == ScanFault::Stall && handedOut_ > qint64(stallLine()) * lineBytes()) {
+        // The piece holds lines the scanner never gets to: it never reselects.
+        faultDone_ = true;
+        heldForPace_ = true;
+        releaseAt_ = std::numeric_limits<qint64>::max();
+        scanner_.setReselectionHeld(true);
+    } else if (options_.lineMs > 0) {
         const qint64 lastLine = (handedOut_ + lineBytes() - 1) / lineBytes();
         releaseAt_ = startedAt_ + lastLine * options_.lineMs;
         if (now() < releaseAt_) {

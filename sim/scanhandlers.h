@@ -57,6 +57,17 @@
 //   no-plate         imaging-plate readers: the plate is gone when the scan is asked for
 //                    (scanRequested()): the next command but INQUIRY and REQUEST SENSE,
 //                    the start's TEST UNIT READY, answers CHECK CONDITION, NOT READY, 21h
+//   power-off        once the lines are handed out and the bus is free, the scanner is
+//                    switched off: every line released, no answer to selection, no
+//                    reselection
+//   stall            the scanner answers every command but has no line after those:
+//                    GET DATA BUFFER STATUS reports nothing more waiting, a plate reader
+//                    never reselects with the next piece
+//   start-fails      START ends in CHECK CONDITION, HARDWARE ERROR (04h 44h 00h); nothing
+//                    is scanned
+//
+// A bus reset from the station (RST) ends the scan the scanner is running: a plate reader
+// forgets the piece it was reading and the reselection it would make.
 //
 // Use: VirtualScan scan(scanner, model, options, clock); scan.install(); the scan object
 // must outlive the scanner's use on the bus (it sits between the register block and the
@@ -74,7 +85,17 @@
 
 #include <functional>
 
-enum class ScanFault { None, SenseError, IllegalRequestOnce, BusHeldBusy, DataInCutShort, NoPlate };
+enum class ScanFault {
+    None,
+    SenseError,
+    IllegalRequestOnce,
+    BusHeldBusy,
+    DataInCutShort,
+    NoPlate,
+    PowerOff,
+    Stall,
+    StartFails,
+};
 
 struct ScanFaultInfo {
     ScanFault fault;
@@ -129,6 +150,7 @@ public:
     bool faultStruck() const { return faultDone_; }
 
     void onLevelRead(EmulatedGpio &gpio) override;
+    void onBusReset(EmulatedGpio &gpio) override;
 
 private:
     bool plateReader() const;
@@ -137,6 +159,8 @@ private:
     qint64 lineBytes() const;
     qint64 bytesWaiting() const;
     bool faultDue() const;
+    bool powerOffDue() const;
+    int stallLine() const; // lines the scanner ever has with the fault stall
 
     void modeSelect(VirtualCommand &cmd);
     void modeSelectData(VirtualCommand &cmd);

@@ -118,6 +118,12 @@ void VirtualScanner::onLevelRead(EmulatedGpio &gpio)
     gpio.setDeviceDrive(drive_);
 }
 
+void VirtualScanner::onBusReset(EmulatedGpio &gpio)
+{
+    busReset();
+    gpio.setDeviceDrive(drive_);
+}
+
 void VirtualScanner::idleStep(DWORD wire)
 {
     if (faults_.powerOff) {

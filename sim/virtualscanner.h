@@ -168,6 +168,9 @@ public:
     void reset();
 
     void onLevelRead(EmulatedGpio &gpio) override;
+    // The station's RST: every command and a pending reselection are dropped, the bus is
+    // released at once.
+    void onBusReset(EmulatedGpio &gpio) override;
 
 private:
     enum class State { Idle, Selected, Transfer, ResetHold, Reselecting, ReselectAnswered };

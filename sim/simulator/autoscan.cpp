@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -56,7 +57,9 @@ void AutoScan::Run()
     running = true;
     start->click(); // the whole scan, in the scan window's own event loop
     running = false;
-    QCoreApplication::exit(Finish());
+    const int status = Finish();
+    if (ScanCutShortSignal == 0)
+        QCoreApplication::exit(status);
 }
 
 bool AutoScan::eventFilter(QObject *watched, QEvent *event)
@@ -66,30 +69,51 @@ bool AutoScan::eventFilter(QObject *watched, QEvent *event)
     auto *widget = static_cast<QWidget *>(watched);
     if (event->type() == QEvent::Show) {
         if (auto *box = qobject_cast<QMessageBox *>(widget)) {
-            title = box->windowTitle();
-            text = box->text();
+            const bool question = box->button(QMessageBox::Yes) != nullptr;
+            if (!question) {
+                title = box->windowTitle();
+                text = box->text();
+                if (ScanWindow *scan = ScanWindowOf(box->parentWidget()))
+                    Shoot(scan);
+            }
             // Every box on the way, so that a script sees why a scan went as it did (a file
             // that could not be saved) even when it ends complete.
-            std::fprintf(stderr, "scanstation-sim: box %s: %s\n", qPrintable(title),
-                         qPrintable(text));
-            if (ScanWindow *scan = ScanWindowOf(box->parentWidget()))
-                Shoot(scan);
-            // Closed once it is up, as the operator would.
+            std::fprintf(stderr, "scanstation-sim: box %s: %s\n", qPrintable(box->windowTitle()),
+                         qPrintable(box->text()));
+            // Closed once it is up, as the operator would; a question answered Yes.
             QPointer<QMessageBox> shown(box);
             QTimer::singleShot(0, box, [shown] {
                 if (!shown)
                     return;
-                if (QAbstractButton *ok = shown->button(QMessageBox::Ok))
+                if (QAbstractButton *yes = shown->button(QMessageBox::Yes))
+                    yes->click();
+                else if (QAbstractButton *ok = shown->button(QMessageBox::Ok))
                     ok->click();
                 else
                     shown->reject();
             });
+        } else if (auto *scan = qobject_cast<ScanWindow *>(widget)) {
+            StopLater(scan);
         }
     } else if (event->type() == QEvent::Hide && picture.isNull()) {
         if (auto *scan = qobject_cast<ScanWindow *>(widget))
             Shoot(scan);
     }
     return QObject::eventFilter(watched, event);
+}
+
+void AutoScan::StopLater(QWidget *scanWindow)
+{
+    if (settings.stopAfterMs < 0)
+        return;
+    QPointer<QWidget> scan(scanWindow);
+    QTimer::singleShot(settings.stopAfterMs, scanWindow, [scan] {
+        if (!scan || !scan->isVisible())
+            return;
+        std::fprintf(stderr, "scanstation-sim: Escape in the scan window\n");
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(scan, &escape);
+    });
 }
 
 void AutoScan::Shoot(QWidget *scanWindow)

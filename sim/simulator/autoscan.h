@@ -7,6 +7,9 @@
 // event loop ends with 0 for "SCAN COMPLETE", 1 otherwise (also when no box came, as when a
 // plate reader's scan is stopped). The picture (--screenshot) is the scan window as its
 // last box opens over it, or as it closes when no box comes.
+// With a stop time (--auto-stop) the operator presses Escape in the scan window that long
+// after it opened and answers the stop question with Yes; a question is not a last box.
+// A scan cut short by a signal leaves the exit status to the scan window (128 + signal).
 #ifndef AUTOSCAN_H
 #define AUTOSCAN_H
 
@@ -24,6 +27,7 @@ public:
     struct Settings {
         QString fileName;
         QString screenshotFile;
+        int stopAfterMs = -1; // Escape in the scan window; -1: never
     };
 
     // `window` is the station's main window. Watches the application's boxes while it lives.
@@ -44,6 +48,7 @@ protected:
 
 private:
     void Shoot(QWidget *scanWindow);
+    void StopLater(QWidget *scanWindow);
     int Finish();
 
     QWidget &window;

@@ -14,7 +14,8 @@
 // --screenshot, and runs the unattended scan of --auto-scan (AutoScan), offscreen.
 // Exit status: the window's; with --exit-when-ready 0 when ready; with --auto-scan 0 for
 // "SCAN COMPLETE" and 1 for any other end; 1 when not ready within the timeout; 2 for a
-// bad command line or root folder.
+// bad command line or root folder; 128 + the signal when SIGINT, SIGHUP or SIGTERM cut a
+// scan short.
 #include "autoscan.h"
 #include "emulatedi2c.h"
 #include "mainwindow.h"
@@ -131,7 +132,8 @@ int main(int argc, char *argv[])
         const bool autoScan = !options.autoScanName.isEmpty();
         std::unique_ptr<AutoScan> pilot;
         if (autoScan)
-            pilot.reset(new AutoScan(window, {options.autoScanName, options.screenshotFile}));
+            pilot.reset(new AutoScan(
+                window, {options.autoScanName, options.screenshotFile, options.autoStopMs}));
         StatusWatch watch(window, {options.printStatus, options.exitWhenReady,
                                    autoScan ? QString() : options.screenshotFile});
         QTimer notReady;

@@ -171,8 +171,13 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
                        "with 0 for \"SCAN COMPLETE\", else 1. Runs offscreen; --timeout "
                        "bounds the wait for ready."),
         QStringLiteral("NAME"));
+    const QCommandLineOption autoStop(
+        QStringLiteral("auto-stop"),
+        QStringLiteral("With --auto-scan: press Escape in the scan window MS ms after it opened "
+                       "and answer Yes to the stop question."),
+        QStringLiteral("MS"));
     parser.addOptions({model, root, selfTest, scenario, trace, printStatus, exitWhenReady, timeout,
-                       screenshot, lineMs, fault, faultAfter, autoScan});
+                       screenshot, lineMs, fault, faultAfter, autoScan, autoStop});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -216,6 +221,14 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
     if (parser.isSet(autoScan) && options->autoScanName.isEmpty()) {
         OptionError(QStringLiteral("--auto-scan wants a file name"));
         return false;
+    }
+    if (parser.isSet(autoStop)) {
+        if (!IntegerValue(parser, "auto-stop", 0, &options->autoStopMs))
+            return false;
+        if (!parser.isSet(autoScan)) {
+            OptionError(QStringLiteral("--auto-stop goes with --auto-scan"));
+            return false;
+        }
     }
 
     options->root = QDir(parser.value(root)).absolutePath();

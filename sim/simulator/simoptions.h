@@ -29,6 +29,7 @@ struct SimOptions {
     ScanFault fault = ScanFault::None;
     int faultAfterLines = 10;
     QString autoScanName;
+    int autoStopMs = -1; // Escape in the scan window this long after it opened; -1: never
 };
 
 // A start-up condition the simulator can play: one of the scanner's scenarios, or one of

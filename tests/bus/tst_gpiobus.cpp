@@ -265,6 +265,12 @@ void TestGpioBus::initFailsOffThePiWithoutMapping()
     QVERIFY(!mapped.contains("/dev/mem"));
     QVERIFY(!mapped.contains("/dev/gpiomem"));
     b.Cleanup(); // harmless without registers, as from the signal handler
+    // What comes after a failed set-up (a signal, the cleanup, the readout's next
+    // transaction) finds every line released, not a null block.
+    bus.LinesRelease();
+    Cleanup();
+    QCOMPARE(bus.Aquire(), DWORD(0));
+    QCOMPARE(KIREL5Arbitration(), -1);
 }
 
 void TestGpioBus::raspberryPiModelFile_data()

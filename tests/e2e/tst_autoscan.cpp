@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 
 using namespace expect;
@@ -57,9 +58,12 @@ class TestAutoScan : public QObject
 
 private slots:
     void everyModelEveryResolution();
+    void failedScanExitsWithOne_data();
     void failedScanExitsWithOne();
     void fileInTheWay_data();
     void fileInTheWay();
+    void signalCutsTheScanShort_data();
+    void signalCutsTheScanShort();
 };
 
 void TestAutoScan::everyModelEveryResolution()
@@ -136,32 +140,92 @@ void TestAutoScan::everyModelEveryResolution()
     }
 }
 
-// A scan that does not complete: the last box is printed and the exit status is 1; the
-// name is taken, so the second run's last box is the file-name error.
+void TestAutoScan::failedScanExitsWithOne_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text"); // a part of the last box's text
+    QTest::newRow("no plate at START") << 4 << QStringList{"--fault", "no-plate"} << "SCAN ERROR"
+                                       << "No Imaging Plate";
+    QTest::newRow("START fails") << 8 << QStringList{"--fault", "start-fails"} << "SCAN ERROR"
+                                 << "The scanner did not start the scan";
+    // Escape 3 s after the window opened, well inside the 12.5 s of the scan.
+    QTest::newRow("stopped with Escape")
+        << 11 << QStringList{"--line-ms", "100", "--auto-stop", "3000"} << "SCAN STOPPED"
+        << "SCAN STOPPED BY USER";
+    // The name is taken: the last box is the file-name error.
+    QTest::newRow("name taken") << 4 << QStringList() << "File Name Error"
+                                << "File Name Already Exists!";
+}
+
+// A scan that does not complete: the last box is printed and the exit status is 1.
 void TestAutoScan::failedScanExitsWithOne()
 {
+    QFETCH(int, model);
+    QFETCH(QStringList, extra);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
-    auto simulate = [&tmp](const QStringList &extra, QStringList *out) {
-        TestProgram p;
-        p.start(QStringLiteral(SCANSTATION_SIM_PATH),
-                QStringList{"--model", "4", "--root", tmp.path(), "--selftest-ms", "0",
-                            "--auto-scan", "scan"} +
-                    extra);
-        if (!p.waitForFinished(kRunLimitMs))
-            p.kill();
-        *out =
-            QString::fromLocal8Bit(p.standardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        return p.exitCode();
-    };
-    QStringList out;
-    QCOMPARE(simulate({"--fault", "no-plate"}, &out), 1);
-    QCOMPARE(out.value(0), QStringLiteral("SCAN ERROR"));
-    QVERIFY2(out.value(1).contains(QLatin1String("No Imaging Plate")), qPrintable(out.join('|')));
+    if (extra.isEmpty()) {
+        QVERIFY(QDir().mkpath(tmp.filePath(QStringLiteral("home"))));
+        QVERIFY(QFile(tmp.filePath(QStringLiteral("home/scan.img"))).open(QIODevice::WriteOnly));
+    }
+    TestProgram p;
+    QVERIFY(p.start(QStringLiteral(SCANSTATION_SIM_PATH),
+                    QStringList{"--model", QString::number(model), "--root", tmp.path(),
+                                "--selftest-ms", "0", "--auto-scan", "scan"} +
+                        extra));
+    if (!p.waitForFinished(kRunLimitMs))
+        p.kill();
+    const QStringList out =
+        QString::fromLocal8Bit(p.standardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(p.exitCode(), 1);
+    QCOMPARE(out.value(0), title);
+    QVERIFY2(out.value(1).contains(text), qPrintable(out.join('|')));
+}
 
-    QVERIFY(QFile(tmp.filePath(QStringLiteral("home/scan.img"))).open(QIODevice::WriteOnly));
-    QCOMPARE(simulate({}, &out), 1);
-    QCOMPARE(out, (QStringList{"File Name Error", "File Name Already Exists!"}));
+void TestAutoScan::signalCutsTheScanShort_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("sig");
+    QTest::addColumn<QString>("errorLog");
+    QTest::newRow("VESK-1800II SIGTERM") << 4 << int(SIGTERM) << "/home/pi/VESK-IR/VESK_error.log";
+    QTest::newRow("KIREL-5000/5100 SIGINT")
+        << 11 << int(SIGINT) << "/home/pi/KIREL5-IR/KIREL5_error.log";
+}
+
+// The signal comes once the first lines are in the image, 12.5 s before the scan would end:
+// the process ends with 128 + the signal, no box, the lines kept and the image on record as
+// incomplete.
+void TestAutoScan::signalCutsTheScanShort()
+{
+    QFETCH(int, model);
+    QFETCH(int, sig);
+    QFETCH(QString, errorLog);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    TestProgram p;
+    QVERIFY(p.start(QStringLiteral(SCANSTATION_SIM_PATH),
+                    {"--model", QString::number(model), "--root", tmp.path(), "--selftest-ms", "0",
+                     "--line-ms", "100", "--auto-scan", "scan"}));
+    const QString image = tmp.filePath(QStringLiteral("home/scan.img"));
+    auto linesIn = [&image] {
+        QFile f(image);
+        return f.open(QIODevice::ReadOnly) && f.readAll().count('\0') < f.size();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(linesIn() || p.waitForFinished(0), kRunLimitMs);
+    p.sendSignal(sig);
+    if (!p.waitForFinished(kRunLimitMs))
+        p.kill();
+    QCOMPARE(p.exitCode(), 128 + sig);
+    QCOMPARE(p.standardOutput(), QByteArray());
+    QVERIFY(linesIn());
+    QFile log(tmp.path() + errorLog);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY2(log.readAll().contains("IMAGE INCOMPLETE: " + QFile::encodeName(image)),
+             qPrintable(p.standardError()));
 }
 
 void TestAutoScan::fileInTheWay_data()

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace expect;
@@ -47,6 +48,18 @@ struct Case {
 };
 
 qint64 fakeClockMs = 0;
+qint64 fakeWatchMs = 0;
+
+// The scan of the fault and stop tests: one tile at 200 um (fluorescence, the given laser)
+// or at 100 um on a plate.
+Case OneTile(int model, int laserIndex = 1, int laserByte = 2)
+{
+    if (model == kKirel5)
+        return {model, {2, 12}, {2, 12}, 200, {50000, 75000, 25000, 25000}, laserIndex, laserByte};
+    return {
+        model, {2, 4}, {2, 4}, 100, {50000, (model == kVesk5000 ? 78500 : 103500), 25000, 25000},
+        1,     2};
+}
 
 // A station on the virtual scanner with its files under a temporary root.
 class Station
@@ -181,15 +194,22 @@ private slots:
         clock = ScanClockMs;
         ScanClockMs = [] { return fakeClockMs += 1000; };
     }
-    void cleanup() { ScanClockMs = clock; }
+    void cleanup()
+    {
+        ScanClockMs = clock;
+        ScanWatchMs = watch;
+    }
 
     void wholeScan_data();
     void wholeScan();
     void faultThroughTheWindows_data();
     void faultThroughTheWindows();
+    void nextScanAfterStop_data();
+    void nextScanAfterStop();
 
 private:
     qint64 (*clock)() = nullptr;
+    qint64 (*watch)() = ScanWatchMs;
 };
 
 void TestE2EScan::wholeScan_data()
@@ -298,26 +318,42 @@ void TestE2EScan::faultThroughTheWindows_data()
     QTest::addColumn<int>("model");
     QTest::addColumn<int>("fault");
     QTest::addColumn<QStringList>("titles");
-    QTest::addColumn<bool>("imageWhole");  // the image is the whole picture after all
+    QTest::addColumn<int>("rows");         // image rows kept from the end; -1 all, 0 unchecked
     QTest::addColumn<QStringList>("kept"); // the files left behind
+    QTest::addColumn<bool>("diode");       // scanned with the 685 nm laser diode
 
     const QStringList complete{"SCAN COMPLETE"};
     const QStringList errors{"SCAN ERROR", "SCAN END"};
     const QStringList all{".img", ".raw", ".inf", ".log"};
     const QStringList readerAll{".img", ".inf", ".log"};
+    const QStringList none;
     QTest::newRow("KIREL-5000/5100 sense error")
-        << kKirel5 << int(ScanFault::SenseError) << errors << false << all;
+        << kKirel5 << int(ScanFault::SenseError) << errors << 0 << all << false;
     QTest::newRow("KIREL-5000/5100 ILLEGAL REQUEST once")
-        << kKirel5 << int(ScanFault::IllegalRequestOnce) << complete << true << all;
+        << kKirel5 << int(ScanFault::IllegalRequestOnce) << complete << -1 << all << false;
     QTest::newRow("KIREL-5000/5100 bus held busy")
-        << kKirel5 << int(ScanFault::BusHeldBusy) << errors << false << all;
+        << kKirel5 << int(ScanFault::BusHeldBusy) << errors << 0 << all << false;
     QTest::newRow("KIREL-5000/5100 DATA IN cut short")
-        << kKirel5 << int(ScanFault::DataInCutShort) << complete << true << all;
+        << kKirel5 << int(ScanFault::DataInCutShort) << complete << -1 << all << false;
     QTest::newRow("VESK-1800II DATA IN cut short")
-        << kVesk1800 << int(ScanFault::DataInCutShort) << complete << true << readerAll;
+        << kVesk1800 << int(ScanFault::DataInCutShort) << complete << -1 << readerAll << false;
     QTest::newRow("VESK-5000 no plate at START")
-        << kVesk5000 << int(ScanFault::NoPlate) << QStringList{"SCAN ERROR"} << false
-        << QStringList{".log"};
+        << kVesk5000 << int(ScanFault::NoPlate) << QStringList{"SCAN ERROR"} << 0
+        << QStringList{".log"} << false;
+    // The scanner goes quiet after 10 lines (10 reader lines: 5 averaged rows on the
+    // VESK-5000 at 100 um); they stay in the image, the diode goes off.
+    QTest::newRow("KIREL-5000/5100 power off, 685 nm diode")
+        << kKirel5 << int(ScanFault::PowerOff) << errors << 10 << all << true;
+    QTest::newRow("KIREL-5000/5100 stall")
+        << kKirel5 << int(ScanFault::Stall) << errors << 10 << all << false;
+    QTest::newRow("VESK-1800II power off")
+        << kVesk1800 << int(ScanFault::PowerOff) << errors << 10 << readerAll << false;
+    QTest::newRow("VESK-5000 stall")
+        << kVesk5000 << int(ScanFault::Stall) << errors << 5 << readerAll << false;
+    QTest::newRow("KIREL-5000/5100 START fails, 685 nm diode")
+        << kKirel5 << int(ScanFault::StartFails) << QStringList{"SCAN ERROR"} << 0 << none << true;
+    QTest::newRow("VESK-1800II START fails") << kVesk1800 << int(ScanFault::StartFails)
+                                             << QStringList{"SCAN ERROR"} << 0 << none << false;
 }
 
 // The boxes in order, the files kept, and the picture whole where the scan went on.
@@ -326,22 +362,18 @@ void TestE2EScan::faultThroughTheWindows()
     QFETCH(int, model);
     QFETCH(int, fault);
     QFETCH(QStringList, titles);
-    QFETCH(bool, imageWhole);
+    QFETCH(int, rows);
     QFETCH(QStringList, kept);
+    QFETCH(bool, diode);
 
     ScanOptions options;
     options.fault = ScanFault(fault);
     options.faultAfterLines = 10;
     Station st(model, options);
-    const Case c = model == kKirel5
-                       ? Case{model, {2, 12}, {2, 12}, 200, {50000, 75000, 25000, 25000}, 1, 2}
-                       : Case{model,
-                              {2, 4},
-                              {2, 4},
-                              100,
-                              {50000, (model == kVesk5000 ? 78500 : 103500), 25000, 25000},
-                              1,
-                              2};
+    // Each look at the no-data watch moves it 20 s: a scanner that has gone quiet reaches
+    // the limit after six read passes without a line.
+    ScanWatchMs = [] { return fakeWatchMs += 20000; };
+    const Case c = diode ? OneTile(model, 4, 0) : OneTile(model);
     st.settingsWrite(c);
     st.open();
     const QStringList shown = st.scan(QStringLiteral("fault"));
@@ -351,14 +383,57 @@ void TestE2EScan::faultThroughTheWindows()
     for (const char *ext : {".img", ".raw", ".inf", ".log"})
         QCOMPARE(QFile::exists(st.file(QStringLiteral("fault"), ext)),
                  kept.contains(QLatin1String(ext)));
-    if (!imageWhole)
+    if (diode) {
+        // Switched on with the first data (when there was any), off at the end.
+        QCOMPARE(st.boards.diodeSwitch.writes.contains(QByteArray("\x05\x54", 2)), rows != 0);
+        QVERIFY(!st.boards.diodeSwitch.diodeOn());
+        QCOMPARE(LD685status, 0);
+    }
+    if (rows == 0)
         return;
     const int r = c.resolution;
-    const Picture want = model == kKirel5 ? FluorescenceExpected(c.area, r, 4, false)
-                                          : PlateExpected(model, c.area, r);
+    const int selector = ShadingSelectorFor(false, c.laserByte);
+    Picture want = model == kKirel5 ? FluorescenceExpected(c.area, r, selector, false)
+                                    : PlateExpected(model, c.area, r);
+    // The first lines of the scan are the last rows of the file; the rest stays black.
+    if (rows > 0)
+        std::fill(want.values.begin(), want.values.end() - rows * want.columns, 0);
     QCOMPARE(PictureDifference(PictureRead(st.file(QStringLiteral("fault"), ".img"), want.columns),
                                want, model == kKirel5 ? kImageTolerance : 0),
              QString());
+}
+
+void TestE2EScan::nextScanAfterStop_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::newRow("KIREL-5000/5100") << kKirel5;
+    QTest::newRow("VESK-1800II") << kVesk1800;
+    QTest::newRow("VESK-5000") << kVesk5000;
+}
+
+// Stop as soon as the first lines are in, while the scanner works on the next piece (a
+// reader has its READ and will reselect); the next scan must run to its end.
+void TestE2EScan::nextScanAfterStop()
+{
+    QFETCH(int, model);
+    ScanOptions options;
+    options.lineMs = 10;
+    Station st(model, options);
+    st.settingsWrite(OneTile(model));
+    st.open();
+    QTimer stopper;
+    QObject::connect(&stopper, &QTimer::timeout, [&stopper] {
+        auto *w = qobject_cast<ScanWindow *>(QApplication::activeModalWidget());
+        if (!w || newscansetup.scanstatus == 0)
+            return;
+        stopper.stop();
+        w->findChild<QPushButton *>(QStringLiteral("pushButton_stop"))->click();
+    });
+    stopper.start(5);
+    const QStringList first = st.scan(QStringLiteral("first"));
+    QVERIFY(!st.stuck);
+    QCOMPARE(first.value(0), QStringLiteral("Stop Scan"));
+    QCOMPARE(st.scan(QStringLiteral("second")), QStringList{QStringLiteral("SCAN COMPLETE")});
 }
 
 QTEST_MAIN(TestE2EScan)

@@ -7,6 +7,7 @@
 #include "kirelscan.h"
 #include "logfiles.h"
 #include "scanstate.h"
+#include "scsicommands.h"
 #include "shadingreference.h"
 
 #include <QFile>
@@ -24,6 +25,7 @@ private slots:
     void plateImage_data();
     void plateImage();
     void plateSettlesBeforeFirstRead();
+    void plateReadWhoseMessagesAreLostIsNotSentTwice();
     void faultDuringReadout_data();
     void faultDuringReadout();
     void writeFailureEndsScanWithError_data();
@@ -71,6 +73,43 @@ void LogsOn(ReadoutFixture &f)
 
 const Kirel5Area kFaultArea{23000, 48000, 12000, 6000, 200, 2}; // 60 x 30, pieces of 5 lines
 const PlateArea kFaultPlate{4, 100, 30, 5, 35, 10};             // 50 lines of 100
+
+// A glitch on the cable after the `nth` READ: the reader's two message bytes behind it
+// (SAVE DATA POINTER, DISCONNECT) are acknowledged on another cable, so the station finds
+// the bus free instead of MESSAGE IN; the reader has the READ and reselects with its piece.
+class ReadMessagesLost : public BusDevice
+{
+public:
+    ReadMessagesLost(ReadoutFixture &f, int nth) : f(f), nth(nth)
+    {
+        f.scanner->registers().attach(this);
+    }
+    ~ReadMessagesLost() override { f.scanner->registers().attach(f.scan); }
+
+    void onLevelRead(EmulatedGpio &gpio) override
+    {
+        f.scan->onLevelRead(gpio);
+        VirtualScanner &target = *f.scanner;
+        if (target.commandsTaken() == seen || target.phase() != BUS::msgin)
+            return;
+        seen = target.commandsTaken();
+        if (BYTE(target.lastCdb().at(0)) != kOpRead10 || ++reads != nth)
+            return;
+        constexpr DWORD kAckAsserted = DWORD(kGpioOutput) << (PIN_ACK % 10 * 3);
+        EmulatedGpio other;
+        for (int step = 0; step < 20 && target.phase() != BUS::busfree; ++step) {
+            other.writeGpio(GPFSEL2, other.deviceDrive() & kMaskREQ ? kAckAsserted : 0);
+            target.onLevelRead(other);
+        }
+        gpio.setDeviceDrive(0);
+    }
+
+private:
+    ReadoutFixture &f;
+    int nth;
+    int seen = 0;
+    int reads = 0;
+};
 } // namespace
 
 void TestReadout::kirel5Image_data()
@@ -174,6 +213,26 @@ void TestReadout::plateSettlesBeforeFirstRead()
     QCOMPARE(ScannerPhase, 3);
     QCOMPARE(f.scanner->commandsTaken(), commands + 1);
     QCOMPARE(scanstart_epochsecs, qint64(0));
+}
+
+// The second READ (the first asked for right after a piece) loses its message bytes: the
+// station waits for the reselection instead of sending it again, and every piece comes
+// once.
+void TestReadout::plateReadWhoseMessagesAreLostIsNotSentTwice()
+{
+    ReadoutFixture f(kModelVESK1800);
+    f.setup(kFaultPlate);
+    QVERIFY(f.filesOpen());
+    f.start();
+    {
+        ReadMessagesLost glitch(f, 2);
+        f.readAll();
+    }
+    QVERIFY(f.results.contains(-48));
+    QCOMPARE(newscansetup.scanrunningflag, 0);
+    QCOMPARE(PictureDifference(ImageFile(f), PlateImage(kFaultPlate)), QString());
+    QCOMPARE(f.trace().filter(QStringLiteral("{\"cdb\":\"28")).size(),
+             f.scan->scanLines() / newscansetup.bufferlines);
 }
 
 void TestReadout::faultDuringReadout_data()

@@ -16,6 +16,9 @@ struct FakeScanner {
     int starts = 0;
     int reads = 0;
     int connectionTests = 0;
+    int busResets = 0;
+    int startResult = 1;
+    int readResult = 1;
     // What one read call does; by default the scan completes at the first call.
     std::function<void(int call)> onRead = [](int) { newscansetup.scanrunningflag = 0; };
     std::function<void()> onStart = [] {};
@@ -31,13 +34,13 @@ inline int FakeStart()
 {
     ++Fake().starts;
     Fake().onStart();
-    return 1;
+    return Fake().startResult;
 }
 
 inline int FakeRead()
 {
     Fake().onRead(++Fake().reads);
-    return 1;
+    return Fake().readResult;
 }
 
 inline int FakeConnectionTest()
@@ -46,11 +49,18 @@ inline int FakeConnectionTest()
     return 1;
 }
 
+inline int FakeBusReset()
+{
+    ++Fake().busResets;
+    return 1;
+}
+
 // Puts a fresh fake in front of the scan window.
 inline void FakeScannerInstall()
 {
     Fake() = FakeScanner();
-    scanOperations = {&FakeStart, &FakeStart, &FakeRead, &FakeRead, &FakeRead, &FakeConnectionTest};
+    scanOperations = {&FakeStart, &FakeStart,          &FakeRead,    &FakeRead,
+                      &FakeRead,  &FakeConnectionTest, &FakeBusReset};
 }
 
 inline QDateTime FixedClock()

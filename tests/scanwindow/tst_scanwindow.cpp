@@ -27,6 +27,7 @@ namespace
 {
 
 constexpr qint64 kNowMs = 1772528707000LL;
+qint64 watchMs = 0; // the no-data watch's clock, moved by the scripted reads
 
 // The shared state of a small scan, ready for the window, per model.
 void ScanPrepare(int model, int width, int height, const QString &dir)
@@ -63,7 +64,7 @@ QStringList ScanFiles(const QString &dir)
 }
 
 // How a scripted run ends.
-enum Ending { kComplete, kSenseError, kWriteFailure, kScanningLogLost };
+enum Ending { kComplete, kSenseError, kWriteFailure, kScanningLogLost, kNoData, kBusHeld };
 // Why a scan ends before its first read.
 enum Refusal {
     kMissingFolder,
@@ -75,8 +76,20 @@ enum Refusal {
     kNoPlate,
     kLinkAsHeader,
     kDanglingLinkAsImage,
-    kFifoAsLog
+    kFifoAsLog,
+    kStartFails
 };
+// How the operator stops a running scan.
+enum StopBy { kStopButton, kEscape, kCloseButton };
+
+// The lines of the model's error log.
+QStringList ErrorLogLines()
+{
+    QFile f(ErrorLogPath());
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
 
 } // namespace
 
@@ -98,6 +111,8 @@ private slots:
         QVERIFY(QDir().mkpath(home()));
         LogClock = &FixedClock;
         ScanClockMs = [] { return kNowMs; };
+        watchMs = 0;
+        ScanWatchMs = [] { return watchMs; };
         FakeScannerInstall();
     }
     void cleanup()
@@ -288,6 +303,12 @@ void TestScanWindow::scanEndsBeforeTheFirstRead_data()
         << "Scan Error:<ul><li>No Imaging Plate in the loading area</li><li></li>"
            "<li>Please Load an Imaging Plate</li></ul>"
         << QStringList{"scan1.log"};
+    // A start that fails at a step: the box names its code, nothing is left, the scanner
+    // gets a bus reset.
+    QTest::newRow("kirel5 start fails")
+        << kirel5 << int(kStartFails) << "Start result: -35" << QStringList();
+    QTest::newRow("vesk5000 start fails")
+        << int(kModelVESK5000) << int(kStartFails) << "Start result: -52" << QStringList();
 }
 
 void TestScanWindow::scanEndsBeforeTheFirstRead()
@@ -329,6 +350,8 @@ void TestScanWindow::scanEndsBeforeTheFirstRead()
             newscansetup.scanrunningerror = 1;
             newscansetup.sensecode = 0x21;
         };
+    if (refusal == kStartFails)
+        Fake().startResult = model == kModelKIREL5 ? -35 : -52;
 
     BoxAnswerer boxes;
     ScanWindow w;
@@ -341,7 +364,9 @@ void TestScanWindow::scanEndsBeforeTheFirstRead()
     if (refusal == kNoPlate)
         QCOMPARE(boxes.boxes[0].text, says);
     QVERIFY2(boxes.boxes[0].text.contains(says), qPrintable(boxes.boxes[0].text));
-    QCOMPARE(Fake().starts, refusal == kNoPlate ? 1 : 0);
+    const bool started = refusal == kNoPlate || refusal == kStartFails;
+    QCOMPARE(Fake().starts, started ? 1 : 0);
+    QCOMPARE(Fake().busResets, refusal == kStartFails ? 1 : 0);
     QCOMPARE(Fake().reads, 0);
     QCOMPARE(ScanFiles(home()), left);
     for (const auto &o : obstacles)
@@ -608,28 +633,38 @@ void TestScanWindow::endBoxes_data()
     QTest::addColumn<int>("ending");
     QTest::addColumn<QStringList>("titles");
     QTest::addColumn<QString>("firstText");
+    QTest::addColumn<int>("reads");
     const QStringList complete{QStringLiteral("SCAN COMPLETE")};
     const QStringList error{QStringLiteral("SCAN ERROR"), QStringLiteral("SCAN END")};
     const QString sense =
         QStringLiteral("Scan Error:<ul><li>Sense Key:   03h</li><li>Sense Code: 3A00h</li></ul>");
     const QString write = QStringLiteral("The image could not be written to disk");
+    const QString noData = QStringLiteral("The scanner stopped sending image data");
     QTest::newRow("kirel5 complete")
-        << int(kModelKIREL5) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED";
+        << int(kModelKIREL5) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED" << 1;
     QTest::newRow("vesk5000 complete")
-        << int(kModelVESK5000) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED";
+        << int(kModelVESK5000) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED" << 1;
     QTest::newRow("kirel5 readout error")
-        << int(kModelKIREL5) << int(kSenseError) << error << sense;
+        << int(kModelKIREL5) << int(kSenseError) << error << sense << 1;
     QTest::newRow("vesk1800 readout error")
-        << int(kModelVESK1800) << int(kSenseError) << error << sense;
+        << int(kModelVESK1800) << int(kSenseError) << error << sense << 1;
     QTest::newRow("kirel5 write failure")
-        << int(kModelKIREL5) << int(kWriteFailure) << error << write;
+        << int(kModelKIREL5) << int(kWriteFailure) << error << write << 1;
     QTest::newRow("vesk5000 write failure")
-        << int(kModelVESK5000) << int(kWriteFailure) << error << write;
+        << int(kModelVESK5000) << int(kWriteFailure) << error << write << 1;
+    // Each read moves the watch on by a quarter of the limit; the first brings 5 lines, the
+    // fourth read after it reaches the limit. The lines that came are kept.
+    QTest::newRow("kirel5 no data") << int(kModelKIREL5) << int(kNoData) << error << noData << 5;
+    QTest::newRow("vesk1800 no reselection")
+        << int(kModelVESK1800) << int(kNoData) << error << noData << 5;
+    // A bus held with no sense (-37) ends after three reads, before the time limit.
+    QTest::newRow("kirel5 bus held three reads")
+        << int(kModelKIREL5) << int(kBusHeld) << error << noData << 3;
     // A scanning log that stops on a full disk costs the log, not the image.
     QTest::newRow("kirel5 scanning log lost")
         << int(kModelKIREL5) << int(kScanningLogLost)
         << QStringList{QStringLiteral("SCAN COMPLETE"), QStringLiteral("FILE ERROR")}
-        << "SCAN SUCCESSFULLY COMPLETED";
+        << "SCAN SUCCESSFULLY COMPLETED" << 1;
 }
 
 void TestScanWindow::endBoxes()
@@ -638,25 +673,35 @@ void TestScanWindow::endBoxes()
     QFETCH(int, ending);
     QFETCH(QStringList, titles);
     QFETCH(QString, firstText);
+    QFETCH(int, reads);
     ScanPrepare(model, 10, 10, home());
+    sysparams.readlog = 1;
     static int scriptedEnding;
     scriptedEnding = ending;
-    Fake().onRead = [](int) {
+    if (ending == kBusHeld)
+        Fake().readResult = -37;
+    Fake().onRead = [](int call) {
         ScanSetup &s = newscansetup;
         // The scanner still reports whole pieces waiting when the scan has ended.
         s.buffersize = 10 * s.bufferreadsize;
-        if (scriptedEnding == kComplete || scriptedEnding == kScanningLogLost) {
+        if (scriptedEnding == kNoData || scriptedEnding == kBusHeld) {
+            s.buffersize = 0;
+            if (call == 1)
+                s.scanstatus = 5;
+            watchMs += kScanNoDataLimitMs / 4;
+        } else if (scriptedEnding == kComplete || scriptedEnding == kScanningLogLost) {
+            s.scanstatus = 10;
             if (scriptedEnding == kComplete) {
                 // Every line in one piece: the refresh of this pass books its rows and shows
                 // those of the refresh before, none.
-                s.scanstatus = 10;
                 s.previewbuffer = 10;
                 s.newpreviewflag = 1;
             }
             s.scanrunningflag = 0;
-            DiskFull full;
-            if (scriptedEnding == kScanningLogLost)
+            if (scriptedEnding == kScanningLogLost) {
+                DiskFull full;
                 ScanningLogWrite(QStringLiteral("-37: STAT=0"));
+            }
         } else if (scriptedEnding == kSenseError) {
             s.scansensekey = QStringLiteral("03h");
             s.scansensecode = QStringLiteral("3A00h");
@@ -668,7 +713,6 @@ void TestScanWindow::endBoxes()
             s.scanrunningflag = 0;
         }
     };
-    sysparams.readlog = ending == kScanningLogLost ? 1 : 0;
     BoxAnswerer boxes;
     ScanWindow w;
     w.exec();
@@ -678,48 +722,79 @@ void TestScanWindow::endBoxes()
         QVERIFY2(boxes.boxes[1].text.contains(QStringLiteral("The scanning log is incomplete: ") +
                                               home() + QStringLiteral("/scan1.log: ")),
                  qPrintable(boxes.boxes[1].text));
-    QCOMPARE(Fake().connectionTests, model == kModelKIREL5 ? 1 : 0);
     // A complete scan's preview covers the whole area: no rows left in the empty blue.
     if (ending == kComplete) {
         QVERIFY(scanpreviewItem);
         QCOMPARE(scanpreviewItem->pixmap().height(), newscansetup.previewheight);
         QCOMPARE(scanpreviewItem->pos(), QPointF(0, 0));
     }
-    // The image written so far stays on disk, closed.
+    const bool complete = ending == kComplete || ending == kScanningLogLost;
+    QCOMPARE(Fake().connectionTests, model == kModelKIREL5 ? 1 : 0);
+    // A reader left mid-scan gets a bus reset; the connection test begins with one.
+    QCOMPARE(Fake().busResets, model != kModelKIREL5 && !complete ? 1 : 0);
+    // The image written so far stays on disk, closed; one that is not whole is on record.
     QVERIFY(!kirelscanfile_img.isOpen());
-    QVERIFY(QFile::exists(home() + QStringLiteral("/scan1.img")));
+    const QString image = home() + QStringLiteral("/scan1.img");
+    QVERIFY(QFile::exists(image));
+    const int lines = ending == kNoData || ending == kBusHeld ? 5 : 0;
+    const QString kept = QStringLiteral("%1 of 10 lines").arg(complete ? 10 : lines);
+    QCOMPARE(ErrorLogLines().filter(QStringLiteral("IMAGE INCOMPLETE")).size(), complete ? 0 : 1);
+    if (!complete)
+        QVERIFY(ErrorLogLines().last().endsWith(image + QStringLiteral(", ") + kept));
+    const QStringList scanningLog =
+        QString::fromLatin1(root->readFile(QStringLiteral("/home/scan1.log"))).split('\n');
+    QVERIFY(scanningLog.value(scanningLog.size() - 2).contains(QStringLiteral("END: ")));
+    QVERIFY(scanningLog.value(scanningLog.size() - 2).endsWith(kept));
     // The pass must not read again once the end handling has closed the window.
     QTest::qWait(600);
-    QCOMPARE(Fake().reads, 1);
+    QCOMPARE(Fake().reads, reads);
 }
 
 void TestScanWindow::stopButtonPerModel_data()
 {
     QTest::addColumn<int>("model");
+    QTest::addColumn<int>("by");
     QTest::addColumn<int>("answer");
     QTest::addColumn<QStringList>("titles");
+    const QStringList stopped{QStringLiteral("Stop Scan"), QStringLiteral("SCAN STOPPED")};
     QTest::newRow("kirel5 stopped")
-        << int(kModelKIREL5) << int(QMessageBox::Yes)
-        << QStringList{QStringLiteral("Stop Scan"), QStringLiteral("SCAN STOPPED")};
+        << int(kModelKIREL5) << int(kStopButton) << int(QMessageBox::Yes) << stopped;
     QTest::newRow("vesk1800 stopped without a box")
-        << int(kModelVESK1800) << int(QMessageBox::Yes) << QStringList{QStringLiteral("Stop Scan")};
+        << int(kModelVESK1800) << int(kStopButton) << int(QMessageBox::Yes)
+        << QStringList{QStringLiteral("Stop Scan")};
     QTest::newRow("kirel5 answered no scans on")
-        << int(kModelKIREL5) << int(QMessageBox::No)
+        << int(kModelKIREL5) << int(kStopButton) << int(QMessageBox::No)
+        << QStringList{QStringLiteral("Stop Scan"), QStringLiteral("SCAN COMPLETE")};
+    // Escape and the close button ask the same question and end the same way.
+    QTest::newRow("kirel5 escape")
+        << int(kModelKIREL5) << int(kEscape) << int(QMessageBox::Yes) << stopped;
+    QTest::newRow("vesk5000 close button")
+        << int(kModelVESK5000) << int(kCloseButton) << int(QMessageBox::Yes)
+        << QStringList{QStringLiteral("Stop Scan")};
+    QTest::newRow("kirel5 close button answered no")
+        << int(kModelKIREL5) << int(kCloseButton) << int(QMessageBox::No)
         << QStringList{QStringLiteral("Stop Scan"), QStringLiteral("SCAN COMPLETE")};
 }
 
 void TestScanWindow::stopButtonPerModel()
 {
     QFETCH(int, model);
+    QFETCH(int, by);
     QFETCH(int, answer);
     QFETCH(QStringList, titles);
     ScanPrepare(model, 10, 10, home());
     static ScanWindow *window = nullptr;
+    static int stopBy;
+    stopBy = by;
     Fake().onRead = [](int call) {
-        if (call == 1)
-            Child<QPushButton>(*window, "pushButton_stop")->click();
-        else
+        if (call > 1)
             newscansetup.scanrunningflag = 0;
+        else if (stopBy == kStopButton)
+            Child<QPushButton>(*window, "pushButton_stop")->click();
+        else if (stopBy == kEscape)
+            QTest::keyClick(window, Qt::Key_Escape);
+        else
+            window->close();
     };
     LD685status = 1;
     BoxAnswerer boxes{QMessageBox::StandardButton(answer)};
@@ -728,6 +803,7 @@ void TestScanWindow::stopButtonPerModel()
     w.exec();
     QCOMPARE(boxes.titles(), titles);
     QCOMPARE(Fake().reads, answer == QMessageBox::Yes ? 1 : 2);
+    QVERIFY(!kirelscanfile_img.isOpen());
     // The fluorescence scanner's 685 nm diode is switched off at the end.
     QCOMPARE(LD685status, model == kModelKIREL5 ? 0 : 1);
 }

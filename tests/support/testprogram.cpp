@@ -129,6 +129,12 @@ void TestProgram::kill()
     ended = true;
 }
 
+void TestProgram::sendSignal(int sig)
+{
+    if (pid > 0 && !ended)
+        ::kill(pid, sig);
+}
+
 int TestProgram::exitCode() const
 {
     return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;

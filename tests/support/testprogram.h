@@ -34,6 +34,8 @@ public:
     bool waitForFinished(int msecs);
     // Ends the program at once and waits for it.
     void kill();
+    // Sends a signal to the running program.
+    void sendSignal(int sig);
 
     // The exit code of a program that ended by itself; -1 while it runs or when it was
     // ended by a signal.
