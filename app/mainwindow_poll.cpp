@@ -14,6 +14,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "datafiles.h"
 #include "kirelscan.h"
 #include "ldcontrol.h"
 #include "logfiles.h"
@@ -390,10 +391,9 @@ void MainWindow::Channel1LasersFill()
     std::fprintf(stderr, "Ch1 Laser %d\n", templatecount);
     std::fprintf(stderr, "Ch1 Filter %d\n", templatecount);
 
-    // The last scan's laser may not be fitted any more (or the list is shorter than the
-    // record says): then the first laser the scanner offers is selected.
-    const int last = scanTemplate[0].laserCh1;
-    box->setCurrentIndex(last < box->count() ? last : 0);
+    // The last settings' laser may not be fitted any more: then the first laser the scanner
+    // offers is selected.
+    box->setCurrentIndex(TemplateLaserEntry(scanTemplate[0], box->count()));
     if (ui->radioButton_IPmode->isChecked()) {
         ui->spinBox_HVch1->setEnabled(false);
         ui->horizontalSlider_HVch1->setEnabled(false);

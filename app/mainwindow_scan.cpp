@@ -268,7 +268,7 @@ ScanChoice ScanChoiceRead(Ui::MainWindow *ui)
 void StartupTemplateRecord(const ScanChoice &c)
 {
     ScanTempl &t = scanTemplate[0];
-    t.name = QStringLiteral("startup");
+    t.name = QLatin1String(kStartupTemplateName);
     t.mode = c.mode;
     t.area = c.area;
     t.scancornerL = scancornerL;

@@ -327,6 +327,18 @@ bool TemplatesWrite(int count, bool traceRecords)
     });
 }
 
+const char kStartupTemplateName[] = "startup";
+
+int TemplateLaserEntry(const ScanTempl &t, int count)
+{
+    if (t.name == QLatin1String(kStartupTemplateName))
+        return t.laserCh1 < count ? t.laserCh1 : 0;
+    for (int i = 0; i < count; ++i)
+        if (laserCh1[i] + 1 == t.laserCh1)
+            return i;
+    return 0;
+}
+
 bool TemplateStartupWrite()
 {
     if (templatesFileWhole)

@@ -29,6 +29,16 @@ void TemplatesLoad();
 // each record on standard error.
 bool TemplatesWrite(int count, bool traceRecords = false);
 
+// Record 0 holds its laser in one of two forms, told apart by its name: the scan request
+// names it kStartupTemplateName and stores the position in the channel-1 laser list; every
+// record written from Template Management (the capture, which Save renames "Last Settings",
+// and the named templates) stores the laser code plus one, 0 for none. Delete never leaves
+// element 0 under the scan request's name, so a record of that name is always the scan's.
+extern const char kStartupTemplateName[];
+// The channel-1 list entry (of the first `count` in laserCh1) of the template's laser; the
+// first entry when the list does not hold it.
+int TemplateLaserEntry(const ScanTempl &t, int count);
+
 // Start Scan's update of record 0 ("startup"): the whole list as TemplatesWrite writes it,
 // with the service lines; when the file did not load whole, record 0 alone is replaced in
 // front of the rest of the file as it stands on disk.

@@ -244,6 +244,13 @@ void TemplatesDialog::on_pushButton_Delete_clicked()
     // the list emptied, element 0 still holds the current settings and stays.
     if (templatecount > 0)
         scanTemplate[templatecount] = ScanTempl();
+    // Element 0 is the capture (or a loaded template): its laser is the code plus one. Under
+    // the scan request's name start-up would read it as a list position; it is stored as
+    // Save stores it.
+    if (scanTemplate[0].name == QLatin1String(kStartupTemplateName)) {
+        scanTemplate[0].name = QStringLiteral("Last Settings");
+        scanTemplate[0].comment = QStringLiteral("Not displayed");
+    }
 
     if (!TemplatesWrite(templatecount)) {
         std::copy(std::begin(before), std::end(before), scanTemplate);

@@ -379,14 +379,22 @@ void TestPoll::laserSelectionFromTemplate_data()
     QTest::addColumn<int>("selected");
     QTest::addColumn<bool>("listEnabled");
     QTest::addColumn<bool>("voltageEnabled");
+    QTest::addColumn<QString>("name"); // "startup": saved as the list entry, else code + 1
+    const QString scan = QStringLiteral("startup");
 
     QTest::newRow("fluorescence, saved laser fitted")
-        << int(kModeFluorescence) << 2 << 2 << true << true;
+        << int(kModeFluorescence) << 2 << 2 << true << true << scan;
     QTest::newRow("fluorescence, saved laser beyond the list")
-        << int(kModeFluorescence) << 5 << 0 << true << true;
+        << int(kModeFluorescence) << 5 << 0 << true << true << scan;
     // IP and IP-V read with the 635 nm laser (entry 2), whatever the last scan used.
-    QTest::newRow("IP mode locks laser and voltage") << int(kModeIP) << 1 << 2 << false << false;
-    QTest::newRow("IP-V mode locks the laser") << int(kModeIPV) << 3 << 2 << false << true;
+    QTest::newRow("IP mode locks laser and voltage")
+        << int(kModeIP) << 1 << 2 << false << false << scan;
+    QTest::newRow("IP-V mode locks the laser") << int(kModeIPV) << 3 << 2 << false << true << scan;
+    // Saved from Template Management: the list is 473, 532, 635, 670 nm (codes 1, 2, 4, 8).
+    QTest::newRow("template save, 532 nm")
+        << int(kModeFluorescence) << 3 << 1 << true << true << QStringLiteral("Last Settings");
+    QTest::newRow("loaded template, 670 nm")
+        << int(kModeDigitizing) << 9 << 3 << true << true << QStringLiteral("A");
 }
 
 // The last scan's laser is selected again once the list exists; one that the scanner does
@@ -398,6 +406,7 @@ void TestPoll::laserSelectionFromTemplate()
     QFETCH(int, selected);
     QFETCH(bool, listEnabled);
     QFETCH(bool, voltageEnabled);
+    QFETCH(QString, name);
 
     Station s(kModelKIREL5, Options(), false); // four lasers, no 685 nm diode
     s.open();
@@ -411,6 +420,7 @@ void TestPoll::laserSelectionFromTemplate()
     s.laserList()->setEnabled(true);
     s.child<QSpinBox>("spinBox_HVch1")->setEnabled(true);
     s.child<QSlider>("horizontalSlider_HVch1")->setEnabled(true);
+    scanTemplate[0].name = name;
     scanTemplate[0].laserCh1 = BYTE(savedIndex);
 
     s.tick();
