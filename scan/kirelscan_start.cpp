@@ -41,6 +41,10 @@ constexpr BYTE kModeSelectSaveParams = 0x10; // MODE SELECT byte 1 of the KIREL-
 constexpr int kResultGpioKirel5 = -1;
 constexpr int kResultGpioPlate = -51;
 constexpr int kResultPlateCondition = -99;
+// The second TEST UNIT READY (KIREL-5000/5100) and the readers' TEST UNIT READY whose
+// selection failed: a code of their own, so that the start is seen to have failed.
+constexpr int kResultKirel5ReadyNotSelected = -69;
+constexpr int kResultPlateReadyNotSelected = -70;
 // A START the KIREL-5000/5100 refuses with CHECK CONDITION has started nothing: it fails
 // at its status step.
 constexpr int kResultStartRefused = -35;
@@ -165,7 +169,7 @@ int kirel5scan::startkirel5scan()
     if (Kirel5Step(buf, kSenseLength, Transaction::In, {-10, -11, -12, -13, -14}))
         return StartCommonEnding();
     CdbSet(buf, {kOpTestUnitReady});
-    if (Kirel5Step(buf, 0, Transaction::NoData, {0, -15, 0, -16, -17}))
+    if (Kirel5Step(buf, 0, Transaction::NoData, {kResultKirel5ReadyNotSelected, -15, 0, -16, -17}))
         return StartCommonEnding();
     CdbSet(buf, {kOpVendorStatusRead, 0, 0, 0, kStatusReadLength});
     if (Kirel5Step(buf, kStatusReadLength, Transaction::In, {-18, -19, -20, -21, -22},
@@ -212,7 +216,7 @@ int kirel5scan::startVESK18IIscan()
     if (Kirel5Step(buf, kInquiryLength, Transaction::In, {-52, -53, -54, -55, -56}))
         return StartCommonEnding();
     CdbSet(buf, {kOpTestUnitReady});
-    if (Kirel5Step(buf, 0, Transaction::NoData, {0, -57, 0, -58, -59}))
+    if (Kirel5Step(buf, 0, Transaction::NoData, {kResultPlateReadyNotSelected, -57, 0, -58, -59}))
         return StartCommonEnding();
 
     if (StatusValue == kStatusCheckCondition) {

@@ -8,6 +8,7 @@
 #include "scanstate.h"
 #include "scanwindow.h"
 #include "scsicommands.h"
+#include "standardcommands.h"
 #include "stationfixture.h"
 
 #include <QFile>
@@ -28,6 +29,8 @@ private slots:
     void plateStartDisconnects_data();
     void plateStartDisconnects();
     void plateMissingGivesMinus99();
+    void readyCheckNotSelectedFailsTheStart_data();
+    void readyCheckNotSelectedFailsTheStart();
 };
 
 namespace
@@ -160,6 +163,39 @@ void TestScanStart::plateMissingGivesMinus99()
     QVERIFY(f.traceOf(kOpModeSelect6).isEmpty());
     QVERIFY(f.traceOf(kOpStartStop).isEmpty());
     QCOMPARE(ScannerPhase, 0);
+}
+
+void TestScanStart::readyCheckNotSelectedFailsTheStart_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("lastAnswered"); // the scanner is switched off after this command
+    QTest::addColumn<int>("code");
+    QTest::newRow("KIREL-5000/5100, second TEST UNIT READY")
+        << int(kModelKIREL5) << int(kOpRequestSense) << -69;
+    QTest::newRow("VESK-1800II, TEST UNIT READY") << int(kModelVESK1800) << int(kOpInquiry) << -70;
+}
+
+// A TEST UNIT READY that finds no scanner to select fails the start with a code of its own:
+// 0 would read as a start that went well.
+void TestScanStart::readyCheckNotSelectedFailsTheStart()
+{
+    QFETCH(int, model);
+    QFETCH(int, lastAnswered);
+    QFETCH(int, code);
+    ReadoutFixture f(model);
+    if (model == kModelKIREL5)
+        f.setup(kSmallArea);
+    else
+        f.setup(PlateArea{model, 50, 30, 5, 35, 10});
+    const CommandEntry answer = StandardCommandHandlers().value(BYTE(lastAnswered));
+    f.scanner->setHandler(BYTE(lastAnswered), {[answer](VirtualScanner &s, VirtualCommand &cmd) {
+                                                   answer.command(s, cmd);
+                                                   s.faults().powerOff = true;
+                                               },
+                                               answer.dataOut, answer.cdbLength});
+    result = 0;
+    QCOMPARE(f.start(), code);
+    QVERIFY(f.traceOf(kOpStartStop).isEmpty());
 }
 
 QTEST_MAIN(TestScanStart)
