@@ -132,6 +132,8 @@ void ShadingFileWrite(const BYTE *answer)
     QString problem;
     if (!SafeQFileWrite(ScanFilePath(".sd"), SafeWrite::New, bytes, &problem))
         ScanFileNoteAdd(QStringLiteral("The shading data was not saved: ") + problem);
+    else
+        ScanFileMadeAdd(ScanFilePath(".sd"));
 }
 
 // One step of the KIREL-5000/5100 start.

@@ -155,8 +155,11 @@ QString ScanFileNotes();
 // went wrong for the operator, empty when every file is ready; on failure nothing it made
 // is left behind.
 QString ScanFilesCreate();
-// Removes the files that the last ScanFilesCreate made, closing the image and raw files
-// first.
+// A file the start made beside those of ScanFilesCreate (the shading data): removed with
+// them when the scan does not start, so that the name can be used again.
+void ScanFileMadeAdd(const QString &path);
+// Removes the files that the last ScanFilesCreate (and the start) made, closing the image
+// and raw files first.
 void ScanFilesRemove();
 // The record of an ending, once the image files are closed: with the scanning log on its
 // last line ("END: " + how + the lines kept of the lines expected) and, for a scan that

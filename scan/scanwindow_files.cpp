@@ -325,6 +325,11 @@ QString ScanFilesCreate()
     return problem;
 }
 
+void ScanFileMadeAdd(const QString &path)
+{
+    madeFiles << path;
+}
+
 void ScanFilesRemove()
 {
     IMGdatastream.setDevice(nullptr);

@@ -324,7 +324,7 @@ void TestE2EScan::faultThroughTheWindows_data()
 
     const QStringList complete{"SCAN COMPLETE"};
     const QStringList errors{"SCAN ERROR", "SCAN END"};
-    const QStringList all{".img", ".raw", ".inf", ".log"};
+    const QStringList all{".img", ".raw", ".inf", ".sd", ".log"};
     const QStringList readerAll{".img", ".inf", ".log"};
     const QStringList none;
     QTest::newRow("KIREL-5000/5100 sense error")
@@ -380,7 +380,7 @@ void TestE2EScan::faultThroughTheWindows()
     QVERIFY(!st.stuck);
     QCOMPARE(shown, titles);
     QVERIFY(st.scanner.scan()->faultStruck());
-    for (const char *ext : {".img", ".raw", ".inf", ".log"})
+    for (const char *ext : {".img", ".raw", ".inf", ".sd", ".log"})
         QCOMPARE(QFile::exists(st.file(QStringLiteral("fault"), ext)),
                  kept.contains(QLatin1String(ext)));
     if (diode) {
