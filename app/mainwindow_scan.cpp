@@ -244,6 +244,18 @@ QString FileTextsProblem(const QString &name, const QString &comment)
     return QString();
 }
 
+// The destination folder goes into the .inf and the scan log's comma-separated record as
+// the name does: why it cannot be stored as chosen; empty when it can.
+QString FolderTextProblem(const QString &folder)
+{
+    if (folder.contains(QLatin1Char(',')) || HasInvisible(folder))
+        return QStringLiteral("Destination Folder Cannot Contain \",\" Or Control Characters!");
+    if (!FirstNotLatin1(folder).isEmpty())
+        return QStringLiteral("Destination Folder Cannot Contain ") + FirstNotLatin1(folder) +
+               QStringLiteral(": Only Latin-1 Characters Can Be Stored!");
+    return QString();
+}
+
 ScanChoice ScanChoiceRead(Ui::MainWindow *ui)
 {
     ScanChoice c;
@@ -454,7 +466,9 @@ void MainWindow::on_pushButton_Scan_clicked()
         Inform(this, "Input Error", "File Name Cannot Be Blank!");
         return;
     }
-    const QString textProblem = FileTextsProblem(image_name, image_comment);
+    QString textProblem = FileTextsProblem(image_name, image_comment);
+    if (textProblem.isEmpty())
+        textProblem = FolderTextProblem(image_dir);
     if (!textProblem.isEmpty()) {
         QMessageBox::information(this, QStringLiteral("Input Error"), textProblem, QMessageBox::Ok);
         return;

@@ -143,6 +143,8 @@ private slots:
     void resolutionNotOfferedIsRefused();
     void fileNameChecks_data();
     void fileNameChecks();
+    void folderChecks_data();
+    void folderChecks();
     void fieldsTellWhatTheyCut();
     void startScanRecordsTemplateAndRunsTheWindow();
     void scanWindowPlace_data();
@@ -333,6 +335,39 @@ void TestScanRequest::fileNameChecks()
     QCOMPARE(Fake().starts, 0);
     QVERIFY(!QFile::exists(TemplatesFilePath()));
     QCOMPARE(QDir(root->path(QStringLiteral("/home"))).entryList(QDir::Files), before);
+}
+
+void TestScanRequest::folderChecks_data()
+{
+    QTest::addColumn<QString>("folder"); // under the test's home, as the folder dialog gave it
+    QTest::addColumn<QString>("text");
+    // A comma would split the scan log's record, a line feed the .inf's folder line.
+    QTest::newRow("comma") << "gels,2026"
+                           << "Destination Folder Cannot Contain \",\" Or Control Characters!";
+    QTest::newRow("line feed") << "a\nb"
+                               << "Destination Folder Cannot Contain \",\" Or Control Characters!";
+    QTest::newRow("not Latin-1")
+        << "\u4E2D"
+        << "Destination Folder Cannot Contain U+4E2D: Only Latin-1 Characters Can Be Stored!";
+}
+
+// The destination folder is stored one byte per character beside the name: refused like it.
+void TestScanRequest::folderChecks()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, text);
+    auto w = StartModel(int(kModelKIREL5));
+    image_dir = root->path(QStringLiteral("/home/") + folder);
+    QVERIFY(QDir().mkpath(image_dir));
+    Child<QLineEdit>(*w, "lineEdit_filename")->setText(QStringLiteral("gel"));
+
+    BoxAnswerer boxes;
+    w->on_pushButton_Scan_clicked();
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("Input Error")});
+    QCOMPARE(boxes.boxes[0].text, text);
+    QCOMPARE(Fake().starts, 0);
+    QVERIFY(!QFile::exists(TemplatesFilePath()));
+    QVERIFY(QDir(image_dir).isEmpty());
 }
 
 // The name holds 100 characters and the comment 32: a key past that is not taken, and the
