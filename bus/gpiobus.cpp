@@ -58,6 +58,15 @@ void PauseMicroseconds(int us)
 }
 } // namespace
 
+void BusPauseMicroseconds(unsigned us)
+{
+#ifdef SCANSTATION_BUS_EMULATED
+    if (emulated)
+        emulated->pause(us);
+#endif
+    usleep(us);
+}
+
 #ifdef SCANSTATION_BUS_EMULATED
 void InstallEmulatedRegisters(EmulatedRegisters *regs)
 {
@@ -366,6 +375,7 @@ void GPIOBUS::Reset()
             SetMode(pin, kGpioOutput);
     }
     signals = 0;
+    dataFree = true;
 }
 
 void GPIOBUS::Cleanup()
@@ -373,6 +383,15 @@ void GPIOBUS::Cleanup()
     // Also reached from the signal handler, possibly before any Init.
     if (!RegistersReady())
         return;
+
+    // The lines are released before the transceivers go off: a pin left asserted behind a
+    // disabled transceiver would be an assertion the cable never sees.
+    for (int i = 0; SignalTable[i] >= 0; i++) {
+        const int pin = SignalTable[i];
+        PinSetSignal(pin, FALSE);
+        PinConfig(pin, kGpioInput);
+        PullConfig(pin, 0);
+    }
 
     PinSetSignal(PIN_ENB, TRUE);
     PinSetSignal(PIN_TAD, FALSE);
@@ -382,13 +401,6 @@ void GPIOBUS::Cleanup()
     PinConfig(PIN_TAD, kGpioInput);
     PinConfig(PIN_IND, kGpioInput);
     PinConfig(PIN_DTD, kGpioInput);
-
-    for (int i = 0; SignalTable[i] >= 0; i++) {
-        const int pin = SignalTable[i];
-        PinSetSignal(pin, FALSE);
-        PinConfig(pin, kGpioInput);
-        PullConfig(pin, 0);
-    }
 
     DrvConfig(kDriveStrength8mA);
 
@@ -419,12 +431,14 @@ void GPIOBUS::SetBSY(BOOL ast)
         SetControl(PIN_TAD, TRUE);
         SetSignal(PIN_BSY, TRUE);
     } else {
-        SetControl(PIN_TAD, FALSE);
+        // Released before the transceivers turn inbound, so that BSY never stands asserted
+        // at a pin whose transceiver no longer carries it.
         SetMode(PIN_BSY, kGpioInput);
         SetMode(PIN_MSG, kGpioInput);
         SetMode(PIN_CD, kGpioInput);
         SetMode(PIN_REQ, kGpioInput);
         SetMode(PIN_IO, kGpioInput);
+        SetControl(PIN_TAD, FALSE);
     }
 }
 
@@ -488,14 +502,16 @@ void GPIOBUS::SetCD(BOOL ast)
     SetSignal(PIN_CD, ast);
 }
 
-// An initiator turns its data lines with I/O: inbound while the target sends.
+// An initiator turns its data lines with I/O: inbound while the target sends. The pins
+// are released before the transceivers turn, never asserted against an inbound one.
 BOOL GPIOBUS::GetIO()
 {
     const BOOL ast = GetSignal(PIN_IO);
     if (actmode == INITIATOR) {
         if (ast) {
-            SetControl(PIN_DTD, TRUE);
             DataPinsToInput();
+            SetControl(PIN_DTD, TRUE);
+            dataFree = false;
         } else {
             SetControl(PIN_DTD, FALSE);
         }
@@ -533,9 +549,19 @@ BYTE GPIOBUS::GetDAT()
     return BYTE((signals >> PIN_DT0) & 0xFF);
 }
 
+// Outside a send the data lines carry a byte only from bus free to the first information
+// phase (arbitration, selection, the IDENTIFY byte). Once a phase has begun the target may
+// turn the bus round at any moment, so a byte put there then (the C0h before a DATA IN)
+// stays off the lines: it would still be driving when the target's data came.
+void GPIOBUS::SetDAT(BYTE dat)
+{
+    if (dataFree)
+        PutDAT(dat);
+}
+
 // Three writes per byte and no branch: each data and parity pin is output (asserted) for a
 // 1 bit and input (released) for a 0 bit.
-void GPIOBUS::SetDAT(BYTE dat)
+void GPIOBUS::PutDAT(BYTE dat)
 {
     gpfsel[0] = (gpfsel[0] & tblDatMsk[0][dat]) | tblDatSet[0][dat];
     GpioWrite(GPFSEL0, gpfsel[0]);
@@ -625,7 +651,7 @@ int GPIOBUS::InitiatorTransfer(BYTE *buf, int count, bool send)
         if (w != kWaitMet)
             break;
         if (send) {
-            SetDAT(buf[i]);
+            PutDAT(buf[i]);
             SetSignal(PIN_ATN, FALSE);
             SleepNsec(100);
             SetSignal(PIN_ACK, TRUE);
@@ -641,6 +667,12 @@ int GPIOBUS::InitiatorTransfer(BYTE *buf, int count, bool send)
         GpioWrite(GPCLR0, 1u << PIN_ACT);
         if (w != kWaitMet)
             break;
+    }
+    // The target may turn the bus round as soon as the last ACK is gone: the data lines
+    // are released within a few writes, well inside the data release delay.
+    if (send && count > 0) {
+        DataPinsToInput();
+        dataFree = false;
     }
     return i;
 }

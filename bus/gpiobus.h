@@ -104,6 +104,7 @@ private:
     BOOL GetSignal(int pin);
     void SetSignal(int pin, BOOL ast);
     void DataPinsToInput();
+    void PutDAT(BYTE dat);
     int InitiatorTransfer(BYTE *buf, int count, bool send);
 
     mode_e actmode;
@@ -115,6 +116,8 @@ private:
     DWORD tblDatMsk[3][256];
     DWORD tblDatSet[3][256];
     int drvfd = -1; // kept -1 until a driver is opened, so Cleanup never closes a stranger
+    // SetDAT may put a byte on the data lines: from Reset until a send or a phase with I/O.
+    bool dataFree = true;
 
     static const int SignalTable[19];
 };

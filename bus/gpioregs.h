@@ -65,7 +65,7 @@ enum GpioPin {
 constexpr int kDataPins = 9; // DB0..DB7 and DBP, GPIO 10..18
 
 // Masks of a bus snapshot (bit n = GPIO n asserted).
-constexpr DWORD kMaskDAT = 0x000FFC00; // DB0..DB7, DBP
+constexpr DWORD kMaskDAT = 0x0007FC00; // DB0..DB7, DBP (GPIO 10..18; ATN is GPIO 19)
 constexpr DWORD kMaskATN = 1u << PIN_ATN;
 constexpr DWORD kMaskRST = 0x00100000;
 constexpr DWORD kMaskACK = 0x00200000;
@@ -77,6 +77,7 @@ constexpr DWORD kMaskBSY = 1u << PIN_BSY;
 constexpr DWORD kMaskSEL = 1u << PIN_SEL;
 constexpr DWORD kMaskPhase = 0x03800000; // MSG | C/D | I/O
 static_assert(kMaskPhase == (kMaskMSG | kMaskCD | kMaskIO), "phase mask");
+static_assert(kMaskDAT == ((1u << kDataPins) - 1) << PIN_DT0, "data mask");
 
 // A register block that stands in for the Pi's GPIO and pads blocks. Word indices are
 // those above; every access of the bus goes through exactly one call.
@@ -88,7 +89,13 @@ public:
     virtual void writeGpio(int word, DWORD value) = 0;
     virtual DWORD readPads(int word) = 0;
     virtual void writePads(int word, DWORD value) = 0;
+    // The bus pauses for `us` microseconds (the block's clock goes on by as much).
+    virtual void pause(DWORD us) { (void)us; }
 };
+
+// A pause of the bus code between two samples of the bus: usleep, which the emulated
+// block's clock also counts.
+void BusPauseMicroseconds(unsigned us);
 
 // Emulated build only (the station build does not define them). Puts `regs` under the bus
 // (nullptr takes it away again); GPIOBUS::Init then uses it instead of mapping the Pi's

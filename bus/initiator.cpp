@@ -23,7 +23,9 @@ constexpr int kPhasePolls = 5000;           // counter start: 5001 polls, about 
 constexpr useconds_t kSelectionPollUs = 20; // waits for the target's BSY
 constexpr int kArbitrationSelectPolls = 1000;
 constexpr int kSelectionPolls = 10;
-constexpr DWORD kArbitrationDelayNs = 650;
+// The arbitration delay is 2.4 us. SleepNsec counts 8 ns per dummy write, but a posted
+// write can take as little as 4 ns, so twice the delay is asked for.
+constexpr DWORD kArbitrationDelayNs = 4800;
 constexpr int kReconnectSamples = 500; // the tight loops of the reselection answer
 
 // Samples until REQ or a non-zero phase, as after IDENTIFY: TRUE when that was seen before
@@ -79,7 +81,7 @@ BOOL WaitPhase(BUS::phase_t phase)
 {
     int count = kPhasePolls;
     do {
-        usleep(kPhasePollUs);
+        BusPauseMicroseconds(kPhasePollUs);
         bus.Aquire();
         if (bus.GetREQ())
             break;
@@ -91,7 +93,7 @@ int KIREL5Arbitration()
 {
     int count = kPhasePolls;
     do {
-        usleep(kPhasePollUs);
+        BusPauseMicroseconds(kPhasePollUs);
         bus.Aquire();
         if (!bus.GetBSY())
             break;
@@ -116,7 +118,7 @@ int KIREL5Arbitration()
         bus.Aquire();
         if (bus.GetBSY())
             break;
-        usleep(kSelectionPollUs);
+        BusPauseMicroseconds(kSelectionPollUs);
     } while (count-- > 0);
     if (count <= 0) {
         std::fprintf(stderr, "KIREL5 NOT SELECTED %d\n", -1);
@@ -153,7 +155,7 @@ BOOL Selection(int id)
     bus.SetSEL(TRUE);
     int count = kSelectionPolls;
     do {
-        usleep(kSelectionPollUs);
+        BusPauseMicroseconds(kSelectionPollUs);
         bus.Aquire();
         if (bus.GetBSY())
             break;

@@ -171,7 +171,7 @@ bool BusOpen()
     Reset();
     BusFree();
     bus.SetRST(1);
-    usleep(kBusResetPulseUs);
+    BusPauseMicroseconds(kBusResetPulseUs);
     bus.SetRST(0);
     std::fprintf(stderr, "Scanner Inquiry, SCSI ID= %i\n", scsiid);
     return true;

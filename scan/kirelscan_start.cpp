@@ -70,7 +70,7 @@ bool StartBusPrepare()
     Reset();
     BusFree();
     bus.SetRST(TRUE);
-    usleep(kBusResetPulseUs);
+    BusPauseMicroseconds(kBusResetPulseUs);
     bus.SetRST(FALSE);
     return true;
 }

@@ -75,10 +75,14 @@ void VirtualScanner::reset()
 void VirtualScanner::onLevelRead(EmulatedGpio &gpio)
 {
     ++steps_;
-    const DWORD station = gpio.stationDrive();
+    const DWORD station = gpio.stationOnCable();
     if (station & kMaskRST) {
+        if (!resetHeld_)
+            ++resetsSeen_;
+        resetHeld_ = true;
         busReset();
     } else {
+        resetHeld_ = false;
         const DWORD wire = gpio.asserted();
         switch (state_) {
         case State::Idle:
@@ -396,6 +400,10 @@ void VirtualScanner::releaseBus(bool completed)
     phase_ = BUS::busfree;
 }
 
+// A bus reset drops everything at once. The scanners report no UNIT ATTENTION after it:
+// the station resets the bus before every connection test and every scan start, and its
+// first command after the reset (TEST UNIT READY on the imaging-plate readers) must find
+// the scanner ready, or the station would never see it ready.
 void VirtualScanner::busReset()
 {
     writeTrace(false);

@@ -162,6 +162,7 @@ public:
     QByteArray lastCdb() const { return cmd_.cdb; }
     QByteArray messagesOut() const { return messagesOut_; } // of the last connection
     quint64 steps() const { return steps_; }
+    int resetsSeen() const { return resetsSeen_; } // bus resets from the station
     int parityErrors() const { return parityErrors_; }
 
     // Power-on state: bus released, nothing pending, sense cleared.
@@ -229,6 +230,8 @@ private:
     QStringList trace_;
 
     int commandsTaken_ = 0;
+    int resetsSeen_ = 0;
+    bool resetHeld_ = false;
     quint64 steps_ = 0;
     int parityErrors_ = 0;
 };
