@@ -171,8 +171,19 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
                        "with 0 for \"SCAN COMPLETE\", else 1. Runs offscreen; --timeout "
                        "bounds the wait for ready."),
         QStringLiteral("NAME"));
+    const QCommandLineOption referee(
+        QStringLiteral("referee"),
+        QStringLiteral("The cable referee: strict (the first breach of the bus rules ends the "
+                       "program), warn (each rule's first breach on standard error), off "
+                       "(default warn)."),
+        QStringLiteral("MODE"), QStringLiteral("warn"));
+    const QCommandLineOption pi(
+        QStringLiteral("pi"),
+        QStringLiteral("Register access costs of this Pi for the bus clock: pi3 or pi4 "
+                       "(default pi3)."),
+        QStringLiteral("PI"), QString::fromLatin1(DefaultPiProfile().name));
     parser.addOptions({model, root, selfTest, scenario, trace, printStatus, exitWhenReady, timeout,
-                       screenshot, lineMs, fault, faultAfter, autoScan});
+                       screenshot, lineMs, fault, faultAfter, autoScan, referee, pi});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -210,6 +221,16 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
     options->faultName = parser.value(fault);
     if (!ScanFaultFromName(options->faultName, &options->fault)) {
         OptionError(QStringLiteral("unknown fault \"%1\" (see --help)").arg(options->faultName));
+        return false;
+    }
+    if (!CableReferee::modeFromName(parser.value(referee), &options->referee)) {
+        OptionError(QStringLiteral("unknown referee mode \"%1\" (strict, warn or off)")
+                        .arg(parser.value(referee)));
+        return false;
+    }
+    options->pi = PiProfileByName(parser.value(pi));
+    if (!options->pi) {
+        OptionError(QStringLiteral("unknown Pi \"%1\" (pi3 or pi4)").arg(parser.value(pi)));
         return false;
     }
     options->autoScanName = parser.value(autoScan);

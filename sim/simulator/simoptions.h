@@ -29,6 +29,10 @@ struct SimOptions {
     ScanFault fault = ScanFault::None;
     int faultAfterLines = 10;
     QString autoScanName;
+    // The cable referee (cablereferee.h): how it reports breaches, and the Pi whose
+    // register costs make the bus clock.
+    CableReferee::Mode referee = CableReferee::Mode::Warn;
+    const PiProfile *pi = &DefaultPiProfile();
 };
 
 // A start-up condition the simulator can play: one of the scanner's scenarios, or one of

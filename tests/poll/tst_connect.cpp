@@ -511,6 +511,8 @@ void TestConnect::commandsSent()
         QVERIFY(!line.contains(QLatin1String("\"status\":null")));
     }
     QCOMPARE(seen, cdbs);
+    // Every call opens with a bus reset that reaches the scanner.
+    QCOMPARE(sim.scanner().resetsSeen(), calls);
 }
 
 QTEST_GUILESS_MAIN(TestConnect)

@@ -80,15 +80,16 @@ void TestSimulator::readyPerModel_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("scenario");
     QTest::addColumn<QString>("bootLog"); // under /home/pi
+    QTest::addColumn<QString>("pi");
 
     const auto row = [](const char *name, const char *model, const char *scenario,
-                        const char *bootLog) {
-        QTest::newRow(name) << model << scenario << bootLog;
+                        const char *bootLog, const char *pi) {
+        QTest::newRow(name) << model << scenario << bootLog << pi;
     };
-    row("KIREL-5000/5100", "11", "none", "KIREL5-IR/KIREL5_boot.log");
-    row("VESK-5000 without a plate", "8", "no-plate", "VESK-IR/VESK_boot.log");
+    row("KIREL-5000/5100", "11", "none", "KIREL5-IR/KIREL5_boot.log", "pi3");
+    row("VESK-5000 without a plate", "8", "no-plate", "VESK-IR/VESK_boot.log", "pi4");
     row("KIREL-5000/5100 without the laser-diode board", "11", "no-ld-board",
-        "KIREL5-IR/KIREL5_boot.log");
+        "KIREL5-IR/KIREL5_boot.log", "pi4");
 }
 
 // The status texts from start-up to "Ready", exit 0, the station's files under the root,
@@ -98,15 +99,23 @@ void TestSimulator::readyPerModel()
     QFETCH(QString, model);
     QFETCH(QString, scenario);
     QFETCH(QString, bootLog);
+    QFETCH(QString, pi);
 
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     const QString root = tmp.filePath(QStringLiteral("root"));
     const QString trace = tmp.filePath(QStringLiteral("trace.jsonl"));
     const QString picture = tmp.filePath(QStringLiteral("ready.png"));
-    const Run run = Simulate({"--model", model, "--root", root, "--selftest-ms", "1500",
-                              "--scenario", scenario, "--trace", trace, "--screenshot", picture,
-                              "--print-status", "--exit-when-ready", "--timeout", "30"});
+    const Run run = Simulate({"--model",        model,
+                              "--root",         root,
+                              "--selftest-ms",  "1500",
+                              "--scenario",     scenario,
+                              "--trace",        trace,
+                              "--screenshot",   picture,
+                              "--print-status", "--exit-when-ready",
+                              "--timeout",      "30",
+                              "--referee",      "strict",
+                              "--pi",           pi});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     // How many ticks fall into the self diagnosis is the machine's business; the texts in
     // between are those of a scanner on its way to ready.
@@ -163,6 +172,9 @@ void TestSimulator::badCommandLine_data()
     QTest::newRow("negative line time") << QStringList{"--line-ms", "-1"} << "--line-ms";
     QTest::newRow("unknown fault") << QStringList{"--fault", "fire"} << "unknown fault \"fire\"";
     QTest::newRow("scan without a name") << QStringList{"--auto-scan="} << "--auto-scan";
+    QTest::newRow("unknown referee mode")
+        << QStringList{"--referee", "lax"} << "unknown referee mode \"lax\"";
+    QTest::newRow("unknown Pi") << QStringList{"--pi", "pi5"} << "unknown Pi \"pi5\"";
 }
 
 void TestSimulator::badCommandLine()

@@ -46,6 +46,7 @@ void TestScanStart::kirel5SendsWholeBlock()
         opcodes << line.mid(8, 2);
     QCOMPARE(opcodes, QStringList({"00", "c1", "03", "00", "c1", "e0", "15", "1b"}));
     QVERIFY(f.scan->started());
+    QCOMPARE(f.scanner->resetsSeen(), 1); // the start opens with a bus reset
 }
 
 void TestScanStart::shadingSelector_data()
@@ -104,6 +105,7 @@ void TestScanStart::plateStartDisconnects()
     f.setup(PlateArea{model, 50, 30, 5, 35, 10});
     f.start();
     QCOMPARE(ScannerPhase, 1);
+    QCOMPARE(f.scanner->resetsSeen(), 1); // the start opens with a bus reset
     const QString modeSelect = f.traceOf(kOpModeSelect6);
     QVERIFY(modeSelect.contains(QStringLiteral("\"cdb\":\"15 00 00 00 0c 00\"")));
     // START ends with a disconnect: no status until the reader comes back.
