@@ -30,6 +30,8 @@ constexpr const char *kModelFile = "/proc/device-tree/model";
 constexpr const char *kCompatibleFile = "/proc/device-tree/compatible";
 // The Pi 5's chip: its GPIO pins are driven by the RP1, not by the block this bus maps.
 constexpr const char *kRp1Chip = "brcm,bcm2712";
+// The Pi 4's chip: pull resistors through GPIO_PUP_PDN_CNTRL_REG0..3.
+constexpr const char *kBcm2711Chip = "brcm,bcm2711";
 constexpr DWORD kDefaultPeripheralBase = 0x20000000;
 
 constexpr DWORD kDriveStrength16mA = 7;
@@ -115,6 +117,11 @@ bool HardwareBuildCanMapRegisters()
 #else
     return false;
 #endif
+}
+
+bool HardwareIsBcm2711()
+{
+    return DeviceTreeIsCompatible(kCompatibleFile, kBcm2711Chip);
 }
 
 DWORD get_dt_ranges(const char *filename, DWORD offset)
@@ -309,6 +316,11 @@ BOOL GPIOBUS::Init(mode_e mode)
             return FALSE;
     }
 
+#ifdef SCANSTATION_BUS_EMULATED
+    bcm2711 = emulated ? emulated->bcm2711() : HardwareIsBcm2711();
+#else
+    bcm2711 = HardwareIsBcm2711();
+#endif
     DrvConfig(kDriveStrength16mA);
 
     for (int i = 0; SignalTable[i] >= 0; i++) {
@@ -786,6 +798,16 @@ void GPIOBUS::PullConfig(int pin, int mode)
 {
     if (pin < 0)
         return;
+    if (bcm2711) {
+        // The BCM2711 ignores GPPUD: each pin has a field of its own. The BCM2835 codes
+        // (0 none, 1 down, 2 up) become 00 none, 10 down, 01 up there.
+        static const DWORD kFieldOf[4] = {kPull2711None, kPull2711Down, kPull2711Up, kPull2711None};
+        const int word = GPIO_PUP_PDN_CNTRL_REG0 + pin / 16;
+        const int shift = (pin % 16) * 2;
+        const DWORD value = GpioRead(word);
+        GpioWrite(word, (value & ~(3u << shift)) | kFieldOf[mode & 3] << shift);
+        return;
+    }
     GpioWrite(GPPUD, DWORD(mode & 3));
     PauseMicroseconds(1);
     GpioWrite(GPPUDCLK0, 1u << pin);

@@ -118,6 +118,7 @@ private:
     int drvfd = -1; // kept -1 until a driver is opened, so Cleanup never closes a stranger
     // SetDAT may put a byte on the data lines: from Reset until a send or a phase with I/O.
     bool dataFree = true;
+    bool bcm2711 = false; // pull resistors through the pull-control registers
 
     static const int SignalTable[19];
 };

@@ -25,7 +25,16 @@ enum GpioRegister {
     GPLEV0 = 13,    // pin levels of pins 0-31
     GPPUD = 37,     // pull-up/down control; also the target of the timing dummy writes
     GPPUDCLK0 = 38, // clocks the GPPUD value into the pins of its 1 bits
+    // BCM2711 (Pi 4) only, which has no GPPUD/GPPUDCLK0: two bits per pin, pin n in
+    // register n / 16 at bit 2 (n mod 16); 00 none, 01 pull-up, 10 pull-down.
+    GPIO_PUP_PDN_CNTRL_REG0 = 57,
+    GPIO_PUP_PDN_CNTRL_REG3 = 60,
 };
+
+// Pull settings of the BCM2711 pull-control fields.
+constexpr DWORD kPull2711None = 0;
+constexpr DWORD kPull2711Up = 1;
+constexpr DWORD kPull2711Down = 2;
 
 // Word index into the pads block: drive control of GPIO 0-27.
 constexpr int PADS_GPIO_0_27 = 11;
@@ -38,7 +47,7 @@ constexpr int kGpioOutput = 1;
 
 // Byte sizes of the two mappings and their offsets from the peripheral base.
 constexpr DWORD kGpioBlockOffset = 0x200000;
-constexpr DWORD kGpioBlockBytes = 164;
+constexpr DWORD kGpioBlockBytes = 0xF4; // through the BCM2711's last pull-control register
 constexpr DWORD kPadsBlockOffset = 0x100000;
 constexpr DWORD kPadsBlockBytes = 56;
 
@@ -91,6 +100,8 @@ public:
     virtual void writePads(int word, DWORD value) = 0;
     // The bus pauses for `us` microseconds (the block's clock goes on by as much).
     virtual void pause(DWORD us) { (void)us; }
+    // TRUE for the BCM2711's block (pull resistors through the pull-control registers).
+    virtual bool bcm2711() const { return false; }
 };
 
 // A pause of the bus code between two samples of the bus: usleep, which the emulated
@@ -111,5 +122,7 @@ bool HardwareBuildCanMapRegisters();
 bool DeviceTreeNamesRaspberryPi(const char *path);
 // TRUE when the device-tree compatible list at `path` holds `name`.
 bool DeviceTreeIsCompatible(const char *path, const char *name);
+// TRUE on a Pi 4 (BCM2711), whose pull resistors are set through their own registers.
+bool HardwareIsBcm2711();
 
 #endif // GPIOREGS_H

@@ -21,6 +21,31 @@ EmulatedGpio::EmulatedGpio() : profile_(&DefaultPiProfile())
     std::memset(gpio_, 0, sizeof gpio_);
     std::memset(pads_, 0, sizeof pads_);
     pads_[PADS_GPIO_0_27] = kPadsResetValue;
+    // The BCM2711's pull-control registers at reset, in its own codes.
+    for (int pin = 0; pin < 32; ++pin) {
+        const DWORD code = (pullUp_ >> pin & 1)     ? kPull2711Up
+                           : (pullDown_ >> pin & 1) ? kPull2711Down
+                                                    : kPull2711None;
+        gpio_[GPIO_PUP_PDN_CNTRL_REG0 + pin / 16] |= code << (pin % 16) * 2;
+    }
+}
+
+EmulatedGpio::Pull EmulatedGpio::pull(int pin) const
+{
+    if (bcm2711_) {
+        const DWORD code = gpio_[GPIO_PUP_PDN_CNTRL_REG0 + pin / 16] >> (pin % 16) * 2 & 3;
+        return code == kPull2711Up ? PullUp : code == kPull2711Down ? PullDown : PullNone;
+    }
+    return (pullUp_ >> pin & 1) ? PullUp : (pullDown_ >> pin & 1) ? PullDown : PullNone;
+}
+
+// BCM283x: a write of GPPUDCLK0 sets the pins of its 1 bits to the control value of GPPUD
+// (0 none, 1 down, 2 up).
+void EmulatedGpio::clockPulls(DWORD pins)
+{
+    const DWORD control = gpio_[GPPUD] & 3;
+    pullUp_ = (pullUp_ & ~pins) | (control == 2 ? pins : 0);
+    pullDown_ = (pullDown_ & ~pins) | (control == 1 ? pins : 0);
 }
 
 bool EmulatedGpio::parityOdd() const
@@ -153,6 +178,8 @@ void EmulatedGpio::writeGpio(int word, DWORD value)
     case GPPUDCLK0:
         ++counters_.pudClkWrites;
         gpio_[word] = value;
+        if (!bcm2711_)
+            clockPulls(value);
         break;
     default:
         if (word >= 0 && word < kGpioWords && word != GPLEV0)

@@ -54,7 +54,7 @@ public:
         quint64 padsWrites = 0;
     };
 
-    static constexpr int kGpioWords = 41; // 164 bytes
+    static constexpr int kGpioWords = 61; // 244 bytes, through GPIO_PUP_PDN_CNTRL_REG3
     static constexpr int kPadsWords = 14; // 56 bytes
 
     EmulatedGpio();
@@ -64,6 +64,10 @@ public:
     DWORD readPads(int word) override;
     void writePads(int word, DWORD value) override;
     void pause(DWORD us) override;
+    bool bcm2711() const override { return bcm2711_; }
+    // The chip of the block: BCM283x (GPPUD and GPPUDCLK0) or BCM2711 (pull-control
+    // registers; GPPUD and its clock do nothing).
+    void setBcm2711(bool on) { bcm2711_ = on; }
 
     // The device on the cable (nullptr: none; its lines are then only setDeviceDrive()).
     void attach(BusDevice *device) { device_ = device; }
@@ -98,6 +102,9 @@ public:
     bool controlPinHigh(int pin) const;
     DWORD padsDrive() const { return pads_[PADS_GPIO_0_27]; }
     DWORD pullControl() const { return gpio_[GPPUD]; }
+    enum Pull { PullNone, PullUp, PullDown };
+    // The pull resistor of a pin as the chip has set it (reset: GPIO 0-8 up, 9-27 down).
+    Pull pull(int pin) const;
 
     const Counters &counters() const { return counters_; }
     void resetCounters() { counters_ = Counters(); }
@@ -113,6 +120,7 @@ private:
     void updateStationDrive();
     void updateCable();
     void access(int word, DWORD value, bool read, quint32 costNs);
+    void clockPulls(DWORD pins);
     void afterWrite();
 
     DWORD gpio_[kGpioWords];
@@ -128,6 +136,9 @@ private:
     DWORD cable_ = 0;
     BusDevice *device_ = nullptr;
     Counters counters_;
+    bool bcm2711_ = false;
+    DWORD pullUp_ = 0x000001FF;   // GPIO 0-8
+    DWORD pullDown_ = 0x0FFFFE00; // GPIO 9-27
     quint64 now_ = 1000000000;
     const PiProfile *profile_;
     CableReferee referee_;

@@ -45,6 +45,8 @@ private slots:
     void peripheralBase_data();
     void peripheralBase();
     void boardFromInitToCleanup();
+    void scsiPinsWithoutPull_data();
+    void scsiPinsWithoutPull();
     void zeroCountHandshakesTouchNothing();
     void accessesPerByteWithinBudget();
     void refereeRules_data();
@@ -252,6 +254,30 @@ void TestGpioBus::accessesPerByteWithinBudget()
         BusFree();
     }
     QCOMPARE(s.scanner().parityErrors(), 0);
+}
+
+void TestGpioBus::scsiPinsWithoutPull_data()
+{
+    QTest::addColumn<bool>("bcm2711");
+    QTest::newRow("BCM283x: GPPUD and its clock") << false;
+    QTest::newRow("BCM2711: pull-control registers") << true;
+}
+
+// The terminators alone hold the SCSI lines: from the reset pulls (GPIO 9-27 down) every
+// signal pin ends with none, through the mechanism of the chip.
+void TestGpioBus::scsiPinsWithoutPull()
+{
+    QFETCH(bool, bcm2711);
+    EmulatedGpio regs;
+    regs.setBcm2711(bcm2711);
+    EmulatedRegistersGuard guard(&regs);
+    GPIOBUS b;
+    QVERIFY(b.Init(BUS::INITIATOR));
+    for (int pin = PIN_DT0; pin <= PIN_SEL; ++pin)
+        QCOMPARE(int(regs.pull(pin)), int(EmulatedGpio::PullNone));
+    QCOMPARE(int(regs.pull(PIN_ENB)), int(EmulatedGpio::PullUp)); // not a SCSI pin: untouched
+    QCOMPARE(int(regs.counters().pudClkWrites > 0), int(!bcm2711));
+    b.Cleanup();
 }
 
 void TestGpioBus::refereeRules_data()
