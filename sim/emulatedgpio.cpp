@@ -101,7 +101,7 @@ void EmulatedGpio::updateStationDrive()
 
 void EmulatedGpio::updateCable()
 {
-    cable_ = (stationDrive_ & reach_) | deviceDrive_;
+    cable_ = (stationDrive_ & reach_) | deviceDrive_ | stuck_;
     referee_.after(now_, {stationDrive_, reach_, enabled_, cable_});
 }
 

@@ -81,6 +81,13 @@ public:
         }
     }
     DWORD deviceDrive() const { return deviceDrive_; }
+    // Lines held asserted on the cable whatever either side does (a broken transceiver,
+    // missing terminator power).
+    void setStuckLines(DWORD mask)
+    {
+        stuck_ = mask;
+        updateCable();
+    }
     // SCSI lines the station asserts at its pins: signal pins that are outputs with latch 0.
     DWORD stationDrive() const { return stationDrive_; }
     // The station's lines that reach the cable through enabled, outbound transceivers.
@@ -130,6 +137,7 @@ private:
     DWORD stationDrive_ = 0;
     DWORD controlLow_ = 0; // control pins driven low
     DWORD deviceDrive_ = 0;
+    DWORD stuck_ = 0;
     DWORD reach_ = 0;
     DWORD inbound_ = 0;
     bool enabled_ = false;

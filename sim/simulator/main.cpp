@@ -103,6 +103,7 @@ int main(int argc, char *argv[])
     ScannerModelSim scanner(options.model, scannerOptions);
     scanner.scanner().registers().referee().setMode(options.referee);
     scanner.scanner().registers().setProfile(*options.pi);
+    scanner.scanner().setCableFault(options.cableFault);
     QFile trace(options.traceFile);
     if (!options.traceFile.isEmpty()) {
         if (!trace.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {

@@ -36,6 +36,11 @@ QString ScenarioHelp()
     QString text = QStringLiteral("Start-up condition (--scenario):");
     for (const SimScenario &s : SimScenarios())
         text += QStringLiteral("\n  %1 %2").arg(s.name, -16).arg(s.description);
+    text += QStringLiteral("\n\nFault of the cable (--cable-fault):");
+    for (const CableFaultInfo &f : CableFaults())
+        text += QStringLiteral("\n  %1 %2")
+                    .arg(QLatin1String(f.name), -16)
+                    .arg(QLatin1String(f.description));
     text += QStringLiteral("\n\nFault during a scan (--fault):");
     for (const ScanFaultInfo &f : ScanFaults())
         text += QStringLiteral("\n  %1 %2")
@@ -182,8 +187,12 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
         QStringLiteral("Register access costs of this Pi for the bus clock: pi3 or pi4 "
                        "(default pi3)."),
         QStringLiteral("PI"), QString::fromLatin1(DefaultPiProfile().name));
+    const QCommandLineOption cableFault(
+        QStringLiteral("cable-fault"),
+        QStringLiteral("Fault of the cable, there from the start (listed above)."),
+        QStringLiteral("NAME"), QStringLiteral("none"));
     parser.addOptions({model, root, selfTest, scenario, trace, printStatus, exitWhenReady, timeout,
-                       screenshot, lineMs, fault, faultAfter, autoScan, referee, pi});
+                       screenshot, lineMs, fault, faultAfter, autoScan, referee, pi, cableFault});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -231,6 +240,12 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
     options->pi = PiProfileByName(parser.value(pi));
     if (!options->pi) {
         OptionError(QStringLiteral("unknown Pi \"%1\" (pi3 or pi4)").arg(parser.value(pi)));
+        return false;
+    }
+    options->cableFaultName = parser.value(cableFault);
+    if (!CableFaultFromName(options->cableFaultName, &options->cableFault)) {
+        OptionError(
+            QStringLiteral("unknown cable fault \"%1\" (see --help)").arg(options->cableFaultName));
         return false;
     }
     options->autoScanName = parser.value(autoScan);

@@ -32,6 +32,9 @@ struct SimOptions {
     // The cable referee (cablereferee.h): how it reports breaches, and the Pi whose
     // register costs make the bus clock.
     CableReferee::Mode referee = CableReferee::Mode::Warn;
+    // A fault of the cable (virtualscanner.h), there from the start.
+    QString cableFaultName = QStringLiteral("none");
+    CableFault cableFault = CableFault::None;
     const PiProfile *pi = &DefaultPiProfile();
 };
 

@@ -175,6 +175,8 @@ void TestSimulator::badCommandLine_data()
     QTest::newRow("unknown referee mode")
         << QStringList{"--referee", "lax"} << "unknown referee mode \"lax\"";
     QTest::newRow("unknown Pi") << QStringList{"--pi", "pi5"} << "unknown Pi \"pi5\"";
+    QTest::newRow("unknown cable fault")
+        << QStringList{"--cable-fault", "rust"} << "unknown cable fault \"rust\"";
 }
 
 void TestSimulator::badCommandLine()
