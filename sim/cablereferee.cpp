@@ -124,7 +124,19 @@ QString CableReferee::Breach::text() const
         .arg(phase, detail, LineNames(lines), accesses);
 }
 
-CableReferee::CableReferee() : mode_(Mode::Strict) {}
+CableReferee::CableReferee() : mode_(Mode::Strict)
+{
+    for (qint64 &m : margins_)
+        m = kNoMargin;
+}
+
+const char *CableReferee::timingName(Timing t)
+{
+    static const char *const names[Timings] = {
+        "data before ACK (55 ns)", "data release after I/O (400 ns)", "bus free delay (800 ns)",
+        "arbitration delay (2.4 us)", "reset hold time (25 us)"};
+    return names[t];
+}
 
 bool CableReferee::modeFromName(const QString &name, Mode *mode)
 {
@@ -256,6 +268,9 @@ void CableReferee::after(quint64 ns, const Board &now)
                                     : QStringLiteral("with the transceivers disabled")));
     lost_ = lost;
 
+    if ((piFell & kMaskDAT) && !(onCable & kMaskDAT) && (now.cable & kMaskIO))
+        measure(DataRelease, qint64(kDataReleaseNs) - qint64(ns - ioSince_));
+
     if (piRose & kTargetOnly)
         breach(ns, "two-drivers",
                QStringLiteral("the Pi drives %1, a target's line")
@@ -268,6 +283,7 @@ void CableReferee::after(quint64 ns, const Board &now)
             breach(ns, "blind-read",
                    QStringLiteral("a byte taken with the data transceivers outbound"));
         if (InformationPhase(now.cable) && !(now.cable & kMaskIO)) {
+            measure(DataBeforeStrobe, qint64(ns - dataChangedAt_) - qint64(kDeskewPlusSkewNs));
             if (ns - dataChangedAt_ < kDeskewPlusSkewNs)
                 breach(ns, "data-before-strobe",
                        QStringLiteral("ACK %1 ns after the data lines changed")
@@ -287,6 +303,8 @@ void CableReferee::after(quint64 ns, const Board &now)
         breach(ns, "atn-after-ack", QStringLiteral("ATN released after the byte's ACK"));
 
     if ((piRose & kMaskBSY) && !(was.cable & (kMaskBSY | kMaskSEL))) {
+        if (busFreeSince_ > 0) // measured from a bus that was seen to go free
+            measure(BusFree, qint64(ns - busFreeSince_) - qint64(kBusFreeDelayNs));
         if (ns - busFreeSince_ < kBusFreeDelayNs)
             breach(ns, "bus-free-delay",
                    QStringLiteral("arbitration %1 ns after bus free").arg(ns - busFreeSince_));
@@ -295,6 +313,7 @@ void CableReferee::after(quint64 ns, const Board &now)
     }
     if (piRose & kMaskSEL) {
         if (arbitrating_ && (wasOnCable & kMaskBSY)) {
+            measure(ArbitrationDelay, qint64(ns - arbitrationAt_) - qint64(kArbitrationDelayNs));
             if (ns - arbitrationAt_ < kArbitrationDelayNs)
                 breach(ns, "arbitration-delay",
                        QStringLiteral("SEL %1 ns after arbitration").arg(ns - arbitrationAt_));
@@ -315,6 +334,8 @@ void CableReferee::after(quint64 ns, const Board &now)
 
     if (piRose & kMaskRST)
         resetAt_ = ns;
+    if (piFell & kMaskRST)
+        measure(ResetHold, qint64(ns - resetAt_) - qint64(kResetHoldNs));
     if ((piFell & kMaskRST) && ns - resetAt_ < kResetHoldNs)
         breach(ns, "reset-hold", QStringLiteral("RST held %1 ns").arg(ns - resetAt_));
 

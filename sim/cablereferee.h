@@ -47,6 +47,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <limits>
+
 // Costs of register accesses on one Raspberry Pi.
 struct PiProfile {
     const char *name;
@@ -110,6 +112,13 @@ public:
     static bool modeFromName(const QString &name, Mode *mode);
 
     const QVector<Breach> &breaches() const { return breaches_; }
+
+    // The timing rules and the smallest margin (ns) by which the station met or missed each
+    // so far; kNoMargin while none was measured.
+    enum Timing { DataBeforeStrobe, DataRelease, BusFree, ArbitrationDelay, ResetHold, Timings };
+    static constexpr qint64 kNoMargin = std::numeric_limits<qint64>::max();
+    static const char *timingName(Timing t);
+    qint64 margin(Timing t) const { return margins_[t]; }
     // Names of the rules broken so far, each once, in order.
     QStringList brokenRules() const;
     void clearBreaches() { breaches_.clear(); }
@@ -125,6 +134,11 @@ public:
 
 private:
     void breach(quint64 ns, const char *rule, const QString &detail);
+    void measure(Timing t, qint64 slack)
+    {
+        if (slack < margins_[t])
+            margins_[t] = slack;
+    }
     QString accessText() const;
 
     Mode mode_;
@@ -143,6 +157,7 @@ private:
     bool arbitrating_ = false;
     bool messageOutSeen_ = false;
     bool dataDriveReported_ = false;
+    qint64 margins_[Timings];
 };
 
 #endif // CABLEREFEREE_H
