@@ -79,6 +79,10 @@ public:
     // The initiator's message-out send: always drives the pins itself (never the kernel
     // driver) and samples the bus afresh before it takes the phase.
     int KIREL5SendHandShake(BYTE *buf, int count);
+    // Points the SEL, ATN, ACK and RST transceivers outbound (the station drives them) or
+    // inbound (the station sees the cable's SEL, as it must during a reselection, when SEL
+    // is the target's). Nothing of the four may be asserted while they point inbound.
+    void SetInitiatorOutbound(BOOL outbound) { SetControl(PIN_IND, outbound); }
 
     // The number of samples after which a handshake wait gives up.
     static constexpr long kHandshakeSamples = 30000000;

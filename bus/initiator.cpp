@@ -233,13 +233,18 @@ int VESK18IIreconnect()
 
     qCDebug(lcBus) << "BSY Released Reconnect";
     bus.SetBSY(TRUE);
+    // SEL is the target's now: through an outbound transceiver the station would see only
+    // its own released pin and let BSY go while the target still holds SEL.
+    bus.SetInitiatorOutbound(FALSE);
     count = kReconnectSamples;
     while (bus.Aquire(), bus.GetSEL()) {
         if (--count <= 0) {
+            bus.SetInitiatorOutbound(TRUE);
             std::fprintf(stderr, "Reconnect, SEL not released %d\n", count);
             return -7;
         }
     }
+    bus.SetInitiatorOutbound(TRUE);
 
     qCDebug(lcBus) << "SEL Released Reconnect";
     bus.SetBSY(FALSE);

@@ -193,6 +193,10 @@ void CableReferee::breach(quint64 ns, const char *rule, const QString &detail)
         breaches_.append(b);
     switch (mode_) {
     case Mode::Strict:
+        // Also straight to standard error: a test's own output may be buffered and lost
+        // when the program ends here.
+        std::fprintf(stderr, "%s\n", qPrintable(b.text()));
+        std::fflush(stderr);
         qFatal("%s", qPrintable(b.text()));
         break;
     case Mode::Warn:
@@ -331,6 +335,10 @@ void CableReferee::after(quint64 ns, const Board &now)
             breach(ns, "selection-ids",
                    QStringLiteral("data lines %1 at selection").arg(ids, 2, 16, QLatin1Char('0')));
     }
+
+    if ((piFell & kMaskBSY) && (now.cable & kMaskSEL) && (now.cable & kMaskIO))
+        breach(ns, "reselection-bsy",
+               QStringLiteral("the Pi released BSY while the target still holds SEL"));
 
     if (piRose & kMaskRST)
         resetAt_ = ns;

@@ -32,6 +32,8 @@
 //                         bit on the data lines
 //   selection-without-arbitration   SEL asserted on a free bus without arbitration
 //   reset-hold            RST released less than the reset hold time (25 us) after asserting it
+//   reselection-bsy       the Pi releases its BSY answer to a reselection while the target
+//                         still holds SEL
 //
 // A breach records the virtual time, the bus phase, the rule, the cable's lines and the last
 // register accesses. Modes: Strict ends the program with the breach (tests run so, so a

@@ -9,6 +9,7 @@ namespace
 {
 constexpr BYTE kReselectIdentify = 0x80; // IDENTIFY, LUN 0, sent by the target
 constexpr BYTE kSelectionInitiatorBit = 0x80;
+constexpr quint64 kBusSettleNs = 400;
 // CDB length by group code (top three bits of the opcode). Groups 6 and 7 are vendor
 // specific: the scanners use 6-byte C1h and 10-byte E0h commands.
 constexpr int kCdbLengthByGroup[8] = {6, 10, 10, 6, 16, 12, 6, 10};
@@ -177,8 +178,12 @@ void VirtualScanner::onLevelRead(EmulatedGpio &gpio)
             }
             break;
         case State::Reselecting:
-            // The station answers with BSY; the target takes BSY over and lets SEL go.
-            if (station & kMaskBSY) {
+            // The station answers with BSY; a bus settle delay later the target takes BSY
+            // over and lets SEL go. The station must hold its BSY until it sees SEL go.
+            if (!answeredAt_ && (station & kMaskBSY))
+                answeredAt_ = gpio.nowNs();
+            if (answeredAt_ && gpio.nowNs() - answeredAt_ >= kBusSettleNs) {
+                answeredAt_ = 0;
                 drive_ = kMaskBSY | kMaskIO;
                 state_ = State::ReselectAnswered;
             }

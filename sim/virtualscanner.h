@@ -256,6 +256,7 @@ private:
     bool reselectPending_ = false;
     bool reselectHeld_ = false;
     int reselectDelay_ = 0;
+    quint64 answeredAt_ = 0; // when the station's BSY answered the reselection
 
     bool traceOn_ = false;
     QIODevice *traceDevice_ = nullptr;

@@ -317,6 +317,10 @@ void TestGpioBus::refereeRules_data()
         << "dat=80 BSY wait=1 SEL" << QStringList("arbitration-delay");
     QTest::newRow("selection without the initiator's bit")
         << "dat=80 BSY wait=3 SEL dat=20 -BSY" << QStringList("selection-ids");
+    QTest::newRow("reselection answered until SEL went")
+        << "dev=SEL+IO BSY dev=BSY+IO -BSY" << none;
+    QTest::newRow("reselection answer let go under SEL")
+        << "dev=SEL+IO BSY -BSY" << QStringList("reselection-bsy");
     QTest::newRow("reset pulse too short") << "RST wait=20 -RST" << QStringList("reset-hold");
     QTest::newRow("reset pulse held") << "RST wait=25 -RST" << none;
 }
