@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
