@@ -26,6 +26,11 @@ constexpr int kSelectionPolls = 10;
 // The arbitration delay is 2.4 us. SleepNsec counts 8 ns per dummy write, but a posted
 // write can take as little as 4 ns: 5600 makes 700 writes, 2.8 us at the fastest.
 constexpr DWORD kArbitrationDelayNs = 5600;
+// The same doubling, with some room, for the selection's delays: a bus clear and a bus
+// settle delay (1.2 us) between SEL and the IDs, two deskew delays (90 ns) before BSY and
+// SEL are let go.
+constexpr DWORD kSelectionSettleNs = 2800;
+constexpr DWORD kTwoDeskewNs = 240;
 constexpr int kReconnectSamples = 500; // the tight loops of the reselection answer
 
 // Samples until REQ or a non-zero phase, as after IDENTIFY: TRUE when that was seen before
@@ -109,8 +114,10 @@ int KIREL5Arbitration()
 
     // The station is the only initiator, so arbitration is not checked for a win.
     bus.SetSEL(TRUE);
+    bus.SleepNsec(kSelectionSettleNs);
     bus.SetDAT(kReselectionIds);
     bus.SetATN(TRUE);
+    bus.SleepNsec(kTwoDeskewNs);
     bus.SetBSY(FALSE);
 
     count = kArbitrationSelectPolls;
@@ -124,6 +131,7 @@ int KIREL5Arbitration()
         std::fprintf(stderr, "KIREL5 NOT SELECTED %d\n", -1);
         return -1;
     }
+    bus.SleepNsec(kTwoDeskewNs); // MessageOutKIREL5 lets SEL go
 
     if (MessageOutKIREL5(scsiid) == 0)
         return -2;
@@ -160,6 +168,7 @@ BOOL Selection(int id)
         if (bus.GetBSY())
             break;
     } while (count-- > 0);
+    bus.SleepNsec(kTwoDeskewNs);
     bus.SetSEL(FALSE);
     return bus.GetBSY();
 }

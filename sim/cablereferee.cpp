@@ -16,6 +16,8 @@ constexpr quint64 kDeskewPlusSkewNs = 45 + 10;
 constexpr quint64 kBusFreeDelayNs = 800;
 constexpr quint64 kArbitrationDelayNs = 2400;
 constexpr quint64 kResetHoldNs = 25000;
+constexpr quint64 kBusClearPlusSettleNs = 800 + 400;
+constexpr quint64 kTwoDeskewNs = 2 * 45;
 
 constexpr DWORD kTargetOnly = kMaskREQ | kMaskMSG | kMaskCD | kMaskIO;
 
@@ -134,8 +136,9 @@ CableReferee::CableReferee() : mode_(Mode::Strict)
 const char *CableReferee::timingName(Timing t)
 {
     static const char *const names[Timings] = {
-        "data before ACK (55 ns)", "data release after I/O (400 ns)", "bus free delay (800 ns)",
-        "arbitration delay (2.4 us)", "reset hold time (25 us)"};
+        "data before ACK (55 ns)",         "selection settle delays (1.2 us, 90 ns)",
+        "data release after I/O (400 ns)", "bus free delay (800 ns)",
+        "arbitration delay (2.4 us)",      "reset hold time (25 us)"};
     return names[t];
 }
 
@@ -255,6 +258,15 @@ void CableReferee::after(quint64 ns, const Board &now)
         if (InformationPhase(now.cable) && !(now.cable & kMaskIO) && (now.cable & kMaskACK) &&
             (was.cable & kMaskACK))
             breach(ns, "data-before-strobe", QStringLiteral("data lines changed under ACK"));
+        // Having won arbitration, the initiator leaves the data lines alone for a bus clear
+        // and a bus settle delay after asserting SEL.
+        if ((onCable & kMaskSEL) && (wasOnCable & kMaskSEL) && (onCable & kMaskBSY)) {
+            measure(SelectionSettle, qint64(ns - selectionAt_) - qint64(kBusClearPlusSettleNs));
+            if (ns - selectionAt_ < kBusClearPlusSettleNs)
+                breach(ns, "selection-settle",
+                       QStringLiteral("the IDs put on the lines %1 ns after SEL")
+                           .arg(ns - selectionAt_));
+        }
         dataChangedAt_ = ns;
     }
     if (InformationPhase(now.cable) && (now.cable & kMaskPhase) == (kMaskMSG | kMaskCD))
@@ -326,6 +338,25 @@ void CableReferee::after(quint64 ns, const Board &now)
             breach(ns, "selection-without-arbitration", QStringLiteral("SEL on a free bus"));
         }
     }
+    if (piRose & kMaskSEL)
+        selectionAt_ = ns;
+    // Two deskew delays between the IDs and the release of BSY, and between the target's
+    // BSY and the release of SEL.
+    if ((piFell & kMaskBSY) && (onCable & kMaskSEL) && !(now.cable & kMaskIO)) {
+        measure(SelectionSettle, qint64(ns - dataChangedAt_) - qint64(kTwoDeskewNs));
+        if (ns - dataChangedAt_ < kTwoDeskewNs)
+            breach(ns, "selection-settle",
+                   QStringLiteral("BSY released %1 ns after the IDs").arg(ns - dataChangedAt_));
+    }
+    if ((rose & kMaskBSY) && (onCable & kMaskSEL) && !(onCable & kMaskBSY))
+        targetBusyAt_ = ns;
+    if ((piFell & kMaskSEL) && (now.cable & kMaskBSY) && !(now.cable & kMaskIO)) {
+        measure(SelectionSettle, qint64(ns - targetBusyAt_) - qint64(kTwoDeskewNs));
+        if (ns - targetBusyAt_ < kTwoDeskewNs)
+            breach(ns, "selection-settle",
+                   QStringLiteral("SEL released %1 ns after the target's BSY")
+                       .arg(ns - targetBusyAt_));
+    }
     // Selection as the target sees it: SEL from the Pi with BSY released.
     const bool selecting = (onCable & kMaskSEL) && !(now.cable & (kMaskBSY | kMaskIO));
     const bool wasSelecting = (wasOnCable & kMaskSEL) && !(was.cable & (kMaskBSY | kMaskIO));
@@ -353,5 +384,4 @@ void CableReferee::after(quint64 ns, const Board &now)
         arbitrating_ = false;
         messageOutSeen_ = false;
     }
-    Q_UNUSED(rose);
 }

@@ -31,6 +31,10 @@
 //   selection-ids         selection without exactly the initiator's bit 0x80 and one target
 //                         bit on the data lines
 //   selection-without-arbitration   SEL asserted on a free bus without arbitration
+//   selection-settle      after arbitration, the IDs put on the data lines less than a bus
+//                         clear and a bus settle delay (1.2 us) after SEL; BSY released less
+//                         than two deskew delays (90 ns) after the IDs; SEL released less than
+//                         two deskew delays after the target's BSY
 //   reset-hold            RST released less than the reset hold time (25 us) after asserting it
 //   reselection-bsy       the Pi releases its BSY answer to a reselection while the target
 //                         still holds SEL
@@ -117,7 +121,15 @@ public:
 
     // The timing rules and the smallest margin (ns) by which the station met or missed each
     // so far; kNoMargin while none was measured.
-    enum Timing { DataBeforeStrobe, DataRelease, BusFree, ArbitrationDelay, ResetHold, Timings };
+    enum Timing {
+        DataBeforeStrobe,
+        SelectionSettle,
+        DataRelease,
+        BusFree,
+        ArbitrationDelay,
+        ResetHold,
+        Timings
+    };
     static constexpr qint64 kNoMargin = std::numeric_limits<qint64>::max();
     static const char *timingName(Timing t);
     qint64 margin(Timing t) const { return margins_[t]; }
@@ -156,6 +168,8 @@ private:
     quint64 dataChangedAt_ = 0;
     quint64 arbitrationAt_ = 0;
     quint64 resetAt_ = 0;
+    quint64 selectionAt_ = 0;
+    quint64 targetBusyAt_ = 0;
     bool arbitrating_ = false;
     bool messageOutSeen_ = false;
     bool dataDriveReported_ = false;

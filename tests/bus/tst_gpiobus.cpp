@@ -289,9 +289,14 @@ void TestGpioBus::refereeRules_data()
     QTest::addColumn<QStringList>("broken");
     const QStringList none;
     QTest::newRow("arbitration, selection, IDENTIFY in time")
-        << "dat=80 BSY wait=3 SEL dat=a0 ATN -BSY dev=BSY -SEL dev=BSY+MSG+CD+REQ dat=c0 -ATN "
-           "wait=1 ACK"
+        << "dat=80 BSY wait=3 SEL wait=2 dat=a0 ATN wait=1 -BSY dev=BSY wait=1 -SEL "
+           "dev=BSY+MSG+CD+REQ dat=c0 -ATN wait=1 ACK"
         << none;
+    QTest::newRow("IDs right after SEL")
+        << "dat=80 BSY wait=3 SEL dat=a0" << QStringList("selection-settle");
+    QTest::newRow("SEL let go right after the target's BSY")
+        << "dat=80 BSY wait=3 SEL wait=2 dat=a0 wait=1 -BSY dev=BSY -SEL"
+        << QStringList("selection-settle");
     QTest::newRow("BSY asserted with its transceiver inbound")
         << "dat=80 pin=BSY" << QStringList("lost-assertion");
     QTest::newRow("SEL with the transceivers disabled") << "enb=1 SEL" << QStringList("enable-off");
@@ -316,7 +321,7 @@ void TestGpioBus::refereeRules_data()
     QTest::newRow("SEL within the arbitration delay")
         << "dat=80 BSY wait=1 SEL" << QStringList("arbitration-delay");
     QTest::newRow("selection without the initiator's bit")
-        << "dat=80 BSY wait=3 SEL dat=20 -BSY" << QStringList("selection-ids");
+        << "dat=80 BSY wait=3 SEL wait=2 dat=20 wait=1 -BSY" << QStringList("selection-ids");
     QTest::newRow("reselection answered until SEL went")
         << "dev=SEL+IO BSY dev=BSY+IO -BSY" << none;
     QTest::newRow("reselection answer let go under SEL")
