@@ -6,7 +6,8 @@
 //             writes: ACK on and off, the activity pin up and down, one 8 ns dummy write.
 //   DATA OUT  reads:  one GPLEV0 sample per wait (REQ, REQ released);
 //             writes: three GPFSEL writes for the byte, ATN released, thirteen 8 ns dummy
-//             writes (100 ns), ACK on and off, the activity pin up and down.
+//             writes (100 ns), ACK on and off, the activity pin up and down; once per
+//             transfer one more write releases the data lines.
 // With a target that answers on the next sample each wait takes exactly one sample.
 #include "initiator.h"
 #include "scsicommands.h"
@@ -67,8 +68,9 @@ Figures Transfer(VirtualScanner &scanner, bool in, std::vector<BYTE> &buf)
 
 bool Report(const char *name, const Figures &f, double readBudget, double writeBudget)
 {
-    const bool ok =
-        f.bytes == kBytes && f.readsPerByte <= readBudget && f.writesPerByte <= writeBudget;
+    constexpr double kPerTransfer = 1; // the data lines released after a send
+    const bool ok = f.bytes == kBytes && f.readsPerByte <= readBudget &&
+                    f.writesPerByte * f.bytes <= writeBudget * f.bytes + kPerTransfer;
     std::printf("%-8s %8d bytes  %7.2f MB/s  station reads/byte %.3f (budget %.0f)  "
                 "writes/byte %.3f (budget %.0f)  target steps/byte %.3f  %s\n",
                 name, f.bytes, f.bytes / f.seconds / 1e6, f.readsPerByte, readBudget,

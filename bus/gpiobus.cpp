@@ -30,6 +30,8 @@ constexpr const char *kModelFile = "/proc/device-tree/model";
 constexpr const char *kCompatibleFile = "/proc/device-tree/compatible";
 // The Pi 5's chip: its GPIO pins are driven by the RP1, not by the block this bus maps.
 constexpr const char *kRp1Chip = "brcm,bcm2712";
+// The Pi 4's chip: pull resistors through GPIO_PUP_PDN_CNTRL_REG0..3.
+constexpr const char *kBcm2711Chip = "brcm,bcm2711";
 constexpr DWORD kDefaultPeripheralBase = 0x20000000;
 
 constexpr DWORD kDriveStrength16mA = 7;
@@ -66,6 +68,15 @@ void PauseMicroseconds(int us)
     }
 }
 } // namespace
+
+void BusPauseMicroseconds(unsigned us)
+{
+#ifdef SCANSTATION_BUS_EMULATED
+    if (emulated)
+        emulated->pause(us);
+#endif
+    usleep(us);
+}
 
 #ifdef SCANSTATION_BUS_EMULATED
 void InstallEmulatedRegisters(EmulatedRegisters *regs)
@@ -115,6 +126,11 @@ bool HardwareBuildCanMapRegisters()
 #else
     return false;
 #endif
+}
+
+bool HardwareIsBcm2711()
+{
+    return DeviceTreeIsCompatible(kCompatibleFile, kBcm2711Chip);
 }
 
 DWORD get_dt_ranges(const char *filename, DWORD offset)
@@ -322,6 +338,11 @@ BOOL GPIOBUS::Init(mode_e mode)
         }
     }
 
+#ifdef SCANSTATION_BUS_EMULATED
+    bcm2711 = emulated ? emulated->bcm2711() : HardwareIsBcm2711();
+#else
+    bcm2711 = HardwareIsBcm2711();
+#endif
     DrvConfig(kDriveStrength16mA);
 
     for (int i = 0; SignalTable[i] >= 0; i++) {
@@ -388,6 +409,7 @@ void GPIOBUS::Reset()
             SetMode(pin, kGpioOutput);
     }
     signals = 0;
+    dataFree = true;
 }
 
 void GPIOBUS::Cleanup()
@@ -409,6 +431,14 @@ void GPIOBUS::Cleanup()
 
 void GPIOBUS::LinesRelease()
 {
+    // The lines are released before the transceivers go off: a pin left asserted behind a
+    // disabled transceiver would be an assertion the cable never sees.
+    for (int i = 0; SignalTable[i] >= 0; i++) {
+        const int pin = SignalTable[i];
+        PinSetSignal(pin, FALSE);
+        PinConfig(pin, kGpioInput);
+    }
+
     PinSetSignal(PIN_ENB, TRUE);
     PinSetSignal(PIN_TAD, FALSE);
     PinSetSignal(PIN_IND, FALSE);
@@ -417,12 +447,6 @@ void GPIOBUS::LinesRelease()
     PinConfig(PIN_TAD, kGpioInput);
     PinConfig(PIN_IND, kGpioInput);
     PinConfig(PIN_DTD, kGpioInput);
-
-    for (int i = 0; SignalTable[i] >= 0; i++) {
-        const int pin = SignalTable[i];
-        PinSetSignal(pin, FALSE);
-        PinConfig(pin, kGpioInput);
-    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -445,12 +469,14 @@ void GPIOBUS::SetBSY(BOOL ast)
         SetControl(PIN_TAD, TRUE);
         SetSignal(PIN_BSY, TRUE);
     } else {
-        SetControl(PIN_TAD, FALSE);
+        // Released before the transceivers turn inbound, so that BSY never stands asserted
+        // at a pin whose transceiver no longer carries it.
         SetMode(PIN_BSY, kGpioInput);
         SetMode(PIN_MSG, kGpioInput);
         SetMode(PIN_CD, kGpioInput);
         SetMode(PIN_REQ, kGpioInput);
         SetMode(PIN_IO, kGpioInput);
+        SetControl(PIN_TAD, FALSE);
     }
 }
 
@@ -514,14 +540,16 @@ void GPIOBUS::SetCD(BOOL ast)
     SetSignal(PIN_CD, ast);
 }
 
-// An initiator turns its data lines with I/O: inbound while the target sends.
+// An initiator turns its data lines with I/O: inbound while the target sends. The pins
+// are released before the transceivers turn, never asserted against an inbound one.
 BOOL GPIOBUS::GetIO()
 {
     const BOOL ast = GetSignal(PIN_IO);
     if (actmode == INITIATOR) {
         if (ast) {
-            SetControl(PIN_DTD, TRUE);
             DataPinsToInput();
+            SetControl(PIN_DTD, TRUE);
+            dataFree = false;
         } else {
             SetControl(PIN_DTD, FALSE);
         }
@@ -559,9 +587,19 @@ BYTE GPIOBUS::GetDAT()
     return BYTE((signals >> PIN_DT0) & 0xFF);
 }
 
+// Outside a send the data lines carry a byte only from bus free to the first information
+// phase (arbitration, selection, the IDENTIFY byte). Once a phase has begun the target may
+// turn the bus round at any moment, so a byte put there then (the C0h before a DATA IN)
+// stays off the lines: it would still be driving when the target's data came.
+void GPIOBUS::SetDAT(BYTE dat)
+{
+    if (dataFree)
+        PutDAT(dat);
+}
+
 // Three writes per byte and no branch: each data and parity pin is output (asserted) for a
 // 1 bit and input (released) for a 0 bit.
-void GPIOBUS::SetDAT(BYTE dat)
+void GPIOBUS::PutDAT(BYTE dat)
 {
     gpfsel[0] = (gpfsel[0] & tblDatMsk[0][dat]) | tblDatSet[0][dat];
     GpioWrite(GPFSEL0, gpfsel[0]);
@@ -651,7 +689,7 @@ int GPIOBUS::InitiatorTransfer(BYTE *buf, int count, bool send)
         if (w != kWaitMet)
             break;
         if (send) {
-            SetDAT(buf[i]);
+            PutDAT(buf[i]);
             SetSignal(PIN_ATN, FALSE);
             SleepNsec(100);
             SetSignal(PIN_ACK, TRUE);
@@ -667,6 +705,12 @@ int GPIOBUS::InitiatorTransfer(BYTE *buf, int count, bool send)
         GpioWrite(GPCLR0, 1u << PIN_ACT);
         if (w != kWaitMet)
             break;
+    }
+    // The target may turn the bus round as soon as the last ACK is gone: the data lines
+    // are released within a few writes, well inside the data release delay.
+    if (send && count > 0) {
+        DataPinsToInput();
+        dataFree = false;
     }
     return i;
 }
@@ -780,6 +824,16 @@ void GPIOBUS::PullConfig(int pin, int mode)
 {
     if (pin < 0)
         return;
+    if (bcm2711) {
+        // The BCM2711 ignores GPPUD: each pin has a field of its own. The BCM2835 codes
+        // (0 none, 1 down, 2 up) become 00 none, 10 down, 01 up there.
+        static const DWORD kFieldOf[4] = {kPull2711None, kPull2711Down, kPull2711Up, kPull2711None};
+        const int word = GPIO_PUP_PDN_CNTRL_REG0 + pin / 16;
+        const int shift = (pin % 16) * 2;
+        const DWORD value = GpioRead(word);
+        GpioWrite(word, (value & ~(3u << shift)) | kFieldOf[mode & 3] << shift);
+        return;
+    }
     GpioWrite(GPPUD, DWORD(mode & 3));
     PauseMicroseconds(1);
     GpioWrite(GPPUDCLK0, 1u << pin);

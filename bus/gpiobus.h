@@ -83,6 +83,10 @@ public:
     // The initiator's message-out send: always drives the pins itself (never the kernel
     // driver) and samples the bus afresh before it takes the phase.
     int KIREL5SendHandShake(BYTE *buf, int count);
+    // Points the SEL, ATN, ACK and RST transceivers outbound (the station drives them) or
+    // inbound (the station sees the cable's SEL, as it must during a reselection, when SEL
+    // is the target's). Nothing of the four may be asserted while they point inbound.
+    void SetInitiatorOutbound(BOOL outbound) { SetControl(PIN_IND, outbound); }
 
     // The number of samples after which a handshake wait gives up.
     static constexpr long kHandshakeSamples = 30000000;
@@ -109,6 +113,7 @@ private:
     BOOL GetSignal(int pin);
     void SetSignal(int pin, BOOL ast);
     void DataPinsToInput();
+    void PutDAT(BYTE dat);
     int InitiatorTransfer(BYTE *buf, int count, bool send);
 
     mode_e actmode;
@@ -120,6 +125,9 @@ private:
     DWORD tblDatMsk[3][256];
     DWORD tblDatSet[3][256];
     int drvfd = -1; // kept -1 until a driver is opened, so Cleanup never closes a stranger
+    // SetDAT may put a byte on the data lines: from Reset until a send or a phase with I/O.
+    bool dataFree = true;
+    bool bcm2711 = false; // pull resistors through the pull-control registers
 
     static const int SignalTable[19];
 };

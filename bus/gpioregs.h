@@ -25,7 +25,16 @@ enum GpioRegister {
     GPLEV0 = 13,    // pin levels of pins 0-31
     GPPUD = 37,     // pull-up/down control; also the target of the timing dummy writes
     GPPUDCLK0 = 38, // clocks the GPPUD value into the pins of its 1 bits
+    // BCM2711 (Pi 4) only, which has no GPPUD/GPPUDCLK0: two bits per pin, pin n in
+    // register n / 16 at bit 2 (n mod 16); 00 none, 01 pull-up, 10 pull-down.
+    GPIO_PUP_PDN_CNTRL_REG0 = 57,
+    GPIO_PUP_PDN_CNTRL_REG3 = 60,
 };
+
+// Pull settings of the BCM2711 pull-control fields.
+constexpr DWORD kPull2711None = 0;
+constexpr DWORD kPull2711Up = 1;
+constexpr DWORD kPull2711Down = 2;
 
 // Word index into the pads block: drive control of GPIO 0-27.
 constexpr int PADS_GPIO_0_27 = 11;
@@ -38,7 +47,7 @@ constexpr int kGpioOutput = 1;
 
 // Byte sizes of the two mappings and their offsets from the peripheral base.
 constexpr DWORD kGpioBlockOffset = 0x200000;
-constexpr DWORD kGpioBlockBytes = 164;
+constexpr DWORD kGpioBlockBytes = 0xF4; // through the BCM2711's last pull-control register
 constexpr DWORD kPadsBlockOffset = 0x100000;
 constexpr DWORD kPadsBlockBytes = 56;
 
@@ -65,7 +74,7 @@ enum GpioPin {
 constexpr int kDataPins = 9; // DB0..DB7 and DBP, GPIO 10..18
 
 // Masks of a bus snapshot (bit n = GPIO n asserted).
-constexpr DWORD kMaskDAT = 0x000FFC00; // DB0..DB7, DBP
+constexpr DWORD kMaskDAT = 0x0007FC00; // DB0..DB7, DBP (GPIO 10..18; ATN is GPIO 19)
 constexpr DWORD kMaskATN = 1u << PIN_ATN;
 constexpr DWORD kMaskRST = 0x00100000;
 constexpr DWORD kMaskACK = 0x00200000;
@@ -77,6 +86,7 @@ constexpr DWORD kMaskBSY = 1u << PIN_BSY;
 constexpr DWORD kMaskSEL = 1u << PIN_SEL;
 constexpr DWORD kMaskPhase = 0x03800000; // MSG | C/D | I/O
 static_assert(kMaskPhase == (kMaskMSG | kMaskCD | kMaskIO), "phase mask");
+static_assert(kMaskDAT == ((1u << kDataPins) - 1) << PIN_DT0, "data mask");
 
 // A register block that stands in for the Pi's GPIO and pads blocks. Word indices are
 // those above; every access of the bus goes through exactly one call.
@@ -88,7 +98,15 @@ public:
     virtual void writeGpio(int word, DWORD value) = 0;
     virtual DWORD readPads(int word) = 0;
     virtual void writePads(int word, DWORD value) = 0;
+    // The bus pauses for `us` microseconds (the block's clock goes on by as much).
+    virtual void pause(DWORD us) { (void)us; }
+    // TRUE for the BCM2711's block (pull resistors through the pull-control registers).
+    virtual bool bcm2711() const { return false; }
 };
+
+// A pause of the bus code between two samples of the bus: usleep, which the emulated
+// block's clock also counts.
+void BusPauseMicroseconds(unsigned us);
 
 // Emulated build only (the station build does not define them). Puts `regs` under the bus
 // (nullptr takes it away again); GPIOBUS::Init then uses it instead of mapping the Pi's
@@ -104,5 +122,7 @@ bool HardwareBuildCanMapRegisters();
 bool DeviceTreeNamesRaspberryPi(const char *path);
 // TRUE when the device-tree compatible list at `path` holds `name`.
 bool DeviceTreeIsCompatible(const char *path, const char *name);
+// TRUE on a Pi 4 (BCM2711), whose pull resistors are set through their own registers.
+bool HardwareIsBcm2711();
 
 #endif // GPIOREGS_H

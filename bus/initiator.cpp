@@ -22,7 +22,14 @@ constexpr int kPhasePolls = 5000;           // counter start: 5001 polls, about 
 constexpr useconds_t kSelectionPollUs = 20; // waits for the target's BSY
 constexpr int kArbitrationSelectPolls = 1000;
 constexpr int kSelectionPolls = 10;
-constexpr DWORD kArbitrationDelayNs = 650;
+// The arbitration delay is 2.4 us. SleepNsec counts 8 ns per dummy write, but a posted
+// write can take as little as 4 ns: 5600 makes 700 writes, 2.8 us at the fastest.
+constexpr DWORD kArbitrationDelayNs = 5600;
+// The same doubling, with some room, for the selection's delays: a bus clear and a bus
+// settle delay (1.2 us) between SEL and the IDs, two deskew delays (90 ns) before BSY and
+// SEL are let go.
+constexpr DWORD kSelectionSettleNs = 2800;
+constexpr DWORD kTwoDeskewNs = 240;
 constexpr int kReconnectSamples = 500; // the tight loops of the reselection answer
 
 volatile sig_atomic_t signalHandoverFd = -1;
@@ -69,6 +76,14 @@ void BusFree()
     bus.Reset();
 }
 
+void BusResetPulse()
+{
+    constexpr unsigned kBusResetPulseUs = 1000;
+    bus.SetRST(TRUE);
+    BusPauseMicroseconds(kBusResetPulseUs);
+    bus.SetRST(FALSE);
+}
+
 // The GUI thread may be anywhere when the signal comes, even inside a bus wait or stdio: the
 // handler only writes registers and calls write() and _exit(). A scan's files and records
 // are left to the event loop; the interrupted transaction fails and the scan's end
@@ -93,7 +108,7 @@ BOOL WaitPhase(BUS::phase_t phase)
 {
     int count = kPhasePolls;
     do {
-        usleep(kPhasePollUs);
+        BusPauseMicroseconds(kPhasePollUs);
         bus.Aquire();
         if (bus.GetREQ())
             break;
@@ -105,7 +120,7 @@ int KIREL5Arbitration()
 {
     int count = kPhasePolls;
     do {
-        usleep(kPhasePollUs);
+        BusPauseMicroseconds(kPhasePollUs);
         bus.Aquire();
         if (!bus.GetBSY())
             break;
@@ -121,8 +136,10 @@ int KIREL5Arbitration()
 
     // The station is the only initiator, so arbitration is not checked for a win.
     bus.SetSEL(TRUE);
+    bus.SleepNsec(kSelectionSettleNs);
     bus.SetDAT(kReselectionIds);
     bus.SetATN(TRUE);
+    bus.SleepNsec(kTwoDeskewNs);
     bus.SetBSY(FALSE);
 
     count = kArbitrationSelectPolls;
@@ -130,12 +147,13 @@ int KIREL5Arbitration()
         bus.Aquire();
         if (bus.GetBSY())
             break;
-        usleep(kSelectionPollUs);
+        BusPauseMicroseconds(kSelectionPollUs);
     } while (count-- > 0);
     if (count <= 0) {
         std::fprintf(stderr, "KIREL5 NOT SELECTED %d\n", -1);
         return -1;
     }
+    bus.SleepNsec(kTwoDeskewNs); // MessageOutKIREL5 lets SEL go
 
     if (MessageOutKIREL5(scsiid) == 0)
         return -2;
@@ -167,11 +185,12 @@ BOOL Selection(int id)
     bus.SetSEL(TRUE);
     int count = kSelectionPolls;
     do {
-        usleep(kSelectionPollUs);
+        BusPauseMicroseconds(kSelectionPollUs);
         bus.Aquire();
         if (bus.GetBSY())
             break;
     } while (count-- > 0);
+    bus.SleepNsec(kTwoDeskewNs);
     bus.SetSEL(FALSE);
     return bus.GetBSY();
 }
@@ -245,13 +264,18 @@ int VESK18IIreconnect()
 
     qCDebug(lcBus) << "BSY Released Reconnect";
     bus.SetBSY(TRUE);
+    // SEL is the target's now: through an outbound transceiver the station would see only
+    // its own released pin and let BSY go while the target still holds SEL.
+    bus.SetInitiatorOutbound(FALSE);
     count = kReconnectSamples;
     while (bus.Aquire(), bus.GetSEL()) {
         if (--count <= 0) {
+            bus.SetInitiatorOutbound(TRUE);
             std::fprintf(stderr, "Reconnect, SEL not released %d\n", count);
             return -7;
         }
     }
+    bus.SetInitiatorOutbound(TRUE);
 
     qCDebug(lcBus) << "SEL Released Reconnect";
     bus.SetBSY(FALSE);

@@ -33,6 +33,9 @@ void Cleanup();
 void Reset();
 // Releases every line; used after MESSAGE IN to leave the bus.
 void BusFree();
+// The bus reset that opens every connection test and scan start: RST held for 1 ms, far
+// beyond the 25 us the scanner needs to see it; whatever the scanner was doing ends.
+void BusResetPulse();
 // The handler of SIGINT, SIGHUP and SIGTERM: releases every line with register writes
 // alone, then ends the process with status 0; while a scan runs (a hand-over descriptor is
 // set) it writes the signal number as one byte there instead, and the scan is ended from

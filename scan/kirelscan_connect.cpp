@@ -24,7 +24,6 @@ namespace
 Q_LOGGING_CATEGORY(lcScan, "station.scan")
 
 constexpr int kResultGpioInit = -111;
-constexpr useconds_t kBusResetPulseUs = 1000;
 constexpr DWORD kSettleNs = 2;
 constexpr int kKirel5Passes = 2;
 
@@ -170,9 +169,7 @@ bool BusOpen()
     scsiid = kScannerId;
     Reset();
     BusFree();
-    bus.SetRST(1);
-    usleep(kBusResetPulseUs);
-    bus.SetRST(0);
+    BusResetPulse();
     std::fprintf(stderr, "Scanner Inquiry, SCSI ID= %i\n", scsiid);
     return true;
 }

@@ -27,7 +27,6 @@
 namespace
 {
 constexpr int kStartBufferSize = 4040; // the CDB, then the longest DATA IN (shading table)
-constexpr useconds_t kBusResetPulseUs = 1000;
 constexpr DWORD kSettleNs = 2;
 
 constexpr int kInquiryLength = 36;
@@ -77,9 +76,7 @@ bool StartBusPrepare()
     scsiid = kScannerId;
     Reset();
     BusFree();
-    bus.SetRST(TRUE);
-    usleep(kBusResetPulseUs);
-    bus.SetRST(FALSE);
+    BusResetPulse();
     return true;
 }
 

@@ -5,12 +5,10 @@
 #include "scanwindow.h"
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace
 {
 
-constexpr useconds_t kBusResetPulseUs = 1000;
 constexpr int kResultGpio = -111;
 
 // The starts leave `result` alone when every step passed: from 0, any negative code they
@@ -65,9 +63,7 @@ int BusReset()
     }
     Reset();
     BusFree();
-    bus.SetRST(TRUE);
-    usleep(kBusResetPulseUs);
-    bus.SetRST(FALSE);
+    BusResetPulse();
     Cleanup();
     return 1;
 }

@@ -6,7 +6,8 @@
 #
 # The cross build is scripts/ci-arm64.sh --build (which installs what is missing). The
 # checks: the package is arm64; it holds the four stations, scanstation-export, the
-# simulator when it is built, the launcher, a menu entry and icon per model, the
+# simulator and scanstation-buscheck when they are built, the launcher, a menu entry and
+# icon per model, the
 # start-at-login entry, the sudo rule and the documentation; every program is an AArch64
 # executable; every desktop entry passes desktop-file-validate; the sudo rule passes visudo.
 set -e
@@ -46,6 +47,10 @@ done
 if [ -e "$BUILD/sim/simulator/scanstation-sim" ]; then
     programs="$programs scanstation-sim"
     expected="$expected usr/bin/scanstation-sim"
+fi
+if [ -e "$BUILD/tools/buscheck/scanstation-buscheck" ]; then
+    programs="$programs scanstation-buscheck"
+    expected="$expected usr/bin/scanstation-buscheck"
 fi
 for f in $expected; do
     [ -f "$root/$f" ] || fail "/$f is missing"

@@ -9,6 +9,7 @@ namespace
 {
 constexpr BYTE kReselectIdentify = 0x80; // IDENTIFY, LUN 0, sent by the target
 constexpr BYTE kSelectionInitiatorBit = 0x80;
+constexpr quint64 kBusSettleNs = 400;
 // CDB length by group code (top three bits of the opcode). Groups 6 and 7 are vendor
 // specific: the scanners use 6-byte C1h and 10-byte E0h commands.
 constexpr int kCdbLengthByGroup[8] = {6, 10, 10, 6, 16, 12, 6, 10};
@@ -38,6 +39,65 @@ QString HexBytes(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' '));
 }
 } // namespace
+
+const QVector<CableFaultInfo> &CableFaults()
+{
+    static const QVector<CableFaultInfo> faults = {
+        {CableFault::None, "none", "no fault"},
+        {CableFault::PowerOff, "power-off",
+         "the scanner is switched off (with a count: after that many data bytes)"},
+        {CableFault::StuckBsy, "stuck-bsy", "BSY stuck asserted on the cable"},
+        {CableFault::StuckData, "stuck-data", "data bit DB3 stuck asserted on the cable"},
+        {CableFault::NoSelect, "no-select", "selection never answered (another SCSI ID)"},
+        {CableFault::NoReselect, "no-reselect", "a reader that disconnects never reselects"},
+        {CableFault::WrongReselect, "wrong-reselect", "a reader reselects with SCSI ID 6"},
+        {CableFault::HoldBsy, "hold-bsy", "the scanner holds BSY after the first command"},
+    };
+    return faults;
+}
+
+bool CableFaultFromName(const QString &name, CableFault *fault)
+{
+    for (const CableFaultInfo &f : CableFaults())
+        if (name == QLatin1String(f.name)) {
+            *fault = f.fault;
+            return true;
+        }
+    return false;
+}
+
+void VirtualScanner::setCableFault(CableFault fault, int afterDataBytes)
+{
+    constexpr BYTE kWrongTargetBit = 0x40; // ID 6
+    switch (fault) {
+    case CableFault::None:
+        break;
+    case CableFault::PowerOff:
+        if (afterDataBytes > 0)
+            faults_.powerOffAfterDataBytes = afterDataBytes;
+        else
+            faults_.unpowered = true;
+        break;
+    case CableFault::StuckBsy:
+        gpio_.setStuckLines(kMaskBSY);
+        break;
+    case CableFault::StuckData:
+        gpio_.setStuckLines(1u << (PIN_DT0 + 3));
+        break;
+    case CableFault::NoSelect:
+        faults_.ignoreSelection = true;
+        break;
+    case CableFault::NoReselect:
+        faults_.neverReselect = true;
+        break;
+    case CableFault::WrongReselect:
+        faults_.reselectIds = BYTE(kSelectionInitiatorBit | kWrongTargetBit);
+        break;
+    case CableFault::HoldBsy:
+        faults_.holdBusyAfterCommand = true;
+        break;
+    }
+}
 
 VirtualScanner::VirtualScanner(int targetId)
     : idBit_(BYTE(1u << targetId)), handlers_(StandardCommandHandlers())
@@ -75,10 +135,25 @@ void VirtualScanner::reset()
 void VirtualScanner::onLevelRead(EmulatedGpio &gpio)
 {
     ++steps_;
-    const DWORD station = gpio.stationDrive();
+    if (faults_.unpowered) {
+        // Unpowered: the transceivers let go of every line at once and nothing answers.
+        if (state_ != State::Idle)
+            writeTrace(false);
+        drive_ = 0;
+        state_ = State::Idle;
+        phase_ = BUS::busfree;
+        reselectPending_ = false;
+        gpio.setDeviceDrive(0);
+        return;
+    }
+    const DWORD station = gpio.stationOnCable();
     if (station & kMaskRST) {
+        if (!resetHeld_)
+            ++resetsSeen_;
+        resetHeld_ = true;
         busReset();
     } else {
+        resetHeld_ = false;
         const DWORD wire = gpio.asserted();
         switch (state_) {
         case State::Idle:
@@ -103,8 +178,12 @@ void VirtualScanner::onLevelRead(EmulatedGpio &gpio)
             }
             break;
         case State::Reselecting:
-            // The station answers with BSY; the target takes BSY over and lets SEL go.
-            if (station & kMaskBSY) {
+            // The station answers with BSY; a bus settle delay later the target takes BSY
+            // over and lets SEL go. The station must hold its BSY until it sees SEL go.
+            if (!answeredAt_ && (station & kMaskBSY))
+                answeredAt_ = gpio.nowNs();
+            if (answeredAt_ && gpio.nowNs() - answeredAt_ >= kBusSettleNs) {
+                answeredAt_ = 0;
                 drive_ = kMaskBSY | kMaskIO;
                 state_ = State::ReselectAnswered;
             }
@@ -136,21 +215,24 @@ void VirtualScanner::idleStep(DWORD wire)
     }
     drive_ = 0;
     const BYTE ids = BYTE(wire >> PIN_DT0);
-    if ((wire & kMaskSEL) && !(wire & (kMaskBSY | kMaskIO)) && (ids & idBit_)) {
+    if ((wire & kMaskSEL) && !(wire & (kMaskBSY | kMaskIO)) && (ids & idBit_) &&
+        !faults_.ignoreSelection) {
         drive_ = kMaskBSY;
         state_ = State::Selected;
         phase_ = BUS::selection;
         messagesOut_.clear();
         return;
     }
-    if (reselectPending_ && !reselectHeld_ && !(wire & (kMaskBSY | kMaskSEL))) {
+    if (reselectPending_ && !reselectHeld_ && !faults_.neverReselect &&
+        !(wire & (kMaskBSY | kMaskSEL))) {
         if (reselectDelay_ > 0) {
             --reselectDelay_;
             return;
         }
         reselectPending_ = false;
         drive_ = kMaskSEL | kMaskIO;
-        driveData(BYTE(kSelectionInitiatorBit | idBit_));
+        driveData(faults_.reselectIds ? faults_.reselectIds
+                                      : BYTE(kSelectionInitiatorBit | idBit_));
         state_ = State::Reselecting;
         phase_ = BUS::reselection;
     }
@@ -233,6 +315,15 @@ bool VirtualScanner::dataFaultDue()
 {
     if (phase_ != BUS::datain && phase_ != BUS::dataout)
         return false;
+    if (faults_.powerOffAfterDataBytes >= 0 && dataCount_ >= faults_.powerOffAfterDataBytes) {
+        faults_.powerOffAfterDataBytes = -1;
+        faults_.unpowered = true;
+        writeTrace(false);
+        drive_ = 0;
+        state_ = State::Idle;
+        phase_ = BUS::busfree;
+        return true;
+    }
     if (faults_.resetAfterDataBytes >= 0 && dataCount_ >= faults_.resetAfterDataBytes) {
         writeTrace(false);
         drive_ = kMaskRST;
@@ -349,6 +440,7 @@ void VirtualScanner::startMsgIn(const QByteArray &messages, AfterMsgIn next)
 void VirtualScanner::startCommandPhase()
 {
     dataInTaken_ = 0;
+    parityErrorsBefore_ = parityErrors_;
     startReceive(BUS::command, 1);
 }
 
@@ -363,7 +455,10 @@ void VirtualScanner::dispatch()
 
     const BYTE opcode = cmd_.opcode();
     const bool senseOrInquiry = opcode == kOpRequestSense || opcode == kOpInquiry;
-    if (injectedChecks_ > 0 && !senseOrInquiry) {
+    if (parityErrors_ != parityErrorsBefore_) {
+        // A command whose bytes came with bad parity is not run.
+        checkCondition(cmd_, Sense::kParityError);
+    } else if (injectedChecks_ > 0 && !senseOrInquiry) {
         --injectedChecks_;
         checkCondition(cmd_, injectedSense_);
     } else if (handlers_.contains(opcode)) {
@@ -397,11 +492,19 @@ void VirtualScanner::continueAfterCommand()
 void VirtualScanner::releaseBus(bool completed)
 {
     writeTrace(completed);
+    if (faults_.holdBusyAfterCommand) {
+        faults_.holdBusyAfterCommand = false;
+        faults_.holdBusy = true;
+    }
     drive_ = 0;
     state_ = State::Idle;
     phase_ = BUS::busfree;
 }
 
+// A bus reset drops everything at once. The scanners report no UNIT ATTENTION after it:
+// the station resets the bus before every connection test and every scan start, and its
+// first command after the reset (TEST UNIT READY on the imaging-plate readers) must find
+// the scanner ready, or the station would never see it ready.
 void VirtualScanner::busReset()
 {
     writeTrace(false);

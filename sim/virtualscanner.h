@@ -43,6 +43,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
 
@@ -70,6 +71,7 @@ constexpr SenseData kInvalidOpcode{0x05, 0x20, 0x00};
 /* illegal request, logical block address out of range */
 constexpr SenseData kLbaOutOfRange{0x05, 0x21, 0x00};
 /* illegal request, invalid field in CDB */ constexpr SenseData kInvalidField{0x05, 0x24, 0x00};
+/* aborted command, SCSI parity error */ constexpr SenseData kParityError{0x0B, 0x47, 0x00};
 } // namespace Sense
 
 // One command as the handler sees and shapes it.
@@ -104,6 +106,27 @@ struct RamDisk {
     int blocks() const { return bytes.size() / blockSize; }
 };
 
+// Faults a real cable brings, played by the target and its cable (setCableFault).
+enum class CableFault {
+    None,
+    PowerOff,      // the scanner switched off: every line released at once, no more answers
+    StuckBsy,      // BSY stuck asserted on the cable (terminator power or a transceiver)
+    StuckData,     // DB3 stuck asserted on the cable
+    NoSelect,      // selection never answered (another SCSI ID, cable unplugged)
+    NoReselect,    // a disconnected command never reselects
+    WrongReselect, // reselection with ID 6 instead of 5
+    HoldBsy,       // BSY held after the first command
+};
+
+struct CableFaultInfo {
+    CableFault fault;
+    const char *name; // as given on the command line
+    const char *description;
+};
+// Every cable fault, "none" first.
+const QVector<CableFaultInfo> &CableFaults();
+bool CableFaultFromName(const QString &name, CableFault *fault);
+
 // Faults the target plays on request; all off by default.
 struct TargetFaults {
     bool powerOff = false;                     // no answer to selection (scanner switched off)
@@ -113,6 +136,12 @@ struct TargetFaults {
     int dataBytesLimit = -1;                   // end the data phase after this many bytes ...
     BUS::phase_t afterDataLimit = BUS::status; // ... going to status, msgin or busfree
     int resetAfterDataBytes = -1;              // assert RST after this many data bytes
+    bool unpowered = false;                    // switched off: drives nothing, answers nothing
+    int powerOffAfterDataBytes = -1;           // unpowered after this many data bytes
+    bool ignoreSelection = false;              // not this target's ID
+    bool neverReselect = false;
+    BYTE reselectIds = 0;              // 0: the initiator's and the target's bit
+    bool holdBusyAfterCommand = false; // holdBusy from the end of the next command
 };
 
 class VirtualScanner : public BusDevice
@@ -132,6 +161,9 @@ public:
     void removeHandler(BYTE opcode) { handlers_.remove(opcode); }
 
     TargetFaults &faults() { return faults_; }
+    // Puts a fault of the cable on this target and its register block; a power-off strikes
+    // after `afterDataBytes` bytes of data phases (0: at once).
+    void setCableFault(CableFault fault, int afterDataBytes = 0);
 
     // Sense data as REQUEST SENSE reports it; checkCondition() from a handler sets it.
     SenseData sense() const { return sense_; }
@@ -162,6 +194,7 @@ public:
     QByteArray lastCdb() const { return cmd_.cdb; }
     QByteArray messagesOut() const { return messagesOut_; } // of the last connection
     quint64 steps() const { return steps_; }
+    int resetsSeen() const { return resetsSeen_; } // bus resets from the station
     int parityErrors() const { return parityErrors_; }
 
     // Power-on state: bus released, nothing pending, sense cleared.
@@ -226,14 +259,18 @@ private:
     bool reselectPending_ = false;
     bool reselectHeld_ = false;
     int reselectDelay_ = 0;
+    quint64 answeredAt_ = 0; // when the station's BSY answered the reselection
 
     bool traceOn_ = false;
     QIODevice *traceDevice_ = nullptr;
     QStringList trace_;
 
     int commandsTaken_ = 0;
+    int resetsSeen_ = 0;
+    bool resetHeld_ = false;
     quint64 steps_ = 0;
     int parityErrors_ = 0;
+    int parityErrorsBefore_ = 0; // at the start of the command in hand
 };
 
 #endif // VIRTUALSCANNER_H

@@ -8,7 +8,9 @@
 //     with the scenario "no-ld-board";
 //  3. the bus's register block is the virtual scanner of the chosen model, self-diagnosis
 //     time and start-up condition as asked, its command trace written on request.
-// The scanner scans at the pace of --line-ms and meets the fault of --fault; Start Scan
+// The cable referee judges every register access of the station on the bus clock of the
+// Pi of --pi and reports breaches as --referee says (warn: each rule once on standard
+// error). The scanner scans at the pace of --line-ms and meets the fault of --fault; Start Scan
 // tells it that a scan was asked for, as the readers' no-plate fault strikes there.
 // Then it follows the status poll (StatusWatch) for --print-status, --exit-when-ready and
 // --screenshot, and runs the unattended scan of --auto-scan (AutoScan), offscreen.
@@ -100,6 +102,9 @@ int main(int argc, char *argv[])
     scannerOptions.scan.fault = options.fault;
     scannerOptions.scan.faultAfterLines = options.faultAfterLines;
     ScannerModelSim scanner(options.model, scannerOptions);
+    scanner.scanner().registers().referee().setMode(options.referee);
+    scanner.scanner().registers().setProfile(*options.pi);
+    scanner.scanner().setCableFault(options.cableFault);
     QFile trace(options.traceFile);
     if (!options.traceFile.isEmpty()) {
         if (!trace.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {

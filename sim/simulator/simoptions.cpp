@@ -36,6 +36,11 @@ QString ScenarioHelp()
     QString text = QStringLiteral("Start-up condition (--scenario):");
     for (const SimScenario &s : SimScenarios())
         text += QStringLiteral("\n  %1 %2").arg(s.name, -16).arg(s.description);
+    text += QStringLiteral("\n\nFault of the cable (--cable-fault):");
+    for (const CableFaultInfo &f : CableFaults())
+        text += QStringLiteral("\n  %1 %2")
+                    .arg(QLatin1String(f.name), -16)
+                    .arg(QLatin1String(f.description));
     text += QStringLiteral("\n\nFault during a scan (--fault):");
     for (const ScanFaultInfo &f : ScanFaults())
         text += QStringLiteral("\n  %1 %2")
@@ -176,8 +181,24 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
         QStringLiteral("With --auto-scan: press Escape in the scan window MS ms after it opened "
                        "and answer Yes to the stop question."),
         QStringLiteral("MS"));
+    const QCommandLineOption referee(
+        QStringLiteral("referee"),
+        QStringLiteral("The cable referee: strict (the first breach of the bus rules ends the "
+                       "program), warn (each rule's first breach on standard error), off "
+                       "(default warn)."),
+        QStringLiteral("MODE"), QStringLiteral("warn"));
+    const QCommandLineOption pi(
+        QStringLiteral("pi"),
+        QStringLiteral("Register access costs of this Pi for the bus clock: pi3 or pi4 "
+                       "(default pi3)."),
+        QStringLiteral("PI"), QString::fromLatin1(DefaultPiProfile().name));
+    const QCommandLineOption cableFault(
+        QStringLiteral("cable-fault"),
+        QStringLiteral("Fault of the cable, there from the start (listed above)."),
+        QStringLiteral("NAME"), QStringLiteral("none"));
     parser.addOptions({model, root, selfTest, scenario, trace, printStatus, exitWhenReady, timeout,
-                       screenshot, lineMs, fault, faultAfter, autoScan, autoStop});
+                       screenshot, lineMs, fault, faultAfter, autoScan, autoStop, referee, pi,
+                       cableFault});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -215,6 +236,22 @@ bool SimOptionsParse(const QCoreApplication &app, SimOptions *options)
     options->faultName = parser.value(fault);
     if (!ScanFaultFromName(options->faultName, &options->fault)) {
         OptionError(QStringLiteral("unknown fault \"%1\" (see --help)").arg(options->faultName));
+        return false;
+    }
+    if (!CableReferee::modeFromName(parser.value(referee), &options->referee)) {
+        OptionError(QStringLiteral("unknown referee mode \"%1\" (strict, warn or off)")
+                        .arg(parser.value(referee)));
+        return false;
+    }
+    options->pi = PiProfileByName(parser.value(pi));
+    if (!options->pi) {
+        OptionError(QStringLiteral("unknown Pi \"%1\" (pi3 or pi4)").arg(parser.value(pi)));
+        return false;
+    }
+    options->cableFaultName = parser.value(cableFault);
+    if (!CableFaultFromName(options->cableFaultName, &options->cableFault)) {
+        OptionError(
+            QStringLiteral("unknown cable fault \"%1\" (see --help)").arg(options->cableFaultName));
         return false;
     }
     options->autoScanName = parser.value(autoScan);

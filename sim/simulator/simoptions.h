@@ -30,6 +30,13 @@ struct SimOptions {
     int faultAfterLines = 10;
     QString autoScanName;
     int autoStopMs = -1; // Escape in the scan window this long after it opened; -1: never
+    // The cable referee (cablereferee.h): how it reports breaches, and the Pi whose
+    // register costs make the bus clock.
+    CableReferee::Mode referee = CableReferee::Mode::Warn;
+    // A fault of the cable (virtualscanner.h), there from the start.
+    QString cableFaultName = QStringLiteral("none");
+    CableFault cableFault = CableFault::None;
+    const PiProfile *pi = &DefaultPiProfile();
 };
 
 // A start-up condition the simulator can play: one of the scanner's scenarios, or one of

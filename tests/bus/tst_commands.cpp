@@ -132,8 +132,8 @@ void TestCommands::read10CdbFields()
     QCOMPARE(s->scanner().lastCdb(), QByteArray::fromHex("28000102030400000500"));
     // The wrapper gave up with the target waiting in STATUS; a bus reset frees it.
     QCOMPARE(int(s->scanner().phase()), int(BUS::status));
-    bus.SetRST(TRUE);
-    bus.Aquire();
+    bus.SetRST(TRUE); // seen by the target on the write itself, no sample needed
+    BusPauseMicroseconds(25);
     bus.SetRST(FALSE);
     QCOMPARE(int(s->scanner().phase()), int(BUS::busfree));
     QCOMPARE(sink.data(), QByteArray("{\"cdb\":\"28 00 01 02 03 04 00 00 05 00\",\"out\":\"\","

@@ -6,6 +6,7 @@
 #include "scsicommands.h"
 
 #include <QFile>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,8 +45,12 @@ private slots:
     void peripheralBase_data();
     void peripheralBase();
     void boardFromInitToCleanup();
+    void scsiPinsWithoutPull_data();
+    void scsiPinsWithoutPull();
     void zeroCountHandshakesTouchNothing();
     void accessesPerByteWithinBudget();
+    void refereeRules_data();
+    void refereeRules();
     void initFailsOffThePiWithoutMapping();
     void raspberryPiModelFile_data();
     void raspberryPiModelFile();
@@ -111,6 +116,8 @@ void TestGpioBus::phaseFromControlLines()
     Board x;
     QVERIFY(x.up);
     x.b.Reset();
+    if (lines & kMaskSEL) // SEL reaches the Pi only while its transceiver points inbound
+        x.regs.writeGpio(GPCLR0, 1u << PIN_IND);
     x.regs.setDeviceDrive(lines);
     x.b.Aquire();
     QCOMPARE(int(x.b.GetPhase()), phase);
@@ -189,8 +196,8 @@ void TestGpioBus::boardFromInitToCleanup()
         QVERIFY(!regs.controlPinHigh(pin));
 
     // Cleanup releases the board from a bus in use.
+    b.SetDAT(0xA0);
     b.SetSEL(TRUE);
-    b.SetDAT(0xA5);
     b.Cleanup();
     QCOMPARE(regs.stationDrive(), DWORD(0));
     QVERIFY(regs.controlPinHigh(PIN_ENB));
@@ -237,7 +244,8 @@ void TestGpioBus::accessesPerByteWithinBudget()
             QCOMPARE(c.gpioWrites, quint64(5 * bytes)); // ACK x2, activity x2, 8 ns
         } else {
             QCOMPARE(c.levelReads, quint64(2 * bytes));
-            QCOMPARE(c.fselWrites, quint64(6 * bytes)); // byte x3, ATN, ACK x2
+            // byte x3, ATN, ACK x2; once at the end the data lines are released
+            QCOMPARE(c.fselWrites, quint64(6 * bytes + 1));
             QCOMPARE(c.pudWrites, quint64(13 * bytes));
             QCOMPARE(c.latchWrites, quint64(2 * bytes));
         }
@@ -246,6 +254,127 @@ void TestGpioBus::accessesPerByteWithinBudget()
         BusFree();
     }
     QCOMPARE(s.scanner().parityErrors(), 0);
+}
+
+void TestGpioBus::scsiPinsWithoutPull_data()
+{
+    QTest::addColumn<bool>("bcm2711");
+    QTest::newRow("BCM283x: GPPUD and its clock") << false;
+    QTest::newRow("BCM2711: pull-control registers") << true;
+}
+
+// The terminators alone hold the SCSI lines: from the reset pulls (GPIO 9-27 down) every
+// signal pin ends with none, through the mechanism of the chip.
+void TestGpioBus::scsiPinsWithoutPull()
+{
+    QFETCH(bool, bcm2711);
+    EmulatedGpio regs;
+    regs.setBcm2711(bcm2711);
+    EmulatedRegistersGuard guard(&regs);
+    GPIOBUS b;
+    QVERIFY(b.Init(BUS::INITIATOR));
+    for (int pin = PIN_DT0; pin <= PIN_SEL; ++pin)
+        QCOMPARE(int(regs.pull(pin)), int(EmulatedGpio::PullNone));
+    QCOMPARE(int(regs.pull(PIN_ENB)), int(EmulatedGpio::PullUp)); // not a SCSI pin: untouched
+    QCOMPARE(int(regs.counters().pudClkWrites > 0), int(!bcm2711));
+    b.Cleanup();
+}
+
+void TestGpioBus::refereeRules_data()
+{
+    // Steps, blank-separated: "dev=LINE+LINE" the target drives those lines, "dat=hh" SetDAT,
+    // "LINE" / "-LINE" the station's setter of that line, "wait=us" a pause on the bus clock,
+    // "enb=0|1" the enable pin, "pin=LINE" the line's pin made an output behind the bus's back.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("broken");
+    const QStringList none;
+    QTest::newRow("arbitration, selection, IDENTIFY in time")
+        << "dat=80 BSY wait=3 SEL wait=2 dat=a0 ATN wait=1 -BSY dev=BSY wait=1 -SEL "
+           "dev=BSY+MSG+CD+REQ dat=c0 -ATN wait=1 ACK"
+        << none;
+    QTest::newRow("IDs right after SEL")
+        << "dat=80 BSY wait=3 SEL dat=a0" << QStringList("selection-settle");
+    QTest::newRow("SEL let go right after the target's BSY")
+        << "dat=80 BSY wait=3 SEL wait=2 dat=a0 wait=1 -BSY dev=BSY -SEL"
+        << QStringList("selection-settle");
+    QTest::newRow("BSY asserted with its transceiver inbound")
+        << "dat=80 pin=BSY" << QStringList("lost-assertion");
+    QTest::newRow("SEL with the transceivers disabled") << "enb=1 SEL" << QStringList("enable-off");
+    QTest::newRow("data left on the lines after I/O")
+        << "dat=55 dev=BSY+IO wait=1" << QStringList("two-drivers");
+    QTest::newRow("a byte taken with the data outbound")
+        << "dev=BSY+CD+IO+REQ ACK" << QStringList("blind-read");
+    QTest::newRow("ACK with the data just put on the lines")
+        << "dev=BSY+CD+REQ dat=12 ACK" << QStringList("data-before-strobe");
+    QTest::newRow("data changed under ACK")
+        << "dev=BSY+CD+REQ dat=12 wait=1 ACK dat=13" << QStringList("data-before-strobe");
+    QTest::newRow("even parity") << "dev=BSY+CD+REQ wait=1 ACK" << QStringList("parity");
+    QTest::newRow("ACK without REQ")
+        << "dev=BSY+CD dat=12 wait=1 ACK" << QStringList("handshake-order");
+    QTest::newRow("ACK released before REQ")
+        << "dev=BSY+CD+REQ dat=12 wait=1 ACK -ACK" << QStringList("handshake-order");
+    QTest::newRow("ATN after SEL released") << "dev=BSY+CD ATN" << QStringList("atn-late");
+    QTest::newRow("ATN released after ACK")
+        << "dev=BSY+MSG+CD+REQ ATN dat=c0 wait=1 ACK -ATN" << QStringList("atn-after-ack");
+    QTest::newRow("arbitration right after bus free")
+        << "dev=BSY dev=0 dat=80 BSY" << QStringList("bus-free-delay");
+    QTest::newRow("SEL within the arbitration delay")
+        << "dat=80 BSY wait=1 SEL" << QStringList("arbitration-delay");
+    QTest::newRow("selection without the initiator's bit")
+        << "dat=80 BSY wait=3 SEL wait=2 dat=20 wait=1 -BSY" << QStringList("selection-ids");
+    QTest::newRow("reselection answered until SEL went")
+        << "dev=SEL+IO BSY dev=BSY+IO -BSY" << none;
+    QTest::newRow("reselection answer let go under SEL")
+        << "dev=SEL+IO BSY -BSY" << QStringList("reselection-bsy");
+    QTest::newRow("reset pulse too short") << "RST wait=20 -RST" << QStringList("reset-hold");
+    QTest::newRow("reset pulse held") << "RST wait=25 -RST" << none;
+}
+
+// Each rule of the referee, broken once by a short sequence on the board (and kept once).
+void TestGpioBus::refereeRules()
+{
+    QFETCH(QString, steps);
+    QFETCH(QStringList, broken);
+    static const QHash<QString, DWORD> lines = {
+        {"BSY", kMaskBSY}, {"SEL", kMaskSEL}, {"ATN", kMaskATN}, {"ACK", kMaskACK},
+        {"RST", kMaskRST}, {"REQ", kMaskREQ}, {"MSG", kMaskMSG}, {"CD", kMaskCD},
+        {"IO", kMaskIO},   {"0", 0}};
+    Board x;
+    QVERIFY(x.up);
+    x.regs.referee().setMode(CableReferee::Mode::Record);
+    x.b.Reset();
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        const QString arg = step.section(QLatin1Char('='), 1);
+        const bool off = step.startsWith(QLatin1Char('-'));
+        const QString name = step.mid(off ? 1 : 0).section(QLatin1Char('='), 0, 0);
+        if (name == "dev") {
+            DWORD mask = 0;
+            for (const QString &l : arg.split(QLatin1Char('+')))
+                mask |= lines.value(l);
+            x.regs.setDeviceDrive(mask);
+        } else if (name == "dat") {
+            x.b.SetDAT(BYTE(arg.toInt(nullptr, 16)));
+        } else if (name == "wait") {
+            x.regs.pause(arg.toUInt());
+        } else if (name == "enb") {
+            x.regs.writeGpio(arg == "1" ? GPSET0 : GPCLR0, 1u << PIN_ENB);
+        } else if (name == "pin") {
+            const int pin = qCountTrailingZeroBits(lines.value(arg));
+            const int reg = pin / 10;
+            x.regs.writeGpio(GPFSEL0 + reg, x.regs.functionSelect(reg) | DWORD(kGpioOutput)
+                                                                             << (pin % 10) * 3);
+        } else {
+            using Setter = void (GPIOBUS::*)(BOOL);
+            static const QHash<QString, Setter> setters = {{"BSY", &GPIOBUS::SetBSY},
+                                                           {"SEL", &GPIOBUS::SetSEL},
+                                                           {"ATN", &GPIOBUS::SetATN},
+                                                           {"ACK", &GPIOBUS::SetACK},
+                                                           {"RST", &GPIOBUS::SetRST}};
+            QVERIFY2(setters.contains(name), qPrintable(step));
+            (x.b.*setters.value(name))(!off);
+        }
+    }
+    QCOMPARE(x.regs.referee().brokenRules().join(' '), broken.join(' '));
 }
 
 // Tests run as root on x86: Init must fail like a failed mapping without touching /dev/mem.

@@ -216,8 +216,8 @@ void TestInitiator::busResetDuringDataIn()
     QByteArray buf(1024, '\0');
     QCOMPARE(ArbitrateAndCommand(cdb, 10), 1);
     QCOMPARE(DataIn(reinterpret_cast<BYTE *>(buf.data()), buf.size()), 512);
+    // RST is the initiator's line on the board: the station sees only the bus go free.
     QCOMPARE(int(bus.GetPhase()), int(BUS::busfree));
-    QVERIFY(bus.GetRST());
     BusFree();
     QCOMPARE(s->scanner().traceLines(),
              QStringList("{\"cdb\":\"28 00 00 00 00 00 00 00 02 00\",\"out\":\"\",\"in\":512,"

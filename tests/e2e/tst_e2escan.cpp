@@ -45,6 +45,7 @@ struct Case {
     Area area;          // what the tiles come to on the bed, worked out by hand
     int laserIndex = 0; // in the channel-1 list: 473, 532, 635, 670, 685 nm
     int laserByte = 1;  // the block's laser code
+    int lineMs = 0;     // the scanner's pace: a line every lineMs (0: all lines at once)
 };
 
 qint64 fakeClockMs = 0;
@@ -220,8 +221,9 @@ void TestE2EScan::wholeScan_data()
     // the bed's right and top edges.
     QTest::newRow("200um 532nm bed corner")
         << Case{kKirel5, {15, 0}, {17, 1}, 200, {375000, 350000, 85000, 50000}, 1, 2};
-    QTest::newRow("100um 635nm") << Case{
-        kKirel5, {3, 10}, {3, 10}, 100, {75000, 125000, 25000, 25000}, 2, 4};
+    // Paced: the station finds only part of the image in the buffer and waits for the rest.
+    QTest::newRow("100um 635nm paced")
+        << Case{kKirel5, {3, 10}, {3, 10}, 100, {75000, 125000, 25000, 25000}, 2, 4, 8};
     QTest::newRow("50um 670nm bed origin")
         << Case{kKirel5, {0, 15}, {1, 15}, 50, {0, 0, 50000, 25000}, 3, 8};
     QTest::newRow("25um 473nm 1000 wide two lines a read")
@@ -232,10 +234,11 @@ void TestE2EScan::wholeScan_data()
     // VESK-1800II's bottom tile row is grid row 8, the VESK-5000's row 7.
     QTest::newRow("VESK-1800II 50um top row")
         << Case{kVesk1800, {1, 0}, {1, 0}, 50, {25000, 203500, 25000, 25000}};
-    QTest::newRow("VESK-1800II 200um averaged")
-        << Case{kVesk1800, {0, 1}, {0, 3}, 200, {0, 128500, 25000, 75000}};
-    QTest::newRow("VESK-5000 25um")
-        << Case{kVesk5000, {4, 2}, {4, 2}, 25, {100000, 128500, 25000, 25000}};
+    // Paced: the reader holds each reselection until its piece is read.
+    QTest::newRow("VESK-1800II 200um averaged paced")
+        << Case{kVesk1800, {0, 1}, {0, 3}, 200, {0, 128500, 25000, 75000}, 0, 1, 1};
+    QTest::newRow("VESK-5000 25um paced")
+        << Case{kVesk5000, {4, 2}, {4, 2}, 25, {100000, 128500, 25000, 25000}, 0, 1, 1};
     QTest::newRow("VESK-5000 50um top row under the line's end")
         << Case{kVesk5000, {0, 0}, {0, 0}, 50, {0, 178500, 25000, 25000}};
     QTest::newRow("VESK-5000 100um averaged bottom row")
@@ -246,7 +249,9 @@ void TestE2EScan::wholeScan()
 {
     QFETCH(Case, c);
     const bool ip = c.model != kKirel5;
-    Station st(c.model);
+    ScanOptions pace;
+    pace.lineMs = c.lineMs;
+    Station st(c.model, pace);
     st.settingsWrite(c);
     st.open();
     const QString name = QStringLiteral("%1%2").arg(ip ? "ip" : "fl").arg(c.resolution);

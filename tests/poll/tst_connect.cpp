@@ -110,6 +110,8 @@ private slots:
     void kirel3LostAfterModeSense();
     void kirel3FallsBackAfterFailure();
     void kirel3KeepsSenseOfSelfDiagnosis();
+    void cableFaults_data();
+    void cableFaults();
     void commandsSent_data();
     void commandsSent();
 
@@ -472,6 +474,52 @@ void TestConnect::kirel3KeepsSenseOfSelfDiagnosis()
     QVERIFY(err.text().contains("Status = 02\n"));
 }
 
+Q_DECLARE_METATYPE(CableFault)
+
+void TestConnect::cableFaults_data()
+{
+    QTest::addColumn<CableFault>("fault");
+    QTest::addColumn<int>("afterBytes");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("state"); // after the call: 0 when arbitration failed
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("scanner off") << CableFault::PowerOff << 0 << -1 << 0
+                                 << QByteArray("KIREL5 NOT SELECTED -1\n");
+    QTest::newRow("switched off in the INQUIRY data")
+        << CableFault::PowerOff << 20 << -3 << -1 << QByteArray("Scanner Inquiry");
+    QTest::newRow("BSY stuck") << CableFault::StuckBsy << 0 << -1 << 0
+                               << QByteArray("ARBITRATION START, BUS NOT FREE");
+    // The scanner refuses every command that comes with bad parity.
+    QTest::newRow("data bit stuck")
+        << CableFault::StuckData << 0 << -3 << -1 << QByteArray("Scanner Inquiry");
+    QTest::newRow("another SCSI ID")
+        << CableFault::NoSelect << 0 << -1 << 0 << QByteArray("KIREL5 NOT SELECTED -1\n");
+    // Identified, then the held bus ends the series before TEST UNIT READY.
+    QTest::newRow("BSY held after INQUIRY")
+        << CableFault::HoldBsy << 0 << 1 << 2 << QByteArray("ARBITRATION START, BUS NOT FREE");
+}
+
+// What a reader's connection test makes of the faults a cable brings.
+void TestConnect::cableFaults()
+{
+    QFETCH(CableFault, fault);
+    QFETCH(int, afterBytes);
+    QFETCH(int, code);
+    QFETCH(int, state);
+    QFETCH(QByteArray, message);
+    Fresh(kModelVESK1800);
+    ScannerModelSim sim(kModelVESK1800, Options(0));
+    // The cable breaks the bus rules here, not the station.
+    sim.scanner().registers().referee().setMode(CableReferee::Mode::Record);
+    sim.scanner().setCableFault(fault, afterBytes);
+    sim.installOnBus();
+    CapturedStream err;
+    QCOMPARE(RunConnectionTest(kModelVESK1800), code);
+    QVERIFY2(err.text().contains(message), message.constData());
+    QCOMPARE(KIREL5connectStatus, state);
+    QVERIFY(!sim.scanner().registers().stationOnCable()); // the station let go of the bus
+}
+
 void TestConnect::commandsSent_data()
 {
     QTest::addColumn<int>("model");
@@ -511,6 +559,8 @@ void TestConnect::commandsSent()
         QVERIFY(!line.contains(QLatin1String("\"status\":null")));
     }
     QCOMPARE(seen, cdbs);
+    // Every call opens with a bus reset that reaches the scanner.
+    QCOMPARE(sim.scanner().resetsSeen(), calls);
 }
 
 QTEST_GUILESS_MAIN(TestConnect)

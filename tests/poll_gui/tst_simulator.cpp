@@ -30,13 +30,14 @@ struct Run {
     QString err;
 };
 
-Run Simulate(const QStringList &args, const QByteArray &platform = QByteArray())
+Run RunProgram(const QString &program, const QStringList &args,
+               const QByteArray &platform = QByteArray())
 {
     TestProgram p;
     if (!platform.isEmpty())
         p.setEnv("QT_QPA_PLATFORM", platform);
     Run run;
-    if (!p.start(QStringLiteral(SCANSTATION_SIM_PATH), args)) {
+    if (!p.start(program, args)) {
         run.err = QStringLiteral("could not start");
         return run;
     }
@@ -50,6 +51,11 @@ Run Simulate(const QStringList &args, const QByteArray &platform = QByteArray())
         QString::fromLocal8Bit(p.standardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     run.err = QString::fromLocal8Bit(p.standardError());
     return run;
+}
+
+Run Simulate(const QStringList &args, const QByteArray &platform = QByteArray())
+{
+    return RunProgram(QStringLiteral(SCANSTATION_SIM_PATH), args, platform);
 }
 
 QString ReadText(const QString &path)
@@ -71,6 +77,8 @@ private slots:
     void helpListsScenariosWithoutDisplay();
     void badCommandLine_data();
     void badCommandLine();
+    void buscheckVerdicts_data();
+    void buscheckVerdicts();
     void attendantClearsLoadingArea_data();
     void attendantClearsLoadingArea();
 };
@@ -80,15 +88,16 @@ void TestSimulator::readyPerModel_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("scenario");
     QTest::addColumn<QString>("bootLog"); // under /home/pi
+    QTest::addColumn<QString>("pi");
 
     const auto row = [](const char *name, const char *model, const char *scenario,
-                        const char *bootLog) {
-        QTest::newRow(name) << model << scenario << bootLog;
+                        const char *bootLog, const char *pi) {
+        QTest::newRow(name) << model << scenario << bootLog << pi;
     };
-    row("KIREL-5000/5100", "11", "none", "KIREL5-IR/KIREL5_boot.log");
-    row("VESK-5000 without a plate", "8", "no-plate", "VESK-IR/VESK_boot.log");
+    row("KIREL-5000/5100", "11", "none", "KIREL5-IR/KIREL5_boot.log", "pi3");
+    row("VESK-5000 without a plate", "8", "no-plate", "VESK-IR/VESK_boot.log", "pi4");
     row("KIREL-5000/5100 without the laser-diode board", "11", "no-ld-board",
-        "KIREL5-IR/KIREL5_boot.log");
+        "KIREL5-IR/KIREL5_boot.log", "pi4");
 }
 
 // The status texts from start-up to "Ready", exit 0, the station's files under the root,
@@ -98,15 +107,23 @@ void TestSimulator::readyPerModel()
     QFETCH(QString, model);
     QFETCH(QString, scenario);
     QFETCH(QString, bootLog);
+    QFETCH(QString, pi);
 
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     const QString root = tmp.filePath(QStringLiteral("root"));
     const QString trace = tmp.filePath(QStringLiteral("trace.jsonl"));
     const QString picture = tmp.filePath(QStringLiteral("ready.png"));
-    const Run run = Simulate({"--model", model, "--root", root, "--selftest-ms", "1500",
-                              "--scenario", scenario, "--trace", trace, "--screenshot", picture,
-                              "--print-status", "--exit-when-ready", "--timeout", "30"});
+    const Run run = Simulate({"--model",        model,
+                              "--root",         root,
+                              "--selftest-ms",  "1500",
+                              "--scenario",     scenario,
+                              "--trace",        trace,
+                              "--screenshot",   picture,
+                              "--print-status", "--exit-when-ready",
+                              "--timeout",      "30",
+                              "--referee",      "strict",
+                              "--pi",           pi});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     // How many ticks fall into the self diagnosis is the machine's business; the texts in
     // between are those of a scanner on its way to ready.
@@ -163,6 +180,11 @@ void TestSimulator::badCommandLine_data()
     QTest::newRow("negative line time") << QStringList{"--line-ms", "-1"} << "--line-ms";
     QTest::newRow("unknown fault") << QStringList{"--fault", "fire"} << "unknown fault \"fire\"";
     QTest::newRow("scan without a name") << QStringList{"--auto-scan="} << "--auto-scan";
+    QTest::newRow("unknown referee mode")
+        << QStringList{"--referee", "lax"} << "unknown referee mode \"lax\"";
+    QTest::newRow("unknown Pi") << QStringList{"--pi", "pi5"} << "unknown Pi \"pi5\"";
+    QTest::newRow("unknown cable fault")
+        << QStringList{"--cable-fault", "rust"} << "unknown cable fault \"rust\"";
 }
 
 void TestSimulator::badCommandLine()
@@ -175,6 +197,51 @@ void TestSimulator::badCommandLine()
     const Run run = Simulate(args + QStringList{"--root", tmp.path(), "--exit-when-ready"});
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
+}
+
+void TestSimulator::buscheckVerdicts_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("verdict");
+    const auto row = [](const char *name, const char *model, const char *fault, int code,
+                        const char *verdict) {
+        QTest::newRow(name) << QStringList{"--virtual", model, "--fault", fault} << code << verdict;
+    };
+    row("answered", "11", "none", 0, "the scanner answered and is ready");
+    row("reader answers", "4", "none", 0, "the scanner answered and is ready");
+    row("switched off", "8", "power-off", 1, "BSY never came after selection");
+    row("another SCSI ID", "10", "no-select", 1, "BSY never came after selection");
+    row("BSY stuck", "11", "stuck-bsy", 1, "BSY asserted on the idle cable");
+    row("data bit stuck", "11", "stuck-data", 1, "DB3 asserted on the idle cable");
+    row("BSY held after INQUIRY", "11", "hold-bsy", 1, "answered INQUIRY, then held BSY");
+    QTest::newRow("switched off in the INQUIRY data")
+        << QStringList{"--virtual", "11", "--fault", "power-off", "--fault-after-bytes", "20"} << 1
+        << "stopped answering in the middle of INQUIRY";
+    QTest::newRow("no Pi") << QStringList() << 2 << "not a Raspberry Pi";
+}
+
+// scanstation-buscheck's verdict and exit status for what the cable does; off a Pi it
+// refuses without the virtual scanner.
+void TestSimulator::buscheckVerdicts()
+{
+#ifndef SCANSTATION_BUSCHECK_PATH
+    QSKIP("scanstation-buscheck is not built");
+#else
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, verdict);
+    if (args.isEmpty() && HardwareBuildCanMapRegisters())
+        QSKIP("running on a Raspberry Pi");
+    const Run run = RunProgram(QStringLiteral(SCANSTATION_BUSCHECK_PATH), args);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(!run.out.isEmpty() && run.out.last().contains(verdict),
+             qPrintable(run.out.join('\n')));
+    if (exitCode == 0) {
+        QVERIFY(run.out.contains(QStringLiteral("  meets SCSI timing: yes")));
+        QVERIFY(run.out.filter(QStringLiteral("vendor \"KIREL   \" product")).size() == 1);
+    }
+#endif
 }
 
 Q_DECLARE_METATYPE(ScannerScenario)

@@ -96,7 +96,15 @@ public:
         if (BYTE(target.lastCdb().at(0)) != kOpRead10 || ++reads != nth)
             return;
         constexpr DWORD kAckAsserted = DWORD(kGpioOutput) << (PIN_ACK % 10 * 3);
+        // The other cable's initiator has its transceivers on: SEL, ATN, ACK and RST
+        // outbound, the data lines inbound.
+        constexpr DWORD kControlOutputs = DWORD(kGpioOutput) << (PIN_ENB * 3) |
+                                          DWORD(kGpioOutput) << (PIN_IND * 3) |
+                                          DWORD(kGpioOutput) << (PIN_DTD * 3);
         EmulatedGpio other;
+        other.writeGpio(GPCLR0, 1u << PIN_ENB);
+        other.writeGpio(GPSET0, 1u << PIN_IND | 1u << PIN_DTD);
+        other.writeGpio(GPFSEL0, kControlOutputs);
         for (int step = 0; step < 20 && target.phase() != BUS::busfree; ++step) {
             other.writeGpio(GPFSEL2, other.deviceDrive() & kMaskREQ ? kAckAsserted : 0);
             target.onLevelRead(other);

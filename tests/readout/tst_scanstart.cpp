@@ -54,6 +54,7 @@ void TestScanStart::kirel5SendsWholeBlock()
         opcodes << line.mid(8, 2);
     QCOMPARE(opcodes, QStringList({"00", "c1", "03", "00", "c1", "e0", "15", "1b"}));
     QVERIFY(f.scan->started());
+    QCOMPARE(f.scanner->resetsSeen(), 1); // the start opens with a bus reset
 }
 
 void TestScanStart::shadingSelector_data()
@@ -124,28 +125,45 @@ void TestScanStart::shadingFactorsWithoutFile()
              obstacle != -1);
 }
 
+Q_DECLARE_METATYPE(CableFault)
+
 void TestScanStart::plateStartDisconnects_data()
 {
     QTest::addColumn<int>("model");
-    QTest::newRow("VESK-1800II") << int(kModelVESK1800);
-    QTest::newRow("VESK-5000") << int(kModelVESK5000);
+    QTest::addColumn<CableFault>("fault");
+    QTest::newRow("VESK-1800II") << int(kModelVESK1800) << CableFault::None;
+    QTest::newRow("VESK-5000") << int(kModelVESK5000) << CableFault::None;
+    // The readout waits, touching nothing, for a reader that does not come back as itself.
+    QTest::newRow("VESK-1800II never reselects") << int(kModelVESK1800) << CableFault::NoReselect;
+    QTest::newRow("VESK-5000 reselects as ID 6")
+        << int(kModelVESK5000) << CableFault::WrongReselect;
 }
 
 void TestScanStart::plateStartDisconnects()
 {
     QFETCH(int, model);
+    QFETCH(CableFault, fault);
     ReadoutFixture f(model);
     f.setup(PlateArea{model, 50, 30, 5, 35, 10});
+    f.scanner->setCableFault(fault);
     f.start();
     QCOMPARE(ScannerPhase, 1);
+    QCOMPARE(f.scanner->resetsSeen(), 1); // the start opens with a bus reset
     const QString modeSelect = f.traceOf(kOpModeSelect6);
     QVERIFY(modeSelect.contains(QStringLiteral("\"cdb\":\"15 00 00 00 0c 00\"")));
     // START ends with a disconnect: no status until the reader comes back.
     QVERIFY(f.traceOf(kOpStartStop).endsWith(QStringLiteral("\"status\":null}")));
     // The reader comes back when the start is done: the readout's phase 1 takes it.
     kirel5scan k;
+    int got = 0;
     for (int call = 0; call < 3 && ScannerPhase == 1; ++call)
-        model == kModelVESK5000 ? k.readVESK5scan() : k.readVESK18IIscan();
+        got = model == kModelVESK5000 ? k.readVESK5scan() : k.readVESK18IIscan();
+    if (fault != CableFault::None) {
+        QCOMPARE(got, 1); // waiting
+        QCOMPARE(ScannerPhase, 1);
+        QCOMPARE(f.trace().size(), 4); // INQUIRY, TEST UNIT READY, MODE SELECT, START
+        return;
+    }
     QCOMPARE(ScannerPhase, 2);
     QCOMPARE(scanstart_epochsecs, ReadoutFixture::clockMs); // settling starts, in ms
 }
