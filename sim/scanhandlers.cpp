@@ -173,9 +173,10 @@ void VirtualScan::takePlateOut()
 void VirtualScan::onLevelRead(EmulatedGpio &gpio)
 {
     if (powerOffDue()) {
+        // The same switched-off scanner as the cable fault power-off: every line released,
+        // nothing answered.
         faultDone_ = true;
-        scanner_.reset();
-        scanner_.faults().powerOff = true;
+        scanner_.faults().unpowered = true;
     }
     if (heldForPace_ && now() >= releaseAt_) {
         heldForPace_ = false;
