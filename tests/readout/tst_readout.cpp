@@ -115,17 +115,23 @@ private:
 void TestReadout::kirel5Image_data()
 {
     QTest::addColumn<Kirel5Area>("area");
+    QTest::addColumn<int>("lineMs"); // the scanner's pace; 0: every line is there at once
     // x0, y0, width, height (um), resolution, laser
-    QTest::newRow("200 um, bed corner") << Kirel5Area{0, 0, 12000, 6000, 200, 2};
+    QTest::newRow("200 um, bed corner") << Kirel5Area{0, 0, 12000, 6000, 200, 2} << 0;
     QTest::newRow("200 um, last piece short")
-        << Kirel5Area{440000, 390000, 20000, 5800, 200, 4}; // 29 lines, far edge of the table
-    QTest::newRow("685 nm diode") << Kirel5Area{60000, 60000, 10000, 4000, 100, 16};
+        << Kirel5Area{440000, 390000, 20000, 5800, 200, 4} << 0; // 29 lines, far edge
+    QTest::newRow("685 nm diode") << Kirel5Area{60000, 60000, 10000, 4000, 100, 16} << 0;
+    // A piece is read only once the buffer status counts its bytes.
+    QTest::newRow("paced, 70 ms a line") << Kirel5Area{0, 0, 12000, 6000, 200, 2} << 70;
 }
 
 void TestReadout::kirel5Image()
 {
     QFETCH(Kirel5Area, area);
-    ReadoutFixture f(kModelKIREL5);
+    QFETCH(int, lineMs);
+    ScanOptions options;
+    options.lineMs = lineMs;
+    ReadoutFixture f(kModelKIREL5, options);
     sysparams.rawdatasave = 1;
     LogsOn(f);
     f.setup(area);

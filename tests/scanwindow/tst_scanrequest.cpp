@@ -145,6 +145,8 @@ private slots:
     void fileNameChecks();
     void fieldsTellWhatTheyCut();
     void startScanRecordsTemplateAndRunsTheWindow();
+    void readerLatitudeAndSensitivityAsClicked_data();
+    void readerLatitudeAndSensitivityAsClicked();
     void scanWindowPlace_data();
     void scanWindowPlace();
 };
@@ -386,6 +388,40 @@ void TestScanRequest::startScanRecordsTemplateAndRunsTheWindow()
     QCOMPARE(t.HVch1, 600);
     QCOMPARE(t.folder, image_dir);
     QVERIFY(QFile(TemplatesFilePath()).size() > 0);
+}
+
+// The VESK-5000 scans at the latitude and sensitivity the operator clicked, in that order.
+void TestScanRequest::readerLatitudeAndSensitivityAsClicked_data()
+{
+    QTest::addColumn<QString>("latitudeButton");
+    QTest::addColumn<QString>("sensitivityButton");
+    QTest::addColumn<int>("latitude");
+    QTest::addColumn<int>("sensitivity");
+    QTest::newRow("4 at 1000") << "radioButton"
+                               << "radioButton1000" << 4 << 1000;
+    QTest::newRow("4 at 10000") << "radioButton"
+                                << "radioButton10000" << 4 << 10000;
+    QTest::newRow("5 at 4000") << "radioButton5"
+                               << "radioButton4000" << 5 << 4000;
+    QTest::newRow("5 at 30000") << "radioButton5"
+                                << "radioButton30000" << 5 << 30000;
+}
+
+void TestScanRequest::readerLatitudeAndSensitivityAsClicked()
+{
+    QFETCH(QString, latitudeButton);
+    QFETCH(QString, sensitivityButton);
+    QFETCH(int, latitude);
+    QFETCH(int, sensitivity);
+    auto w = StartModel(kModelVESK5000);
+    Child<QRadioButton>(*w, qPrintable(latitudeButton))->click();
+    Child<QRadioButton>(*w, qPrintable(sensitivityButton))->click();
+    Child<QLineEdit>(*w, "lineEdit_filename")->setText(QStringLiteral("plate1"));
+    BoxAnswerer boxes;
+    w->on_pushButton_Scan_clicked();
+    QCOMPARE(Fake().starts, 1);
+    QCOMPARE(newscansetup.latitude, latitude);
+    QCOMPARE(newscansetup.sensitivity, sensitivity);
 }
 
 // The 900 x 750 scan window in a frame of 1 pixel and a 25-pixel title bar (902 x 776

@@ -143,6 +143,7 @@ private slots:
 
     void remainingTime_data();
     void remainingTime();
+    void progressTexts_data();
     void progressTexts();
     void endBoxes_data();
     void endBoxes();
@@ -586,9 +587,22 @@ void TestScanWindow::remainingTime()
     QCOMPARE(ScanTimeText(ScanRemainSecs(elapsed, lines, total)), text);
 }
 
+// The fluorescence scanner's rows are `height` lines; a reader's are its `width` lines.
+void TestScanWindow::progressTexts_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("kirel5 counts height") << int(kModelKIREL5) << 10 << 400;
+    QTest::newRow("vesk1800 counts width") << int(kModelVESK1800) << 400 << 10;
+}
+
 void TestScanWindow::progressTexts()
 {
-    ScanPrepare(kModelKIREL5, 10, 400, home());
+    QFETCH(int, model);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    ScanPrepare(model, width, height, home());
     static QStringList seen;
     static ScanWindow *window = nullptr;
     seen.clear();
