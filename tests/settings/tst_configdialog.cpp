@@ -97,15 +97,12 @@ private slots:
     void moduleListEnds();
     void traySelection_data();
     void traySelection();
-    void checkBoxesFollowSettings_data();
-    void checkBoxesFollowSettings();
     void addModule_data();
     void addModule();
     void addRefused_data();
     void addRefused();
     void okWritesFiles_data();
     void okWritesFiles();
-    void okWithEmptyModuleListKeepsTray();
     void cancelWritesNothing_data();
     void cancelWritesNothing();
     void unwritableFileKeepsSettings_data();
@@ -132,11 +129,20 @@ void TestConfigDialog::moduleListEnds()
     QFETCH(int, modules);
     if (!file.isEmpty())
         QVERIFY(root->writeFile(FilterModuleFixedPath(), file));
+    const FilterMod installed[kTrayPositions] = {kGfp, kCy5, kGfpTwin, kGfp};
+    std::copy(installed, installed + kTrayPositions, filterTray);
 
     ConfigDialog d(nullptr);
     QCOMPARE(filtercount, modules);
     for (int position = 1; position <= kTrayPositions; ++position)
         QCOMPARE(TrayBox(d, position)->count(), modules);
+    if (modules > 0)
+        return;
+    // With no module to choose from, OK keeps the tray as installed.
+    ButtonPress(d, QDialogButtonBox::Ok);
+    for (int k = 0; k < kTrayPositions; ++k)
+        QVERIFY(SameModule(filterTray[k], installed[k]));
+    QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kGfp, kCy5, kGfpTwin, kGfp}));
 }
 
 void TestConfigDialog::traySelection_data()
@@ -170,25 +176,6 @@ void TestConfigDialog::traySelection()
     TrayBox(d, 4)->setCurrentIndex(1);
     QCOMPARE(PositionLabel(d, 1, 4), modules[1].labelCh1);
     QCOMPARE(PositionLabel(d, 2, 4), modules[1].labelCh2);
-}
-
-void TestConfigDialog::checkBoxesFollowSettings_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::newRow("all off") << 0;
-    QTest::newRow("all on") << 1;
-}
-
-void TestConfigDialog::checkBoxesFollowSettings()
-{
-    QFETCH(int, value);
-    sysparams = {value, value, value, value, value};
-    LD685manctrl = value;
-    ConfigDialog d(nullptr);
-    for (const char *name : {"checkBox_RawDataSave", "checkBox_ShadingDataSave", "checkBox_bootlog",
-                             "checkBox_scanlog", "checkBox_readinglog", "checkBox_LD685manctrl"})
-        QCOMPARE(Child<QCheckBox>(&d, name)->isChecked(), value == 1);
-    QVERIFY(Child<QCheckBox>(&d, "checkBox_FlipVeskImage")->isHidden());
 }
 
 void TestConfigDialog::addModule_data()
@@ -314,20 +301,6 @@ void TestConfigDialog::okWritesFiles()
         QVERIFY(SameModule(filterTray[k], model == kModelKIREL3 ? installed[k] : chosen[k]));
 }
 
-void TestConfigDialog::okWithEmptyModuleListKeepsTray()
-{
-    FilterMod installed[kTrayPositions] = {kGfp, kCy5, kGfpTwin, kGfp};
-    std::copy(installed, installed + kTrayPositions, filterTray);
-
-    ConfigDialog d(nullptr);
-    QCOMPARE(TrayBox(d, 1)->count(), 0);
-    ButtonPress(d, QDialogButtonBox::Ok);
-
-    for (int k = 0; k < kTrayPositions; ++k)
-        QVERIFY(SameModule(filterTray[k], installed[k]));
-    QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kGfp, kCy5, kGfpTwin, kGfp}));
-}
-
 void TestConfigDialog::cancelWritesNothing_data()
 {
     QTest::addColumn<bool>("moduleFile");
@@ -343,14 +316,25 @@ void TestConfigDialog::cancelWritesNothing()
     if (moduleFile)
         QVERIFY(root->writeFile(FilterModuleFixedPath(), modules));
     std::fill(filterTray, filterTray + kTrayPositions, kGfp);
-    sysparams = {0, 0, 1, 1, 0};
+    sysparams = {1, 0, 1, 0, 0};
+    LD685manctrl = 1;
     {
         ConfigDialog d(nullptr);
+        // The boxes show the settings, each its own; the station's trigger stays hidden.
+        const struct {
+            const char *box;
+            bool on;
+        } shown[] = {{"checkBox_RawDataSave", true}, {"checkBox_ShadingDataSave", false},
+                     {"checkBox_bootlog", true},     {"checkBox_scanlog", false},
+                     {"checkBox_readinglog", false}, {"checkBox_LD685manctrl", true}};
+        for (const auto &b : shown)
+            QVERIFY2(Child<QCheckBox>(&d, b.box)->isChecked() == b.on, b.box);
+        QVERIFY(Child<QCheckBox>(&d, "checkBox_FlipVeskImage")->isHidden());
         ModuleAdd(d, "X", "x1", "x2", {5, 1, 0, 0, 0, 0}, 1);
         for (int k = 1; k <= kTrayPositions; ++k)
             TrayBox(d, k)->setCurrentIndex(1);
         Child<QCheckBox>(&d, "checkBox_readinglog")->setChecked(true);
-        Child<QCheckBox>(&d, "checkBox_LD685manctrl")->setChecked(true);
+        Child<QCheckBox>(&d, "checkBox_LD685manctrl")->setChecked(false);
         ButtonPress(d, QDialogButtonBox::Cancel);
         QCOMPARE(d.result(), int(QDialog::Rejected));
     }
@@ -358,7 +342,7 @@ void TestConfigDialog::cancelWritesNothing()
     QVERIFY(!QFile::exists(root->path(SysParamFixedPath(kModelKIREL5))));
     QCOMPARE(root->readFile(FilterModuleFixedPath()), moduleFile ? modules : QByteArray());
     QCOMPARE(sysparams.readlog, 0);
-    QCOMPARE(LD685manctrl, 0);
+    QCOMPARE(LD685manctrl, 1);
     for (const FilterMod &position : filterTray)
         QVERIFY(SameModule(position, kGfp));
     // The list is again what its file holds: the module given up is gone, and OK in the

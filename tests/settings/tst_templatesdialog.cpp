@@ -108,52 +108,41 @@ private slots:
     }
     void cleanup() { root.reset(); }
 
-    void firstSaveWithoutFile();
+    void saveKeepsCurrentSettingsUnlisted_data();
     void saveKeepsCurrentSettingsUnlisted();
     void tableNewestFirst();
     void currentSettingsTexts_data();
     void currentSettingsTexts();
     void deleteClosesGap();
-    void noSelectionDoesNothing_data();
-    void noSelectionDoesNothing();
     void loadCopiesIntoElementZero();
-    void emptyNameRefused();
-    void saveWhenListFullRefused();
-    void unwritableFileKeepsList_data();
-    void unwritableFileKeepsList();
+    void refusedChangesNothing_data();
+    void refusedChangesNothing();
 };
 
-void TestTemplatesDialog::firstSaveWithoutFile()
+// Element 0 stays the current settings; the template goes after the list, so that the next
+// scan, which renames element 0 "startup", leaves it alone.
+void TestTemplatesDialog::saveKeepsCurrentSettingsUnlisted_data()
 {
-    scanTemplate[0] = kCurrent;
-
-    TemplatesDialog d(nullptr);
-    QCOMPARE(Table(d)->rowCount(), 0);
-    Child<QLineEdit>(&d, "lineEdit_name")->setText("A");
-    Child<QLineEdit>(&d, "lineEdit_comment")->setText("first");
-    Press(d, "pushButton_save");
-
-    // Element 0 stays the current settings; the template goes after it, so that the next
-    // scan, which renames element 0 "startup", leaves it alone.
-    ScanTempl current = kCurrent;
-    current.name = "Last Settings";
-    current.comment = "Not displayed";
-    ScanTempl saved = kCurrent;
-    saved.name = "A";
-    saved.comment = "first";
-    QCOMPARE(templatecount, 2);
-    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(current));
-    QCOMPARE(TemplateBytes(scanTemplate[1]), TemplateBytes(saved));
-    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes({current, saved}));
-    QCOMPARE(RowNames(d), QStringList{"A"});
+    QTest::addColumn<bool>("afterB");
+    QTest::addColumn<QString>("comment"); // null: left untouched
+    QTest::newRow("first save, no file yet") << false << QStringLiteral("first");
+    QTest::newRow("after a template, no comment") << true << QString();
 }
 
 void TestTemplatesDialog::saveKeepsCurrentSettingsUnlisted()
 {
-    ListSet({kCurrent, kB});
+    QFETCH(bool, afterB);
+    QFETCH(QString, comment);
+    if (afterB)
+        ListSet({kCurrent, kB});
+    else
+        scanTemplate[0] = kCurrent;
 
     TemplatesDialog d(nullptr);
+    QCOMPARE(Table(d)->rowCount(), afterB ? 1 : 0);
     Child<QLineEdit>(&d, "lineEdit_name")->setText("A");
+    if (!comment.isNull())
+        Child<QLineEdit>(&d, "lineEdit_comment")->setText(comment);
     Press(d, "pushButton_save");
 
     ScanTempl current = kCurrent;
@@ -161,12 +150,16 @@ void TestTemplatesDialog::saveKeepsCurrentSettingsUnlisted()
     current.comment = "Not displayed";
     ScanTempl saved = kCurrent;
     saved.name = "A";
-    saved.comment = QLatin1String(""); // empty, not null
-    QCOMPARE(templatecount, 3);
+    saved.comment = comment.isNull() ? QLatin1String("") : comment; // empty, not null
+    QList<ScanTempl> file{current};
+    if (afterB)
+        file << kB;
+    file << saved;
+    QCOMPARE(templatecount, file.size());
     QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(current));
-    QCOMPARE(TemplateBytes(scanTemplate[2]), TemplateBytes(saved));
-    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes({current, kB, saved}));
-    QCOMPARE(RowNames(d), (QStringList{"A", "B"}));
+    QCOMPARE(TemplateBytes(scanTemplate[file.size() - 1]), TemplateBytes(saved));
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes(file));
+    QCOMPARE(RowNames(d), afterB ? QStringList({"A", "B"}) : QStringList({"A"}));
 }
 
 void TestTemplatesDialog::tableNewestFirst()
@@ -266,35 +259,6 @@ void TestTemplatesDialog::deleteClosesGap()
     QCOMPARE(TemplateBytes(scanTemplate[3]), TemplateBytes(ScanTempl()));
 }
 
-void TestTemplatesDialog::noSelectionDoesNothing_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::newRow("Delete") << "pushButton_Delete";
-    QTest::newRow("Load") << "pushButton_Delete_2";
-}
-
-void TestTemplatesDialog::noSelectionDoesNothing()
-{
-    QFETCH(QString, button);
-    ListSet({kCurrent, kA, kB, kC});
-    const QByteArray before = AllTemplatesBytes();
-
-    TemplatesDialog d(nullptr);
-    d.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&d));
-    // With the focus the table has a current row, yet nothing is selected.
-    Table(d)->setFocus();
-    QTRY_VERIFY(Table(d)->hasFocus());
-    QVERIFY(Table(d)->selectionModel()->selectedRows().isEmpty());
-    Press(d, button.toLatin1().constData());
-
-    QCOMPARE(AllTemplatesBytes(), before);
-    QCOMPARE(templateload, 0);
-    QCOMPARE(Table(d)->rowCount(), 3);
-    QVERIFY(!FileWritten());
-    QCOMPARE(Shown(d, "label_modetext"), QStringLiteral("Fluorescence"));
-}
-
 void TestTemplatesDialog::loadCopiesIntoElementZero()
 {
     ListSet({kCurrent, kA, kB, kC});
@@ -312,64 +276,75 @@ void TestTemplatesDialog::loadCopiesIntoElementZero()
     QVERIFY(!FileWritten());
 }
 
-void TestTemplatesDialog::emptyNameRefused()
-{
-    ListSet({kCurrent, kA});
-    const QByteArray before = AllTemplatesBytes();
-
-    TemplatesDialog d(nullptr);
-    Child<QLineEdit>(&d, "lineEdit_comment")->setText("no name");
-    Press(d, "pushButton_save");
-
-    QCOMPARE(boxes->shown.size(), 1);
-    QCOMPARE(boxes->shown[0].title, QStringLiteral("Input Error"));
-    QCOMPARE(boxes->shown[0].text, QStringLiteral("Please enter a name for this new template"));
-    QCOMPARE(AllTemplatesBytes(), before);
-    QVERIFY(!FileWritten());
-}
-
-void TestTemplatesDialog::saveWhenListFullRefused()
-{
-    QList<ScanTempl> full{kCurrent};
-    for (int i = 1; i < kMaxTemplates; ++i)
-        full << Templ(QStringLiteral("T%1").arg(i), 0, 0, 200, 0, "IP", 750, "/home");
-    ListSet(full);
-    const QByteArray before = AllTemplatesBytes();
-
-    TemplatesDialog d(nullptr);
-    QCOMPARE(Table(d)->rowCount(), kMaxTemplates - 1);
-    Child<QLineEdit>(&d, "lineEdit_name")->setText("one too many");
-    Press(d, "pushButton_save");
-
-    QVERIFY(boxes->OneShown("Input Error", "full"));
-    QCOMPARE(AllTemplatesBytes(), before);
-    QCOMPARE(Table(d)->rowCount(), kMaxTemplates - 1);
-    QVERIFY(!FileWritten());
-}
-
-void TestTemplatesDialog::unwritableFileKeepsList_data()
+// Refused or failed, a button leaves the list, element 0 and the file as they were.
+void TestTemplatesDialog::refusedChangesNothing_data()
 {
     QTest::addColumn<QString>("button");
-    QTest::newRow("Save") << "pushButton_save";
-    QTest::newRow("Delete") << "pushButton_Delete";
+    QTest::addColumn<bool>("full");     // the list holds every template it can
+    QTest::addColumn<QString>("name");  // typed for the new template
+    QTest::addColumn<bool>("blocked");  // a folder in the file's place, row 1 selected
+    QTest::addColumn<QString>("title"); // the box, empty for none
+    QTest::addColumn<QString>("says");  // part of its text; the file's path when blocked
+    const QString input = QStringLiteral("Input Error");
+    // With the focus the table has a current row, yet nothing is selected.
+    QTest::newRow("Delete, nothing selected")
+        << "pushButton_Delete" << false << "D" << false << QString() << QString();
+    QTest::newRow("Load, nothing selected")
+        << "pushButton_Delete_2" << false << "D" << false << QString() << QString();
+    QTest::newRow("Save without a name") << "pushButton_save" << false << "" << false << input
+                                         << "Please enter a name for this new template";
+    QTest::newRow("Save to a full list")
+        << "pushButton_save" << true << "one too many" << false << input << "full";
+    // No one, not even root, can write the file through a folder.
+    QTest::newRow("Save, file unwritable")
+        << "pushButton_save" << false << "D" << true << "FILE ERROR" << QString();
+    QTest::newRow("Delete, file unwritable")
+        << "pushButton_Delete" << false << "D" << true << "FILE ERROR" << QString();
 }
 
-void TestTemplatesDialog::unwritableFileKeepsList()
+void TestTemplatesDialog::refusedChangesNothing()
 {
     QFETCH(QString, button);
-    ListSet({kCurrent, kA, kB, kC});
+    QFETCH(bool, full);
+    QFETCH(QString, name);
+    QFETCH(bool, blocked);
+    QFETCH(QString, title);
+    QFETCH(QString, says);
+    QList<ScanTempl> list{kCurrent, kA, kB, kC};
+    for (int i = list.size(); full && i < kMaxTemplates; ++i)
+        list << Templ(QStringLiteral("T%1").arg(i), 0, 0, 200, 0, "IP", 750, "/home");
+    ListSet(list);
     const QByteArray before = AllTemplatesBytes();
-    // A folder in the file's place: no one, not even root, can write the file there.
-    QVERIFY(QDir().mkpath(root->path(TemplatesFixedPath(kModel))));
+    if (blocked) {
+        QVERIFY(QDir().mkpath(root->path(TemplatesFixedPath(kModel))));
+        says = root->path(TemplatesFixedPath(kModel));
+    }
 
     TemplatesDialog d(nullptr);
-    Child<QLineEdit>(&d, "lineEdit_name")->setText("D");
-    Table(d)->selectRow(1);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    const QStringList rows = RowNames(d);
+    QCOMPARE(rows.size(), list.size() - 1);
+    Child<QLineEdit>(&d, "lineEdit_name")->setText(name);
+    Child<QLineEdit>(&d, "lineEdit_comment")->setText("refused");
+    if (blocked) {
+        Table(d)->selectRow(1);
+    } else {
+        Table(d)->setFocus();
+        QTRY_VERIFY(Table(d)->hasFocus());
+        QVERIFY(Table(d)->selectionModel()->selectedRows().isEmpty());
+    }
     Press(d, button.toLatin1().constData());
 
-    QVERIFY(boxes->OneShown("FILE ERROR", root->path(TemplatesFixedPath(kModel))));
+    if (title.isEmpty())
+        QVERIFY(boxes->shown.isEmpty());
+    else
+        QVERIFY(boxes->OneShown(title, says));
     QCOMPARE(AllTemplatesBytes(), before);
-    QCOMPARE(RowNames(d), (QStringList{"C", "B", "A"}));
+    QCOMPARE(templateload, 0);
+    QCOMPARE(RowNames(d), rows);
+    QCOMPARE(Shown(d, "label_modetext"), QStringLiteral("Fluorescence"));
+    QCOMPARE(FileWritten(), blocked); // the folder, nothing written
 }
 
 QTEST_MAIN(TestTemplatesDialog)
