@@ -82,8 +82,8 @@ private slots:
     void cornersOffTheBedGiveTheDefaultArea();
     void notConnectedUntilThePollFindsTheScanner_data();
     void notConnectedUntilThePollFindsTheScanner();
-    void kirel3ShowsItsFixedTray();
-    void emptyTrayPositionShowsNoIconAndNoText();
+    void traySelectors_data();
+    void traySelectors();
 };
 
 // Widget names, separated by spaces. The shown lists name what the model could lose by mistake;
@@ -460,42 +460,44 @@ void TestMainWindowStartup::notConnectedUntilThePollFindsTheScanner()
     QVERIFY(polling);
 }
 
-void TestMainWindowStartup::kirel3ShowsItsFixedTray()
+void TestMainWindowStartup::traySelectors_data()
 {
-    QVERIFY(root->writeFile(
-        FilterTrayFixedPath(),
-        ModulesBytes({Module("M1", 999, "X999", 510, "C2a", 0), Module("M2", 0, "", 0, "", 0),
-                      Module("M3", 111, "X111", 600, "C2c", 0),
-                      Module("M4", 222, "X222", 0, "", 0)})));
-
-    auto w = StartModel(kModelKIREL3);
-    // The fixed tray's codes and their icons are the data files' test.
-    QCOMPARE(ComboTexts(Child<QComboBox>(*w, "comboBox_FilterCh1")),
-             (QStringList{"IP", "R R665", "G O575", "B Y520"}));
-    // Channel 2 of the tray is not fixed: it keeps what the file holds.
-    QCOMPARE(ComboTexts(Child<QComboBox>(*w, "comboBox_FilterCh2")),
-             (QStringList{"C2a", "", "C2c", ""}));
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QStringList>("ch1");
+    QTest::addColumn<QStringList>("ch2");
+    // The KIREL-3000's fixed tray, its codes and their icons are the data files' test; its
+    // channel 2 is not fixed and keeps what the file holds.
+    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << QStringList{"Y520", "", "O575", "R670"}
+                                     << QStringList{"C2a", "", "C2c", ""};
+    QTest::newRow("KIREL-3000") << int(kModelKIREL3)
+                                << QStringList{"IP", "R R665", "G O575", "B Y520"}
+                                << QStringList{"C2a", "", "C2c", ""};
 }
 
-void TestMainWindowStartup::emptyTrayPositionShowsNoIconAndNoText()
+// The selectors list the tray; an empty position shows no text and no icon.
+void TestMainWindowStartup::traySelectors()
 {
+    QFETCH(int, model);
+    QFETCH(QStringList, ch1);
+    QFETCH(QStringList, ch2);
     QVERIFY(root->writeFile(
         FilterTrayFixedPath(),
-        ModulesBytes({Module("LPY", 520, "Y520", 0, "", 0), Module("EMPTY", 0, "", 0, "", 0),
-                      Module("LPO", 575, "O575", 0, "", 0),
+        ModulesBytes({Module("LPY", 520, "Y520", 510, "C2a", 0), Module("EMPTY", 0, "", 0, "", 0),
+                      Module("LPO", 575, "O575", 600, "C2c", 0),
                       Module("LPR", 670, "R670", 0, "", 0)})));
 
-    auto w = StartModel(kModelKIREL5);
+    auto w = StartModel(model);
     auto *filter1 = Child<QComboBox>(*w, "comboBox_FilterCh1");
-    QCOMPARE(ComboTexts(filter1), (QStringList{"Y520", "", "O575", "R670"}));
-    QVERIFY(filter1->itemIcon(1).isNull());
-    QVERIFY(iconnameCh1Pos[1].isEmpty());
-    for (int i : {0, 2, 3})
-        QVERIFY(!filter1->itemIcon(i).isNull());
     auto *filter2 = Child<QComboBox>(*w, "comboBox_FilterCh2");
-    QCOMPARE(filter2->count(), kTrayPositions);
-    for (int i = 0; i < kTrayPositions; ++i)
-        QVERIFY(filter2->itemIcon(i).isNull());
+    QCOMPARE(ComboTexts(filter1), ch1);
+    QCOMPARE(ComboTexts(filter2), ch2);
+    if (model == kModelKIREL3)
+        return;
+    QVERIFY(iconnameCh1Pos[1].isEmpty());
+    for (int i = 0; i < kTrayPositions; ++i) {
+        QCOMPARE(filter1->itemIcon(i).isNull(), ch1[i].isEmpty());
+        QCOMPARE(filter2->itemIcon(i).isNull(), ch2[i].isEmpty());
+    }
     // Choosing a tray position on one channel chooses it on the other.
     filter1->setCurrentIndex(3);
     QCOMPARE(filter2->currentIndex(), 3);
