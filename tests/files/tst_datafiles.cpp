@@ -211,10 +211,8 @@ private slots:
     void reloadClearsElementPastList();
 
     void sysParams();
-    void trayRoundTrip();
-    void missingTrayIsEmpty();
-    void kirel3Tray_data();
-    void kirel3Tray();
+    void tray_data();
+    void tray();
 
     void writeFailure_data();
     void writeFailure();
@@ -483,58 +481,43 @@ void TestDataFiles::sysParams()
              QByteArray("0000000100000000000000000000000100000001"));
 }
 
-void TestDataFiles::trayRoundTrip()
+void TestDataFiles::tray_data()
 {
-    QByteArray expected;
-    for (int i = 0; i < kTrayPositions; ++i) {
-        filterTray[i] = SampleModule(i);
-        expected += ModuleBytes(SampleModule(i));
-    }
-    QVERIFY(FilterTrayWrite());
-    QCOMPARE(root->readFile(FixedPath(TrayFile)), expected);
-
-    ResetSharedState(kModelVESK5000); // the tray file is shared by every model
-    FilterTrayLoad();
-    for (int i = 0; i < kTrayPositions; ++i)
-        QCOMPARE(ModuleBytes(filterTray[i]), ModuleBytes(SampleModule(i)));
-}
-
-// The loader presets empty (not null) strings: a tray written back without a file keeps
-// zero-length labels.
-void TestDataFiles::missingTrayIsEmpty()
-{
-    filterTray[2] = SampleModule(2);
-    FilterTrayLoad();
-    for (int i = 0; i < kTrayPositions; ++i)
-        QCOMPARE(LoadedRecord(TrayFile, i), MissingRecord(TrayFile, i));
-    QVERIFY(FilterTrayWrite());
-    QCOMPARE(root->readFile(FixedPath(TrayFile)).size(), kTrayPositions * 24);
-}
-
-void TestDataFiles::kirel3Tray_data()
-{
-    // The other models load the tray as it is: the round trip's test.
+    QTest::addColumn<int>("model");
     QTest::addColumn<bool>("withFile");
-    QTest::newRow("without tray file") << false;
-    QTest::newRow("with another tray") << true;
+    // The tray file is shared by every model.
+    QTest::newRow("VESK-5000 with the tray file") << int(kModelVESK5000) << true;
+    // The loader presets empty (not null) strings: a tray written back without a file keeps
+    // zero-length labels.
+    QTest::newRow("KIREL-5000/5100 without a file") << int(kModelKIREL5) << false;
+    // The KIREL-3000's channel 1 is fixed whatever the file holds; channel 2 is the file's.
+    QTest::newRow("KIREL-3000 without a file") << int(kModelKIREL3) << false;
+    QTest::newRow("KIREL-3000 with another tray") << int(kModelKIREL3) << true;
 }
 
-// The KIREL-3000's channel 1 is fixed whatever the file holds; channel 2 comes from the file.
-void TestDataFiles::kirel3Tray()
+// The tray as loaded over a stale one, then written back.
+void TestDataFiles::tray()
 {
+    QFETCH(int, model);
     QFETCH(bool, withFile);
-    QByteArray tray;
-    for (int i = 0; withFile && i < kTrayPositions; ++i)
-        tray += ModuleBytes(SampleModule(i));
+    QByteArray file;
+    for (int i = 0; i < kTrayPositions; ++i)
+        file += ModuleBytes(SampleModule(i));
     if (withFile)
-        QVERIFY(root->writeFile(FixedPath(TrayFile), tray));
-    ScannerType = kModelKIREL3;
+        QVERIFY(root->writeFile(FixedPath(TrayFile), file));
+    ScannerType = model;
+    filterTray[2] = SampleModule(5);
     FilterTrayLoad();
 
     const FilterMod fixed[kTrayPositions] = {
         Module("IP", 520, "IP", 0, "", 100), Module("LPR", 580, "R R665", 0, "", 800),
         Module("LPG", 550, "G O575", 0, "", 500), Module("LPB", 520, "B Y520", 0, "", 200)};
     for (int i = 0; i < kTrayPositions; ++i) {
+        if (model != kModelKIREL3) {
+            QCOMPARE(LoadedRecord(TrayFile, i),
+                     withFile ? SampleRecord(TrayFile, i) : MissingRecord(TrayFile, i));
+            continue;
+        }
         const FilterMod fromFile = withFile ? SampleModule(i) : FilterMod();
         QCOMPARE(filterTray[i].filterlabel, fixed[i].filterlabel);
         QCOMPARE(filterTray[i].filterCh1, fixed[i].filterCh1);
@@ -543,6 +526,13 @@ void TestDataFiles::kirel3Tray()
         QCOMPARE(filterTray[i].filterCh2, fromFile.filterCh2);
         QCOMPARE(filterTray[i].labelCh2, fromFile.labelCh2); // a null label equals an empty one
     }
+    if (model == kModelKIREL3)
+        return;
+    QVERIFY(FilterTrayWrite());
+    if (withFile)
+        QCOMPARE(root->readFile(FixedPath(TrayFile)), file);
+    else
+        QCOMPARE(root->readFile(FixedPath(TrayFile)).size(), kTrayPositions * 24);
 }
 
 enum Blocker { NoDataFolder, DiskIsFull, Obstructed };

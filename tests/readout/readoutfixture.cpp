@@ -142,8 +142,7 @@ int ReadoutFixture::readAll()
     kirel5scan k;
     results.clear();
     for (calls = 0; newscansetup.scanrunningflag == 1 && calls < (kirel5 ? 2000 : 4000); ++calls) {
-        if (!kirel5)
-            clockMs += kReadTickMs;
+        clockMs += kReadTickMs;
         rc = kirel5 ? k.readkirel5scan()
                     : (ScannerType == kModelVESK5000 ? k.readVESK5scan() : k.readVESK18IIscan());
         results << rc;

@@ -62,8 +62,8 @@ public:
     // the last result.
     int start();
     // Calls the readout until the scan leaves the running state or the calls (2000 on the
-    // KIREL-5000/5100, 4000 on the readers) ran out. Imaging-plate readers: the clock moves
-    // 50 ms per call (the read tick).
+    // KIREL-5000/5100, 4000 on the readers) ran out. The clock moves 50 ms per call (the
+    // read tick).
     int readAll();
     int calls = 0;
     QVector<int> results; // what each read call returned

@@ -1,0 +1,1024 @@
+// The two settings dialogs driven as the operator drives them. The configuration dialog:
+// the tray and module lists it shows, "Add", OK and Cancel, and the files OK leaves behind,
+// byte for byte. The template dialog: the current-settings group, the table newest first,
+// Save, Delete and Load, and the templates file they leave behind. Last, the main window's
+// side: "System Settings" rebuilding the filter selectors after a saved tray, and "Save as
+// Template" capturing the settings before the template dialog and applying a template loaded
+// there.
+#include "configdialog.h"
+#include "mainwindow.h"
+#include "scantile.h"
+#include "templatesdialog.h"
+
+#include "datafiles.h"
+#include "scanstate.h"
+#include "settingssupport.h"
+#include "stationfixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QGraphicsItem>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+namespace
+{
+
+const FilterMod kGfp = Module("GFP", 510, "Y510", 0, "", 12);
+const FilterMod kCy5 = Module("Cy5", 670, "R670", 575, "O575", 3);
+const FilterMod kGfpTwin = Module("GFP", 520, "Y520", 0, "", 13);
+
+// A module file of n numbered modules.
+QByteArray NumberedModules(int n)
+{
+    QByteArray b;
+    for (int i = 0; i < n; ++i)
+        b += ModuleBytes(Module(QStringLiteral("M%1").arg(i), i, "a", 0, "b", 0));
+    return b;
+}
+
+QComboBox *TrayBox(ConfigDialog &d, int position)
+{
+    return Child<QComboBox>(&d, QStringLiteral("comboBox_TrayPos%1").arg(position));
+}
+
+QString PositionLabel(ConfigDialog &d, int channel, int position)
+{
+    return Child<QLabel>(&d, QStringLiteral("label_Ch%1Pos%2Name").arg(channel).arg(position))
+        ->text();
+}
+
+// Fills in the new module's fields and presses "Add". `digits` are the hundreds, tens and
+// units of channel 1, then of channel 2.
+void ModuleAdd(ConfigDialog &d, const QString &name, const QString &ch1Label,
+               const QString &ch2Label, const QList<int> &digits, int model)
+{
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText(name);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh1Name")->setText(ch1Label);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleCh2Name")->setText(ch2Label);
+    for (int i = 0; i < 6; ++i)
+        Child<QComboBox>(&d,
+                         QStringLiteral("comboBox_Filter_Ch%1_%2").arg(i / 3 + 1).arg(i % 3 + 1))
+            ->setCurrentIndex(digits[i]);
+    Child<QComboBox>(&d, "comboBox_Filter_Model")->setCurrentIndex(model);
+    QTest::mouseClick(Child<QPushButton>(&d, "pushButton"), Qt::LeftButton);
+}
+
+void ButtonPress(ConfigDialog &d, QDialogButtonBox::StandardButton which)
+{
+    Child<QDialogButtonBox>(&d, "buttonBox")->button(which)->click();
+}
+
+bool SameModule(const FilterMod &a, const FilterMod &b)
+{
+    return ModuleBytes(a) == ModuleBytes(b);
+}
+
+constexpr int kModel = kModelKIREL5;
+
+ScanTempl Templ(const QString &name, int mode, int area, int resolution, int laser,
+                const QString &filterLabel, int HV, const QString &folder)
+{
+    ScanTempl t;
+    t.name = name;
+    t.comment = name.isEmpty() ? QString() : name + QStringLiteral(" comment");
+    t.mode = mode;
+    t.area = area;
+    t.scancornerL = QPointF(2, 3);
+    t.scancornerR = QPointF(4, 5);
+    t.scancornerC = QPointF(3, 5);
+    t.resolution = resolution;
+    t.laserCh1 = BYTE(laser);
+    t.filterCh1 = 1;
+    t.filterCh2 = 1;
+    t.filterLabel = filterLabel;
+    t.HVch1 = HV;
+    t.folder = folder;
+    return t;
+}
+
+const ScanTempl kCurrent =
+    Templ("startup", kModeFluorescence, kAreaGrid, 100, 3, "Y510", 600, "/home/pi/images");
+const ScanTempl kA = Templ("A", kModeIP, kArea3543, 200, 1, "IP", 750, "/home/a");
+const ScanTempl kB = Templ("B", kModeIPV, kArea2040, 100, 2, "G O575", 500, "/home/b");
+const ScanTempl kC = Templ("C", kModeFluorescence, kArea2340, 50, 2, "R R665", 800, "/home/c");
+
+void ListSet(const QList<ScanTempl> &list)
+{
+    for (int i = 0; i < list.size(); ++i)
+        scanTemplate[i] = list[i];
+    templatecount = list.size();
+}
+
+// Every element and the count, to see that nothing at all changed.
+QByteArray AllTemplatesBytes()
+{
+    QByteArray b = Be32(quint32(templatecount));
+    for (const ScanTempl &t : scanTemplate)
+        b += TemplateBytes(t);
+    return b;
+}
+
+QTableWidget *Table(TemplatesDialog &d)
+{
+    return Child<QTableWidget>(&d, "tableWidget_templates");
+}
+
+QStringList RowNames(TemplatesDialog &d)
+{
+    QStringList names;
+    for (int r = 0; r < Table(d)->rowCount(); ++r)
+        names << Table(d)->item(r, 0)->text();
+    return names;
+}
+
+void Press(TemplatesDialog &d, const char *button)
+{
+    QTest::mouseClick(Child<QPushButton>(&d, QLatin1String(button)), Qt::LeftButton);
+}
+
+QString Shown(TemplatesDialog &d, const char *label)
+{
+    return Child<QLabel>(&d, QLatin1String(label))->text();
+}
+
+// The main window's side.
+const QString kOrange = QStringLiteral(":/img/KIREL5-Filter-O575_i.png");
+const QString kRed = QStringLiteral(":/img/KIREL5-Filter-R665_i.png");
+
+ScanTempl Templ(const QString &name, int mode, int area, int resolution, QPointF l, QPointF r,
+                int filterPosition, int HV, const QString &folder)
+{
+    ScanTempl t;
+    t.name = name;
+    t.comment = QLatin1String("");
+    t.mode = mode;
+    t.area = area;
+    t.scancornerL = l;
+    t.scancornerR = r;
+    t.scancornerC = QPointF(l.x() + int((r.x() - l.x()) / 2), l.y() + int((r.y() - l.y()) / 2) + 1);
+    t.resolution = resolution;
+    t.filterCh1 = filterPosition;
+    t.filterCh2 = filterPosition;
+    t.filterLabel = QStringLiteral("label");
+    t.HVch1 = HV;
+    t.folder = folder;
+    return t;
+}
+
+// Runs the template dialog from the window: action on the dialog, then Exit.
+void TemplatesRun(MainWindow &w, std::function<void(TemplatesDialog *)> action)
+{
+    WhenShown<TemplatesDialog>([action](TemplatesDialog *d) {
+        action(d);
+        Child<QPushButton>(d, "pushButton_Exit")->click();
+    });
+    Child<QPushButton>(&w, "pushButtonTemplateSave")->click();
+}
+
+// Loads the first row of the template dialog's table, the newest template.
+void NewestTemplateLoad(MainWindow &w)
+{
+    TemplatesRun(w, [](TemplatesDialog *d) {
+        Child<QTableWidget>(d, "tableWidget_templates")->selectRow(0);
+        Child<QPushButton>(d, "pushButton_Delete_2")->click();
+    });
+}
+
+} // namespace
+
+class TestSettingsDialogs : public QObject
+{
+    Q_OBJECT
+
+    MessageBoxCloser *boxes = nullptr;
+    std::unique_ptr<TempStationRoot> root;
+
+    bool FileWritten() { return QFile::exists(root->path(TemplatesFixedPath(kModel))); }
+    // Writes the templates file, then starts the window with the status poll stopped.
+    std::unique_ptr<MainWindow> Start(const QList<ScanTempl> &templates)
+    {
+        if (!root->writeFile(TemplatesFixedPath(kModel), TemplatesBytes(templates)))
+            qFatal("templates file not written");
+        return MainWindowStart(kModel);
+    }
+
+private slots:
+    void initTestCase() { boxes = new MessageBoxCloser; }
+    void cleanupTestCase() { delete boxes; }
+    void init()
+    {
+        boxes->shown.clear();
+        root = std::make_unique<TempStationRoot>();
+        ResetSharedState(kModel);
+    }
+    void cleanup() { root.reset(); }
+
+    void moduleListEnds_data();
+    void moduleListEnds();
+    void traySelection_data();
+    void traySelection();
+    void addModule_data();
+    void addModule();
+    void addRefused_data();
+    void addRefused();
+    void okWritesFiles_data();
+    void okWritesFiles();
+    void cancelWritesNothing_data();
+    void cancelWritesNothing();
+    void unwritableFileKeepsSettings_data();
+    void unwritableFileKeepsSettings();
+    void imagingPlateLayout_data();
+    void imagingPlateLayout();
+
+    void saveKeepsCurrentSettingsUnlisted_data();
+    void saveKeepsCurrentSettingsUnlisted();
+    void tableNewestFirst();
+    void currentSettingsTexts_data();
+    void currentSettingsTexts();
+    void deleteClosesGap();
+    void loadCopiesIntoElementZero();
+    void refusedChangesNothing_data();
+    void refusedChangesNothing();
+    void loadedTemplateShown();
+    void loadedTemplateModeLocks_data();
+    void loadedTemplateModeLocks();
+    void captureBeforeDialog();
+    void settingsRebuildFilterSelectors_data();
+    void settingsRebuildFilterSelectors();
+    void settingsCancelKeepsSelectors();
+};
+
+void TestSettingsDialogs::moduleListEnds_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("modules");
+
+    // A null name ends the list as an empty one does: the data files' test.
+    const FilterMod unnamed = Module("", 100, "x", 0, "", 0);
+    QTest::newRow("no file") << QByteArray() << 0;
+    QTest::newRow("third name empty") << ModulesBytes({kGfp, kCy5, unnamed, kGfpTwin}) << 2;
+    QTest::newRow("51 records read up to 50") << NumberedModules(51) << 50;
+}
+
+void TestSettingsDialogs::moduleListEnds()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, modules);
+    if (!file.isEmpty())
+        QVERIFY(root->writeFile(FilterModuleFixedPath(), file));
+    const FilterMod installed[kTrayPositions] = {kGfp, kCy5, kGfpTwin, kGfp};
+    std::copy(installed, installed + kTrayPositions, filterTray);
+
+    ConfigDialog d(nullptr);
+    QCOMPARE(filtercount, modules);
+    for (int position = 1; position <= kTrayPositions; ++position)
+        QCOMPARE(TrayBox(d, position)->count(), modules);
+    if (modules > 0)
+        return;
+    // With no module to choose from, OK keeps the tray as installed.
+    ButtonPress(d, QDialogButtonBox::Ok);
+    for (int k = 0; k < kTrayPositions; ++k)
+        QVERIFY(SameModule(filterTray[k], installed[k]));
+    QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kGfp, kCy5, kGfpTwin, kGfp}));
+}
+
+void TestSettingsDialogs::traySelection_data()
+{
+    QTest::addColumn<QString>("installed");
+    QTest::addColumn<int>("selected");
+
+    QTest::newRow("installed module") << "Cy5" << 1;
+    QTest::newRow("name matches no module: first") << "Unknown" << 0;
+    QTest::newRow("two modules of that name: first") << "GFP" << 0;
+}
+
+void TestSettingsDialogs::traySelection()
+{
+    QFETCH(QString, installed);
+    QFETCH(int, selected);
+    const QList<FilterMod> modules = {kGfp, kCy5, kGfpTwin};
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes(modules)));
+    for (FilterMod &position : filterTray)
+        position = Module(installed, 0, "", 0, "", 0);
+
+    ConfigDialog d(nullptr);
+    for (int position = 1; position <= kTrayPositions; ++position) {
+        QCOMPARE(TrayBox(d, position)->currentIndex(), selected);
+        QCOMPARE(PositionLabel(d, 1, position), modules[selected].labelCh1);
+        QCOMPARE(PositionLabel(d, 2, position), modules[selected].labelCh2);
+    }
+    // An entry shows both codes, three places each.
+    QCOMPARE(TrayBox(d, 3)->itemText(0), QStringLiteral("GFP 510/  0"));
+    // The labels follow the operator's choice too.
+    TrayBox(d, 4)->setCurrentIndex(1);
+    QCOMPARE(PositionLabel(d, 1, 4), modules[1].labelCh1);
+    QCOMPARE(PositionLabel(d, 2, 4), modules[1].labelCh2);
+}
+
+void TestSettingsDialogs::addModule_data()
+{
+    QTest::addColumn<QStringList>("texts"); // name, channel 1 label, channel 2 label
+    QTest::addColumn<QList<int>>("digits"); // hundreds, tens, units of channel 1, then 2
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QByteArray>("module"); // what OK will store
+    QTest::addColumn<QString>("entry");
+
+    QTest::newRow("digits 5 1 0 give 510, code 0 shows 000")
+        << QStringList{"GFP", "Y510", "none"} << QList<int>{5, 1, 0, 0, 0, 0} << 12
+        << ModuleBytes(Module("GFP", 510, "Y510", 0, "none", 12)) << "GFP 510/000";
+    QTest::newRow("empty texts") << QStringList{"", "", ""} << QList<int>{1, 4, 0, 1, 7, 0} << 0
+                                 << ModuleBytes(Module("BLANK", 140, "-EMPTY-", 170, "-EMPTY-", 0))
+                                 << "BLANK 140/170";
+}
+
+void TestSettingsDialogs::addModule()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(QList<int>, digits);
+    QFETCH(int, model);
+    QFETCH(QByteArray, module);
+    QFETCH(QString, entry);
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes({kCy5})));
+
+    ConfigDialog d(nullptr);
+    ModuleAdd(d, texts[0], texts[1], texts[2], digits, model);
+
+    QCOMPARE(filtercount, 2);
+    QCOMPARE(ModuleBytes(filterModule[1]), module);
+    for (int position = 1; position <= kTrayPositions; ++position) {
+        QCOMPARE(TrayBox(d, position)->count(), 2);
+        QCOMPARE(TrayBox(d, position)->itemText(1), entry);
+    }
+    // Nothing is stored before OK.
+    QCOMPARE(root->readFile(FilterModuleFixedPath()), ModulesBytes({kCy5}));
+}
+
+void TestSettingsDialogs::addRefused_data()
+{
+    QTest::addColumn<int>("modules");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("list full") << kMaxFilterModules << "New"
+                               << "full";
+    // The name field as the form opens it is a prompt, not a module's name.
+    QTest::newRow("name not entered") << 1 << "Filter name"
+                                      << "name";
+}
+
+void TestSettingsDialogs::addRefused()
+{
+    QFETCH(int, modules);
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), NumberedModules(modules)));
+
+    ConfigDialog d(nullptr);
+    QCOMPARE(filtercount, modules);
+    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText(name);
+    Child<QPushButton>(&d, "pushButton")->click();
+    QVERIFY(boxes->OneShown("Input Error", reason));
+    QCOMPARE(filtercount, modules);
+    QCOMPARE(TrayBox(d, 1)->count(), modules);
+}
+
+void TestSettingsDialogs::okWritesFiles_data()
+{
+    // The VESK-1800II takes the VESK-5000's way.
+    QTest::addColumn<int>("model");
+    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5);
+    QTest::newRow("KIREL-3000") << int(kModelKIREL3);
+    QTest::newRow("VESK-5000") << int(kModelVESK5000);
+}
+
+void TestSettingsDialogs::okWritesFiles()
+{
+    QFETCH(int, model);
+    ResetSharedState(model);
+    const QByteArray modulesBefore = ModulesBytes({kGfp, kCy5});
+    const QByteArray trayBefore = ModulesBytes({kGfp, kGfp, kGfp, kGfp});
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), modulesBefore));
+    QVERIFY(root->writeFile(FilterTrayFixedPath(), trayBefore));
+    FilterMod installed[kTrayPositions] = {kGfp, kGfp, kGfp, kGfp};
+    std::copy(installed, installed + kTrayPositions, filterTray);
+    sysparams = {0, 1, 1, 0, 0};
+
+    ConfigDialog d(nullptr);
+    const FilterMod added = Module("New", 139, "a", 140, "b", 7);
+    ModuleAdd(d, "New", "a", "b", {1, 3, 9, 1, 4, 0}, 7);
+    const int choice[kTrayPositions] = {1, 0, 2, 1};
+    for (int k = 0; k < kTrayPositions; ++k)
+        TrayBox(d, k + 1)->setCurrentIndex(choice[k]);
+    for (const char *box : {"checkBox_RawDataSave", "checkBox_scanlog", "checkBox_readinglog",
+                            "checkBox_LD685manctrl"})
+        Child<QCheckBox>(&d, box)->setChecked(true);
+    for (const char *box : {"checkBox_ShadingDataSave", "checkBox_bootlog"})
+        Child<QCheckBox>(&d, box)->setChecked(false);
+    ButtonPress(d, QDialogButtonBox::Ok);
+
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QVERIFY(boxes->shown.isEmpty());
+    QCOMPARE(root->readFile(SysParamFixedPath(model)), SysParamBytes(1, 0, 0, 1, 1));
+    QCOMPARE(sysparams.readlog, 1);
+
+    const FilterMod chosen[kTrayPositions] = {kCy5, kGfp, added, kCy5};
+    if (model == kModelKIREL5) {
+        QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kCy5, kGfp, added, kCy5}));
+        QCOMPARE(root->readFile(FilterModuleFixedPath()), ModulesBytes({kGfp, kCy5, added}));
+        QCOMPARE(filtertraystatus, 1);
+        QCOMPARE(LD685manctrl, 1);
+    } else {
+        QCOMPARE(root->readFile(FilterTrayFixedPath()), trayBefore);
+        QCOMPARE(root->readFile(FilterModuleFixedPath()), modulesBefore);
+        QCOMPARE(filtertraystatus, 0);
+        QCOMPARE(LD685manctrl, 0);
+    }
+    // The imaging-plate readers still take the hidden choices; the KIREL-3000 keeps its
+    // fixed tray.
+    for (int k = 0; k < kTrayPositions; ++k)
+        QVERIFY(SameModule(filterTray[k], model == kModelKIREL3 ? installed[k] : chosen[k]));
+}
+
+void TestSettingsDialogs::cancelWritesNothing_data()
+{
+    QTest::addColumn<bool>("moduleFile");
+    QTest::newRow("module file") << true;
+    QTest::newRow("new station without one") << false;
+}
+
+void TestSettingsDialogs::cancelWritesNothing()
+{
+    QFETCH(bool, moduleFile);
+    const QByteArray modules = ModulesBytes({kGfp, kCy5});
+    const int stored = moduleFile ? 2 : 0;
+    if (moduleFile)
+        QVERIFY(root->writeFile(FilterModuleFixedPath(), modules));
+    std::fill(filterTray, filterTray + kTrayPositions, kGfp);
+    sysparams = {1, 0, 1, 0, 0};
+    LD685manctrl = 1;
+    {
+        ConfigDialog d(nullptr);
+        // The boxes show the settings, each its own; the station's trigger stays hidden.
+        const struct {
+            const char *box;
+            bool on;
+        } shown[] = {{"checkBox_RawDataSave", true}, {"checkBox_ShadingDataSave", false},
+                     {"checkBox_bootlog", true},     {"checkBox_scanlog", false},
+                     {"checkBox_readinglog", false}, {"checkBox_LD685manctrl", true}};
+        for (const auto &b : shown)
+            QVERIFY2(Child<QCheckBox>(&d, b.box)->isChecked() == b.on, b.box);
+        QVERIFY(Child<QCheckBox>(&d, "checkBox_FlipVeskImage")->isHidden());
+        ModuleAdd(d, "X", "x1", "x2", {5, 1, 0, 0, 0, 0}, 1);
+        for (int k = 1; k <= kTrayPositions; ++k)
+            TrayBox(d, k)->setCurrentIndex(1);
+        Child<QCheckBox>(&d, "checkBox_readinglog")->setChecked(true);
+        Child<QCheckBox>(&d, "checkBox_LD685manctrl")->setChecked(false);
+        ButtonPress(d, QDialogButtonBox::Cancel);
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+    }
+    QVERIFY(!QFile::exists(root->path(FilterTrayFixedPath())));
+    QVERIFY(!QFile::exists(root->path(SysParamFixedPath(kModelKIREL5))));
+    QCOMPARE(root->readFile(FilterModuleFixedPath()), moduleFile ? modules : QByteArray());
+    QCOMPARE(sysparams.readlog, 0);
+    QCOMPARE(LD685manctrl, 1);
+    for (const FilterMod &position : filterTray)
+        QVERIFY(SameModule(position, kGfp));
+    // The list is again what its file holds: the module given up is gone, and OK in the
+    // next dialog does not store it.
+    QCOMPARE(filtercount, stored);
+    QVERIFY(filterModule[stored].filterlabel.isEmpty());
+    ConfigDialog again(nullptr);
+    ButtonPress(again, QDialogButtonBox::Ok);
+    FilterModulesLoad();
+    QCOMPARE(filtercount, stored);
+}
+
+void TestSettingsDialogs::unwritableFileKeepsSettings_data()
+{
+    QTest::addColumn<QString>("blocked");
+    QTest::newRow("tray file") << FilterTrayFixedPath();
+    QTest::newRow("module file") << FilterModuleFixedPath();
+    QTest::newRow("system parameters") << SysParamFixedPath(kModelKIREL5);
+}
+
+void TestSettingsDialogs::unwritableFileKeepsSettings()
+{
+    QFETCH(QString, blocked);
+    const bool modulesBlocked = blocked == FilterModuleFixedPath();
+    if (!modulesBlocked)
+        QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes({kGfp, kCy5})));
+    // A folder in the file's place: no one, not even root, can write the file there.
+    QVERIFY(QDir().mkpath(root->path(blocked)));
+    std::fill(filterTray, filterTray + kTrayPositions, kGfp);
+    sysparams = {0, 0, 1, 1, 0};
+
+    ConfigDialog d(nullptr);
+    if (modulesBlocked)
+        ModuleAdd(d, "X", "x1", "x2", {5, 1, 0, 0, 0, 0}, 1); // the only module
+    else
+        for (int k = 1; k <= kTrayPositions; ++k)
+            TrayBox(d, k)->setCurrentIndex(1);
+    Child<QCheckBox>(&d, "checkBox_RawDataSave")->setChecked(true);
+    ButtonPress(d, QDialogButtonBox::Ok);
+
+    QVERIFY(boxes->OneShown("FILE ERROR", root->path(blocked)));
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+
+    if (blocked == FilterTrayFixedPath()) {
+        for (const FilterMod &position : filterTray)
+            QVERIFY(SameModule(position, kGfp));
+        QCOMPARE(filtertraystatus, 0);
+    } else {
+        QCOMPARE(filtertraystatus, 1);
+    }
+    if (modulesBlocked) {
+        // As on disk: no module list, and nothing left over for the next OK to store.
+        QCOMPARE(filtercount, 0);
+        QVERIFY(filterModule[0].filterlabel.isEmpty());
+    } else {
+        QCOMPARE(filtercount, 2);
+    }
+    if (blocked == SysParamFixedPath(kModelKIREL5)) {
+        QCOMPARE(sysparams.rawdatasave, 0);
+    } else {
+        QCOMPARE(sysparams.rawdatasave, 1);
+        QCOMPARE(root->readFile(SysParamFixedPath(kModelKIREL5)), SysParamBytes(1, 0, 1, 1, 0));
+    }
+}
+
+void TestSettingsDialogs::imagingPlateLayout_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<bool>("reduced");
+    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << false;
+    QTest::newRow("VESK-5000") << int(kModelVESK5000) << true;
+}
+
+void TestSettingsDialogs::imagingPlateLayout()
+{
+    QFETCH(int, model);
+    QFETCH(bool, reduced);
+    ResetSharedState(model);
+    ConfigDialog d(nullptr);
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox")->isHidden(), reduced);
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox_FilterTray")->isHidden(), reduced);
+    QCOMPARE(Child<QCheckBox>(&d, "checkBox_LD685manctrl")->isHidden(), reduced);
+    // The reduced dialog moves its buttons up under the two groups it keeps.
+    if (reduced)
+        QCOMPARE(Child<QDialogButtonBox>(&d, "buttonBox")->geometry(), QRect(270, 190, 341, 32));
+    QCOMPARE(d.size(), reduced ? QSize(649, 242) : QSize(649, 682));
+}
+
+// Element 0 stays the current settings; the template goes after the list, so that the next
+// scan, which renames element 0 "startup", leaves it alone.
+void TestSettingsDialogs::saveKeepsCurrentSettingsUnlisted_data()
+{
+    QTest::addColumn<bool>("afterB");
+    QTest::addColumn<QString>("comment"); // null: left untouched
+    QTest::newRow("first save, no file yet") << false << QStringLiteral("first");
+    QTest::newRow("after a template, no comment") << true << QString();
+}
+
+void TestSettingsDialogs::saveKeepsCurrentSettingsUnlisted()
+{
+    QFETCH(bool, afterB);
+    QFETCH(QString, comment);
+    if (afterB)
+        ListSet({kCurrent, kB});
+    else
+        scanTemplate[0] = kCurrent;
+
+    TemplatesDialog d(nullptr);
+    QCOMPARE(Table(d)->rowCount(), afterB ? 1 : 0);
+    Child<QLineEdit>(&d, "lineEdit_name")->setText("A");
+    if (!comment.isNull())
+        Child<QLineEdit>(&d, "lineEdit_comment")->setText(comment);
+    Press(d, "pushButton_save");
+
+    ScanTempl current = kCurrent;
+    current.name = "Last Settings";
+    current.comment = "Not displayed";
+    ScanTempl saved = kCurrent;
+    saved.name = "A";
+    saved.comment = comment.isNull() ? QLatin1String("") : comment; // empty, not null
+    QList<ScanTempl> file{current};
+    if (afterB)
+        file << kB;
+    file << saved;
+    QCOMPARE(templatecount, file.size());
+    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(current));
+    QCOMPARE(TemplateBytes(scanTemplate[file.size() - 1]), TemplateBytes(saved));
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes(file));
+    QCOMPARE(RowNames(d), afterB ? QStringList({"A", "B"}) : QStringList({"A"}));
+}
+
+void TestSettingsDialogs::tableNewestFirst()
+{
+    ScanTempl c = kC;
+    c.laserCh2 = 0;
+    c.filterCh2 = 3;
+    c.HVch2 = 0;
+    ListSet({kCurrent, kA, kB, c});
+
+    TemplatesDialog d(nullptr);
+    QTableWidget *table = Table(d);
+    QCOMPARE(RowNames(d), (QStringList{"C", "B", "A"}));
+    QCOMPARE(table->columnCount(), 12);
+    const QStringList cells = {"C",     "C comment", "Fluorescence", "23x40cm", "50",
+                               "473nm", "none",      "R R665",       "3",       "800",
+                               "0",     "/home/c"};
+    for (int col = 0; col < 12; ++col)
+        QCOMPARE(table->item(0, col)->text(), cells[col]);
+}
+
+void TestSettingsDialogs::currentSettingsTexts_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("area");
+    QTest::addColumn<int>("resolution");
+    QTest::addColumn<int>("laser");
+    QTest::addColumn<int>("HV");
+    QTest::addColumn<QString>("slot0");     // wavelength the poll found in laser slot 0
+    QTest::addColumn<QStringList>("texts"); // mode, area, resolution, laser, HV
+
+    // The stored laser is the laser code plus one: codes 1 and 2 are the lasers of slots 0
+    // and 1, 4 the 635 nm, 8 the 670 nm laser, 16 the 685 nm diode.
+    QTest::newRow("IP, 35x43, no laser") << 0 << 1 << 200 << 0 << 1000 << "473"
+                                         << QStringList{"IP", "35x43cm", "200µm", "none", "1000 V"};
+    QTest::newRow("digitizing, 20x25, slot-0 laser")
+        << 3 << 5 << 25 << 2 << 250 << "473"
+        << QStringList{"Digitizing", "20x25cm", " 25µm", "473nm", " 250 V"};
+    QTest::newRow("slot 0 holds the 532 nm laser")
+        << 2 << 0 << 100 << 2 << 600 << "532"
+        << QStringList{"Fluorescence", "Grid", "100µm", "532nm", " 600 V"};
+    QTest::newRow("slot-1 laser") << 2 << 0 << 100 << 3 << 600 << "473"
+                                  << QStringList{"Fluorescence", "Grid", "100µm", "532nm",
+                                                 " 600 V"};
+    QTest::newRow("635nm") << 0 << 0 << 100 << 5 << 750 << "473"
+                           << QStringList{"IP", "Grid", "100µm", "635nm", " 750 V"};
+    QTest::newRow("670nm") << 2 << 0 << 100 << 9 << 600 << "473"
+                           << QStringList{"Fluorescence", "Grid", "100µm", "670nm", " 600 V"};
+    QTest::newRow("685nm diode") << 2 << 0 << 100 << 17 << 600 << "473"
+                                 << QStringList{"Fluorescence", "Grid", "100µm", "685nm", " 600 V"};
+    QTest::newRow("laser value of no laser shows the number")
+        << 1 << 0 << 50 << 7 << 750 << "473" << QStringList{"IP-V", "Grid", " 50µm", "7", " 750 V"};
+}
+
+void TestSettingsDialogs::currentSettingsTexts()
+{
+    QFETCH(int, mode);
+    QFETCH(int, area);
+    QFETCH(int, resolution);
+    QFETCH(int, laser);
+    QFETCH(int, HV);
+    QFETCH(QString, slot0);
+    QFETCH(QStringList, texts);
+    laserCh1wavelength[1] = slot0;
+    ScanTempl t = Templ("X", mode, area, resolution, laser, "G O575", HV, "/home/x");
+    t.laserCh2 = BYTE(laser);
+    ListSet({kCurrent, t});
+    scanTemplate[0] = t;
+
+    TemplatesDialog d(nullptr);
+    QCOMPARE(Shown(d, "label_modetext"), texts[0]);
+    QCOMPARE(Shown(d, "label_areatext"), texts[1]);
+    QCOMPARE(Shown(d, "label_resolutiontext"), texts[2]);
+    QCOMPARE(Shown(d, "label_laserch1text"), texts[3]);
+    QCOMPARE(Shown(d, "label_HVch1text"), texts[4]);
+    QCOMPARE(Shown(d, "label_filterch1text"), QStringLiteral("G O575"));
+    QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/x"));
+    // The table names the lasers by the same rule, on both channels.
+    QCOMPARE(Table(d)->item(0, 5)->text(), texts[3]);
+    QCOMPARE(Table(d)->item(0, 6)->text(), texts[3]);
+}
+
+void TestSettingsDialogs::deleteClosesGap()
+{
+    ListSet({kCurrent, kA, kB, kC});
+
+    TemplatesDialog d(nullptr);
+    Table(d)->selectRow(1);
+    Press(d, "pushButton_Delete");
+
+    QCOMPARE(templatecount, 3);
+    QCOMPARE(RowNames(d), (QStringList{"C", "A"}));
+    // Element 0 (a capture: its laser is the code plus one) is not stored under the scan
+    // request's name, which would make start-up read its laser as a list position.
+    ScanTempl current = kCurrent;
+    current.name = QStringLiteral("Last Settings");
+    current.comment = QStringLiteral("Not displayed");
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes({current, kA, kC}));
+    QCOMPARE(TemplateBytes(scanTemplate[2]), TemplateBytes(kC));
+    // The scan request writes one record past the list: that record must end the list
+    // instead of repeating the last template.
+    QCOMPARE(TemplateBytes(scanTemplate[3]), TemplateBytes(ScanTempl()));
+}
+
+void TestSettingsDialogs::loadCopiesIntoElementZero()
+{
+    ListSet({kCurrent, kA, kB, kC});
+
+    TemplatesDialog d(nullptr);
+    Table(d)->selectRow(0);
+    Press(d, "pushButton_Delete_2");
+
+    QCOMPARE(templateload, 1);
+    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(kC));
+    QCOMPARE(templatecount, 4);
+    // The group shows the loaded template; how it words each setting is the test above's.
+    QCOMPARE(Shown(d, "label_areatext"), QStringLiteral("23x40cm"));
+    QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/c"));
+    QVERIFY(!FileWritten());
+}
+
+// Refused or failed, a button leaves the list, element 0 and the file as they were.
+void TestSettingsDialogs::refusedChangesNothing_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("full");     // the list holds every template it can
+    QTest::addColumn<QString>("name");  // typed for the new template
+    QTest::addColumn<bool>("blocked");  // a folder in the file's place, row 1 selected
+    QTest::addColumn<QString>("title"); // the box, empty for none
+    QTest::addColumn<QString>("says");  // part of its text; the file's path when blocked
+    const QString input = QStringLiteral("Input Error");
+    // With the focus the table has a current row, yet nothing is selected.
+    QTest::newRow("Delete, nothing selected")
+        << "pushButton_Delete" << false << "D" << false << QString() << QString();
+    QTest::newRow("Load, nothing selected")
+        << "pushButton_Delete_2" << false << "D" << false << QString() << QString();
+    QTest::newRow("Save without a name") << "pushButton_save" << false << "" << false << input
+                                         << "Please enter a name for this new template";
+    QTest::newRow("Save to a full list")
+        << "pushButton_save" << true << "one too many" << false << input << "full";
+    // No one, not even root, can write the file through a folder.
+    QTest::newRow("Save, file unwritable")
+        << "pushButton_save" << false << "D" << true << "FILE ERROR" << QString();
+    QTest::newRow("Delete, file unwritable")
+        << "pushButton_Delete" << false << "D" << true << "FILE ERROR" << QString();
+}
+
+void TestSettingsDialogs::refusedChangesNothing()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, full);
+    QFETCH(QString, name);
+    QFETCH(bool, blocked);
+    QFETCH(QString, title);
+    QFETCH(QString, says);
+    QList<ScanTempl> list{kCurrent, kA, kB, kC};
+    for (int i = list.size(); full && i < kMaxTemplates; ++i)
+        list << Templ(QStringLiteral("T%1").arg(i), 0, 0, 200, 0, "IP", 750, "/home");
+    ListSet(list);
+    const QByteArray before = AllTemplatesBytes();
+    if (blocked) {
+        QVERIFY(QDir().mkpath(root->path(TemplatesFixedPath(kModel))));
+        says = root->path(TemplatesFixedPath(kModel));
+    }
+
+    TemplatesDialog d(nullptr);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    const QStringList rows = RowNames(d);
+    QCOMPARE(rows.size(), list.size() - 1);
+    Child<QLineEdit>(&d, "lineEdit_name")->setText(name);
+    Child<QLineEdit>(&d, "lineEdit_comment")->setText("refused");
+    if (blocked) {
+        Table(d)->selectRow(1);
+    } else {
+        Table(d)->setFocus();
+        QTRY_VERIFY(Table(d)->hasFocus());
+        QVERIFY(Table(d)->selectionModel()->selectedRows().isEmpty());
+    }
+    Press(d, button.toLatin1().constData());
+
+    if (title.isEmpty())
+        QVERIFY(boxes->shown.isEmpty());
+    else
+        QVERIFY(boxes->OneShown(title, says));
+    QCOMPARE(AllTemplatesBytes(), before);
+    QCOMPARE(templateload, 0);
+    QCOMPARE(RowNames(d), rows);
+    QCOMPARE(Shown(d, "label_modetext"), QStringLiteral("Fluorescence"));
+    QCOMPARE(FileWritten(), blocked); // the folder, nothing written
+}
+
+// Templates "A", "B", "C": loading row 0 puts C onto the window.
+void TestSettingsDialogs::loadedTemplateShown()
+{
+    const ScanTempl startup =
+        Templ("startup", kModeIP, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/home/start");
+    const ScanTempl c =
+        Templ("C", kModeFluorescence, kArea2340, 50, {2, 3}, {4, 5}, 2, 800, "/data/c");
+    auto w = Start({startup, Templ("A", kModeIP, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/a"),
+                    Templ("B", kModeIPV, kAreaGrid, 100, {0, 0}, {2, 2}, 1, 500, "/b"), c});
+    QCOMPARE(templatecount, 4);
+
+    NewestTemplateLoad(*w);
+
+    QCOMPARE(templateload, 1);
+    QVERIFY(Child<QRadioButton>(w.get(), "radioButton_FluorescenceMode")->isChecked());
+    QVERIFY(Child<QRadioButton>(w.get(), "radioButtonIP2340")->isChecked());
+    QVERIFY(Child<QRadioButton>(w.get(), "radioButton_Res50")->isChecked());
+    QCOMPARE(scancornerL, QPointF(2, 3));
+    QCOMPARE(scancornerR, QPointF(4, 5));
+    QCOMPARE(FlaggedTiles(), TilesBetween({2, 3}, {4, 5}));
+    QVERIFY(!item[0][0]->scene());
+    // Nine tiles at the template's 50 um: 35 s and 8 s a tile; 9 x 16 tiles' worth at 200 um.
+    QCOMPARE(scanDur.num, 9);
+    QCOMPARE(scanDur.resolution, 50);
+    QCOMPARE(Child<QLabel>(w.get(), "labelScanTime")->text(),
+             QStringLiteral("Read time: 1min 47sec"));
+    QCOMPARE(Child<QLabel>(w.get(), "labelFileSize")->text(), QStringLiteral("File size: 4.6 MB"));
+    QCOMPARE(Child<QLabel>(w.get(), "labelFolder")->text(), QStringLiteral("/data/c"));
+    QCOMPARE(scan_HVch1, 800);
+    QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->value(), 800);
+    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->currentIndex(), 2);
+}
+
+void TestSettingsDialogs::loadedTemplateModeLocks_data()
+{
+    QTest::addColumn<int>("startMode");
+    QTest::addColumn<int>("loadedMode");
+    QTest::addColumn<bool>("voltageFree");
+    QTest::addColumn<bool>("filterFree");
+    QTest::addColumn<int>("laser"); // list entry selected after the load
+
+    // The list holds 473, 635 and 670 nm, the 670 nm laser selected: IP and IP-V read with
+    // the 635 nm laser; another mode keeps the operator's laser.
+    QTest::newRow("IP locks all") << int(kModeFluorescence) << int(kModeIP) << false << false << 1;
+    QTest::newRow("IP-V locks laser and filter")
+        << int(kModeIP) << int(kModeIPV) << true << false << 1;
+    QTest::newRow("fluorescence after IP frees all")
+        << int(kModeIP) << int(kModeFluorescence) << true << true << 2;
+}
+
+void TestSettingsDialogs::loadedTemplateModeLocks()
+{
+    QFETCH(int, startMode);
+    QFETCH(int, loadedMode);
+    QFETCH(bool, voltageFree);
+    QFETCH(bool, filterFree);
+    QFETCH(int, laser);
+    auto w = Start({Templ("startup", startMode, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/s"),
+                    Templ("T", loadedMode, kAreaGrid, 200, {1, 1}, {1, 1}, 1, 600, "/t")});
+    // The channel-1 list as the poll builds it from the scanner's lasers.
+    auto *lasers = Child<QComboBox>(w.get(), "comboBox_Laser1");
+    const BYTE codes[] = {1, 4, 8};
+    for (BYTE code : codes) {
+        laserCh1[lasers->count()] = code;
+        lasers->addItem(QString::number(code));
+    }
+    scannerconfig[28] = 1;
+    lasers->setCurrentIndex(2);
+    NewestTemplateLoad(*w);
+
+    QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->isEnabled(), voltageFree);
+    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->isEnabled(), filterFree);
+    QCOMPARE(lasers->currentIndex(), laser);
+    QCOMPARE(lasers->isEnabled(), filterFree);
+}
+
+// The dialog opens on the window's settings; closing it without a load changes nothing.
+void TestSettingsDialogs::captureBeforeDialog()
+{
+    QVERIFY(root->writeFile(
+        FilterTrayFixedPath(),
+        ModulesBytes({Module("a", 0, "", 0, "", 0), Module("b", 0, "", 0, "", 0),
+                      Module("c", 0, "", 0, "", 0), Module("R", 670, "R R665", 0, "", 4)})));
+    auto w =
+        Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/s")});
+    // What the poll does when the scanner reports its lasers: here a 635 nm laser, code 4.
+    laserCh1[0] = 1;
+    laserCh1[1] = 4;
+    auto *lasers = Child<QComboBox>(w.get(), "comboBox_Laser1");
+    lasers->addItem(QStringLiteral("473nm"));
+    lasers->addItem(QStringLiteral("635nm"));
+    lasers->setCurrentIndex(1);
+    Child<QRadioButton>(w.get(), "radioButton_DigitizingMode")->setChecked(true);
+    Child<QRadioButton>(w.get(), "radioButton_Res100")->setChecked(true);
+    Child<QSpinBox>(w.get(), "spinBox_HVch1")->setValue(600);
+    Child<QComboBox>(w.get(), "comboBox_FilterCh1")->setCurrentIndex(3);
+    image_dir = QStringLiteral("/data/now");
+
+    ScanTempl seen;
+    QString modeShown;
+    TemplatesRun(*w, [&seen, &modeShown](TemplatesDialog *d) {
+        seen = scanTemplate[0];
+        modeShown = Child<QLabel>(d, "label_modetext")->text();
+    });
+
+    QCOMPARE(seen.name, QStringLiteral("startup"));
+    QCOMPARE(seen.mode, int(kModeDigitizing));
+    QCOMPARE(seen.area, int(kAreaGrid));
+    QCOMPARE(seen.scancornerR, QPointF(1, 1));
+    QCOMPARE(seen.resolution, 100);
+    QCOMPARE(int(seen.laserCh1), 5); // the laser code plus one
+    QCOMPARE(int(seen.laserCh2), 0);
+    QCOMPARE(seen.filterCh1, 3);
+    QCOMPARE(seen.filterType, 4);
+    QCOMPARE(seen.filterLabel, QStringLiteral("R R665"));
+    QCOMPARE(seen.HVch1, 600);
+    QCOMPARE(seen.folder, QStringLiteral("/data/now"));
+    QCOMPARE(modeShown, QStringLiteral("Digitizing"));
+    QCOMPARE(templateload, 0);
+    QCOMPARE(image_dir, QStringLiteral("/data/now"));
+}
+
+void TestSettingsDialogs::settingsRebuildFilterSelectors_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("icon");
+
+    // The colour bands of the codes are the data files' test.
+    QTest::newRow("170 red") << 170 << kRed;
+    QTest::newRow("0 none") << 0 << QString();
+}
+
+// The tray saved in the dialog: channel 1 and channel 2 of position 3 carry the code under
+// test, and both selectors list the new tray with the icons of its codes.
+void TestSettingsDialogs::settingsRebuildFilterSelectors()
+{
+    QFETCH(int, code);
+    QFETCH(QString, icon);
+    QVERIFY(root->writeFile(FilterModuleFixedPath(),
+                            ModulesBytes({Module("One", 520, "Y520", 0, "", 1),
+                                          Module("Two", 580, "R580", 550, "O550", 2),
+                                          Module("Test", code, "T1", code, "T2", 3)})));
+    auto w =
+        Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {0, 0}, 1, 750, "/s")});
+    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
+
+    WhenShown<ConfigDialog>([](ConfigDialog *d) {
+        const int choice[] = {0, 1, 2, 1};
+        for (int k = 0; k < kTrayPositions; ++k)
+            Child<QComboBox>(d, QStringLiteral("comboBox_TrayPos%1").arg(k + 1))
+                ->setCurrentIndex(choice[k]);
+        Child<QCheckBox>(d, "checkBox_LD685manctrl")->setChecked(true);
+        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Ok)->click();
+    });
+    Child<QPushButton>(w.get(), "pushButtonSettings")->click();
+
+    QCOMPARE(filtertraystatus, 1);
+    QVERIFY(!Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
+    QCOMPARE(iconnameCh1Pos[2], icon);
+    QCOMPARE(iconnameCh2Pos[2], icon);
+    QCOMPARE(iconnameCh2Pos[1], kOrange);
+
+    auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
+    auto *ch2 = Child<QComboBox>(w.get(), "comboBox_FilterCh2");
+    QCOMPARE(ComboTexts(ch1), (QStringList{"Y520", "R580", "T1", "R580"}));
+    QCOMPARE(ComboTexts(ch2), (QStringList{"", "O550", "T2", "O550"}));
+    QCOMPARE(ch1->itemIcon(2).isNull(), icon.isEmpty());
+    QCOMPARE(ch2->itemIcon(2).isNull(), icon.isEmpty());
+    QVERIFY(ch2->itemIcon(0).isNull());
+    // The position of the current settings is selected again.
+    QCOMPARE(ch1->currentIndex(), 1);
+    QCOMPARE(ch2->currentIndex(), 1);
+}
+
+void TestSettingsDialogs::settingsCancelKeepsSelectors()
+{
+    QVERIFY(root->writeFile(
+        FilterTrayFixedPath(),
+        ModulesBytes({Module("a", 520, "A1", 0, "", 0), Module("b", 580, "B1", 0, "", 0),
+                      Module("c", 550, "C1", 0, "", 0), Module("d", 0, "", 0, "", 0)})));
+    QVERIFY(
+        root->writeFile(FilterModuleFixedPath(), ModuleBytes(Module("Other", 670, "X", 0, "", 0))));
+    auto w = MainWindowStart(kModel);
+    auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
+    ch1->setCurrentIndex(2);
+
+    WhenShown<ConfigDialog>([](ConfigDialog *d) {
+        Child<QCheckBox>(d, "checkBox_LD685manctrl")->setChecked(true);
+        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
+    });
+    Child<QPushButton>(w.get(), "pushButtonSettings")->click();
+
+    QCOMPARE(filtertraystatus, 0);
+    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
+    QCOMPARE(ch1->itemText(0), QStringLiteral("A1"));
+    QCOMPARE(ch1->itemText(2), QStringLiteral("C1"));
+    QCOMPARE(ch1->currentIndex(), 2);
+    QCOMPARE(filterTray[0].labelCh1, QStringLiteral("A1"));
+
+    // The configuration button opens the same dialog and nothing else.
+    WhenShown<ConfigDialog>([](ConfigDialog *d) {
+        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
+    });
+    Child<QPushButton>(w.get(), "pushButton_Config")->click();
+    QCOMPARE(ch1->itemText(0), QStringLiteral("A1"));
+}
+
+QTEST_MAIN(TestSettingsDialogs)
+#include "tst_settingsdialogs.moc"
