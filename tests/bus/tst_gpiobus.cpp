@@ -52,10 +52,8 @@ private slots:
     void refereeRules_data();
     void refereeRules();
     void initFailsOffThePiWithoutMapping();
-    void raspberryPiModelFile_data();
-    void raspberryPiModelFile();
-    void piFiveRecognised_data();
-    void piFiveRecognised();
+    void deviceTreeNames_data();
+    void deviceTreeNames();
 };
 
 void TestGpioBus::setDatDrivesLinesWithOddParity_data()
@@ -402,41 +400,35 @@ void TestGpioBus::initFailsOffThePiWithoutMapping()
     QCOMPARE(KIREL5Arbitration(), -1);
 }
 
-void TestGpioBus::raspberryPiModelFile_data()
+void TestGpioBus::deviceTreeNames_data()
 {
-    QTest::addColumn<QByteArray>("model");
-    QTest::addColumn<bool>("pi");
-    QTest::newRow("Pi 4") << QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31) << true;
-    QTest::newRow("other board") << QByteArray("Pine64 RockPro64 v2.1") << false;
-    QTest::newRow("prefix only in part") << QByteArray("Raspberry") << false;
-    QTest::newRow("no device tree") << QByteArray() << false;
+    QTest::addColumn<bool>("compatible"); // the compatible list (is it a Pi 5?), else the model
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("match");
+    QTest::newRow("Pi 4 model") << false << QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31)
+                                << true;
+    QTest::newRow("other board") << false << QByteArray("Pine64 RockPro64 v2.1") << false;
+    QTest::newRow("prefix only in part") << false << QByteArray("Raspberry") << false;
+    QTest::newRow("no model file") << false << QByteArray() << false;
+    // A Pi 5 is refused even though its model names a Raspberry Pi.
+    QTest::newRow("Pi 5") << true << QByteArray("raspberrypi,5-model-b\0brcm,bcm2712\0", 35)
+                          << true;
+    QTest::newRow("Pi 4") << true << QByteArray("raspberrypi,4-model-b\0brcm,bcm2711\0", 35)
+                          << false;
+    QTest::newRow("name only as a prefix") << true << QByteArray("brcm,bcm2712d0\0", 15) << false;
+    QTest::newRow("no compatible file") << true << QByteArray() << false;
 }
 
-void TestGpioBus::raspberryPiModelFile()
+void TestGpioBus::deviceTreeNames()
 {
-    QFETCH(QByteArray, model);
-    QFETCH(bool, pi);
+    QFETCH(bool, compatible);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, match);
     QTemporaryDir dir;
-    QCOMPARE(DeviceTreeNamesRaspberryPi(TreeFile(dir, model).constData()), pi);
-}
-
-void TestGpioBus::piFiveRecognised_data()
-{
-    QTest::addColumn<QByteArray>("compatible");
-    QTest::addColumn<bool>("pi5");
-    QTest::newRow("Pi 5") << QByteArray("raspberrypi,5-model-b\0brcm,bcm2712\0", 35) << true;
-    QTest::newRow("Pi 4") << QByteArray("raspberrypi,4-model-b\0brcm,bcm2711\0", 35) << false;
-    QTest::newRow("name only as a prefix") << QByteArray("brcm,bcm2712d0\0", 15) << false;
-    QTest::newRow("no device tree") << QByteArray() << false;
-}
-
-// A Pi 5 is refused even though its model names a Raspberry Pi.
-void TestGpioBus::piFiveRecognised()
-{
-    QFETCH(QByteArray, compatible);
-    QFETCH(bool, pi5);
-    QTemporaryDir dir;
-    QCOMPARE(DeviceTreeIsCompatible(TreeFile(dir, compatible).constData(), "brcm,bcm2712"), pi5);
+    const QByteArray path = TreeFile(dir, content);
+    QCOMPARE(compatible ? DeviceTreeIsCompatible(path.constData(), "brcm,bcm2712")
+                        : DeviceTreeNamesRaspberryPi(path.constData()),
+             match);
 }
 
 QTEST_GUILESS_MAIN(TestGpioBus)

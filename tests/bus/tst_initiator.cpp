@@ -48,15 +48,11 @@ private slots:
 
     void initInstallsKillHandler();
     void arbitrationSelectsAndIdentifies();
-    void arbitrationFaults_data();
-    void arbitrationFaults();
-    void commandTakenOnlyInPart();
-    void dataInCutShortThenStatus();
+    void transactionCutShort_data();
+    void transactionCutShort();
     void statusByte_data();
     void statusByte();
-    void statusMissingAfterPhaseChange();
     void noMessageOutForAttention();
-    void busResetDuringDataIn();
     void reselectionAfterDisconnect_data();
     void reselectionAfterDisconnect();
 
@@ -88,60 +84,76 @@ void TestInitiator::arbitrationSelectsAndIdentifies()
     QCOMPARE(err.text(), QByteArray());
 }
 
-void TestInitiator::arbitrationFaults_data()
+void TestInitiator::transactionCutShort_data()
 {
-    QTest::addColumn<bool>("powerOff");
-    QTest::addColumn<bool>("holdBusy");
-    QTest::addColumn<QByteArray>("message");
-    QTest::newRow("scanner off") << true << false << QByteArray("KIREL5 NOT SELECTED -1\n");
-    QTest::newRow("bus held busy")
-        << false << true << QByteArray("ARBITRATION START, BUS NOT FREE -1\n");
+    QTest::addColumn<QByteArray>("cdb");
+    QTest::addColumn<int>("cdbTaken");   // by the target; -1 all
+    QTest::addColumn<int>("dataLimit");  // the target ends DATA IN after this many bytes
+    QTest::addColumn<int>("afterData");  // the phase it goes to then
+    QTest::addColumn<int>("resetAfter"); // the target asserts RST after this many bytes
+    QTest::addColumn<int>("received");   // by DataIn; -1: the command itself fails
+    QTest::addColumn<int>("status");     // Status(); 1: the bus went free instead
+    QTest::addColumn<QString>("trace");  // what the target saw
+    const int status = BUS::status;
+    QTest::newRow("CDB taken in part")
+        << QByteArray::fromHex("28000000000100000100") << 3 << -1 << status << -1 << -1 << 0
+        << "{\"cdb\":\"28 00 00\",\"out\":\"\",\"in\":0,\"status\":null}";
+    QTest::newRow("DATA IN cut short, then STATUS")
+        << QByteArray::fromHex("120000002400") << -1 << 20 << status << -1 << 20 << 0
+        << "{\"cdb\":\"12 00 00 00 24 00\",\"out\":\"\",\"in\":20,\"status\":0}";
+    QTest::newRow("MESSAGE IN without STATUS")
+        << QByteArray::fromHex("030000001200") << -1 << 4 << int(BUS::msgin) << -1 << 4 << -2
+        << "{\"cdb\":\"03 00 00 00 12 00\",\"out\":\"\",\"in\":4,\"status\":null}";
+    QTest::newRow("bus reset during DATA IN")
+        << QByteArray::fromHex("28000000000000000200") << -1 << -1 << status << 512 << 512 << 1
+        << "{\"cdb\":\"28 00 00 00 00 00 00 00 02 00\",\"out\":\"\",\"in\":512,"
+           "\"status\":null}";
 }
 
-void TestInitiator::arbitrationFaults()
+// A target that breaks off a transaction: what the station receives, the status it reads,
+// what the target saw, and a bus the next transaction can use.
+void TestInitiator::transactionCutShort()
 {
-    QFETCH(bool, powerOff);
-    QFETCH(bool, holdBusy);
-    QFETCH(QByteArray, message);
-    s->scanner().faults().powerOff = powerOff;
-    s->scanner().faults().holdBusy = holdBusy;
-    CapturedStream err;
-    QCOMPARE(KIREL5Arbitration(), -1);
-    QCOMPARE(err.text(), message);
-    QCOMPARE(s->scanner().commandsTaken(), 0);
-}
-
-void TestInitiator::commandTakenOnlyInPart()
-{
-    s->scanner().setTraceEnabled(true);
-    s->scanner().faults().cdbBytesTaken = 3;
-    BYTE cdb[10] = {kOpRead10, 0, 0, 0, 0, 1, 0, 0, 1, 0};
+    QFETCH(QByteArray, cdb);
+    QFETCH(int, cdbTaken);
+    QFETCH(int, dataLimit);
+    QFETCH(int, afterData);
+    QFETCH(int, resetAfter);
+    QFETCH(int, received);
+    QFETCH(int, status);
+    QFETCH(QString, trace);
+    VirtualScanner &v = s->scanner();
+    v.setTraceEnabled(true);
+    v.inquiryData = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    TargetFaults &f = v.faults();
+    f.cdbBytesTaken = cdbTaken;
+    f.dataBytesLimit = dataLimit;
+    f.afterDataLimit = BUS::phase_t(afterData);
+    f.resetAfterDataBytes = resetAfter;
     QCOMPARE(KIREL5Arbitration(), 1);
-    QCOMPARE(Command(cdb, 10), FALSE);
+    QCOMPARE(bool(Command(reinterpret_cast<BYTE *>(cdb.data()), cdb.size())), received >= 0);
+    if (received >= 0) {
+        QByteArray buf(1024, '\0');
+        const int asked = cdb.size() == 6 ? cdb[4] : 512 * cdb[8];
+        QCOMPARE(DataIn(reinterpret_cast<BYTE *>(buf.data()), asked), received);
+        QCOMPARE(buf.mid(received), QByteArray(buf.size() - received, '\0'));
+        if (cdb[0] == char(kOpInquiry))
+            QCOMPARE(buf.left(received), v.inquiryData.left(received));
+        if (status == 1) {
+            // RST is the initiator's line on the board: the station sees only the bus go free.
+            QCOMPARE(int(bus.GetPhase()), int(BUS::busfree));
+        } else {
+            StatusValue = 9;
+            QCOMPARE(Status(), status);
+            QCOMPARE(StatusValue, qMax(status, 0));
+            QCOMPARE(MessageIn(), int(kMsgCommandComplete));
+        }
+    }
     BusFree();
-    QCOMPARE(s->scanner().traceLines(),
-             QStringList("{\"cdb\":\"28 00 00\",\"out\":\"\",\"in\":0,\"status\":null}"));
+    QCOMPARE(v.traceLines(), QStringList(trace));
     // The target left the bus: the next transaction goes through.
-    s->scanner().faults().cdbBytesTaken = -1;
+    f = TargetFaults();
     QCOMPARE(RequestKIREL5Sense(), 0);
-}
-
-void TestInitiator::dataInCutShortThenStatus()
-{
-    s->scanner().setTraceEnabled(true);
-    s->scanner().inquiryData = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    s->scanner().faults().dataBytesLimit = 20;
-    BYTE cdb[6] = {kOpInquiry, 0, 0, 0, 36, 0};
-    BYTE buf[36] = {};
-    QCOMPARE(ArbitrateAndCommand(cdb, 6), 1);
-    QCOMPARE(DataIn(buf, 36), 20);
-    QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 36),
-             QByteArray("ABCDEFGHIJKLMNOPQRST") + QByteArray(16, '\0'));
-    QCOMPARE(Status(), 0);
-    QCOMPARE(MessageIn(), int(kMsgCommandComplete));
-    BusFree();
-    QCOMPARE(s->scanner().traceLines(),
-             QStringList("{\"cdb\":\"12 00 00 00 24 00\",\"out\":\"\",\"in\":20,\"status\":0}"));
 }
 
 void TestInitiator::statusByte_data()
@@ -172,25 +184,6 @@ void TestInitiator::statusByte()
     QCOMPARE(s->scanner().sense(), check ? Sense::kBecomingReady : Sense::kNoSense);
 }
 
-// A target that ends DATA IN with MESSAGE IN and no STATUS.
-void TestInitiator::statusMissingAfterPhaseChange()
-{
-    s->scanner().setTraceEnabled(true);
-    s->scanner().faults().dataBytesLimit = 4;
-    s->scanner().faults().afterDataLimit = BUS::msgin;
-    BYTE cdb[6] = {kOpRequestSense, 0, 0, 0, 18, 0};
-    BYTE buf[18];
-    QCOMPARE(ArbitrateAndCommand(cdb, 6), 1);
-    QCOMPARE(DataIn(buf, 18), 4);
-    StatusValue = 9;
-    QCOMPARE(Status(), -2);
-    QCOMPARE(StatusValue, 0);
-    QCOMPARE(MessageIn(), 0);
-    BusFree();
-    QCOMPARE(s->scanner().traceLines(),
-             QStringList("{\"cdb\":\"03 00 00 00 12 00\",\"out\":\"\",\"in\":4,\"status\":null}"));
-}
-
 // Without MESSAGE OUT the arbitration carries on as if IDENTIFY had gone; the first CDB
 // byte releases ATN.
 void TestInitiator::noMessageOutForAttention()
@@ -206,24 +199,6 @@ void TestInitiator::noMessageOutForAttention()
     QCOMPARE(Status(), 0);
     QCOMPARE(MessageIn(), 0);
     BusFree();
-}
-
-void TestInitiator::busResetDuringDataIn()
-{
-    s->scanner().setTraceEnabled(true);
-    s->scanner().faults().resetAfterDataBytes = 512;
-    BYTE cdb[10] = {kOpRead10, 0, 0, 0, 0, 0, 0, 0, 2, 0};
-    QByteArray buf(1024, '\0');
-    QCOMPARE(ArbitrateAndCommand(cdb, 10), 1);
-    QCOMPARE(DataIn(reinterpret_cast<BYTE *>(buf.data()), buf.size()), 512);
-    // RST is the initiator's line on the board: the station sees only the bus go free.
-    QCOMPARE(int(bus.GetPhase()), int(BUS::busfree));
-    BusFree();
-    QCOMPARE(s->scanner().traceLines(),
-             QStringList("{\"cdb\":\"28 00 00 00 00 00 00 00 02 00\",\"out\":\"\",\"in\":512,"
-                         "\"status\":null}"));
-    s->scanner().faults().resetAfterDataBytes = -1;
-    QCOMPARE(RequestKIREL5Sense(), 0); // the target is back at bus free
 }
 
 void TestInitiator::reselectionAfterDisconnect_data()

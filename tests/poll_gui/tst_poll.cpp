@@ -149,7 +149,6 @@ private slots:
     void kirel5BusyWithUnknownState();
     void noAnswerBlinks_data();
     void noAnswerBlinks();
-    void boardReadingsShown();
     void channel1Lasers_data();
     void channel1Lasers();
     void laserSelectionFromTemplate_data();
@@ -170,18 +169,28 @@ void TestPoll::statusUntilReady_data()
     QTest::newRow("VESK-5000 plate in reader") << int(kModelVESK5000) << becomingReady;
 }
 
-// Start-up self diagnosis in yellow with Start Scan locked, then ready in green with Start
-// Scan enabled, the poll over and "READY:" in the boot log.
+// Start-up self diagnosis in yellow with Start Scan locked (the KIREL-5000/5100 with the
+// side-board readings), then ready in green with Start Scan enabled, the poll over and
+// "READY:" in the boot log.
 void TestPoll::statusUntilReady()
 {
     QFETCH(int, model);
     QFETCH(QString, conditionAtReady);
 
     Station s(model, Options());
+    s.boards.clock.setTemperature(25.25f);
+    s.boards.converter.setBoardTemperature(31.5f);
+    s.boards.converter.setMonitorVoltage(0.75f);
     s.open();
     s.pollTimer()->start(); // as the constructor leaves it
 
     s.tickAt(0);
+    if (model == kModelKIREL5) {
+        QCOMPARE(s.label("labelSCSIboardTemp")->text(), QStringLiteral("SCSI Board Temp: 25.25 C"));
+        QCOMPARE(s.label("labelLDtemperature")->text(),
+                 QStringLiteral("LD685 Temperature: 31.5 C"));
+        QCOMPARE(s.label("labelLDmonitor")->text(), QStringLiteral("LD Monitor: 0.750 V"));
+    }
     QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Startup self diagnosis"));
     QCOMPARE(s.label("labelstatus")->styleSheet(), QString::fromLatin1(kStyleSelfTest));
     QVERIFY(!s.scanButton()->isEnabled());
@@ -278,20 +287,6 @@ void TestPoll::noAnswerBlinks()
     QCOMPARE(seenStatus, statusStyles);
     QCOMPARE(seenTemp, tempStyles);
     QVERIFY(!s.scanButton()->isEnabled());
-}
-
-// The side-board readings as the operator reads them.
-void TestPoll::boardReadingsShown()
-{
-    Station s(kModelKIREL5, Options());
-    s.boards.clock.setTemperature(25.25f);
-    s.boards.converter.setBoardTemperature(31.5f);
-    s.boards.converter.setMonitorVoltage(0.75f);
-    s.open();
-    s.tick();
-    QCOMPARE(s.label("labelSCSIboardTemp")->text(), QStringLiteral("SCSI Board Temp: 25.25 C"));
-    QCOMPARE(s.label("labelLDtemperature")->text(), QStringLiteral("LD685 Temperature: 31.5 C"));
-    QCOMPARE(s.label("labelLDmonitor")->text(), QStringLiteral("LD Monitor: 0.750 V"));
 }
 
 struct LaserCase {

@@ -209,7 +209,6 @@ void TestSimulator::buscheckVerdicts_data()
         QTest::newRow(name) << QStringList{"--virtual", model, "--fault", fault} << code << verdict;
     };
     row("answered", "11", "none", 0, "the scanner answered and is ready");
-    row("reader answers", "4", "none", 0, "the scanner answered and is ready");
     row("switched off", "8", "power-off", 1, "BSY never came after selection");
     row("another SCSI ID", "10", "no-select", 1, "BSY never came after selection");
     row("BSY stuck", "11", "stuck-bsy", 1, "BSY asserted on the idle cable");
