@@ -1,6 +1,7 @@
 // scanstation-buscheck: first contact between a Raspberry Pi and a scanner on its cable.
 //
-//   scanstation-buscheck [--virtual MODEL [--fault NAME [--fault-after-bytes N]] [--pi PI]]
+//   scanstation-buscheck [--readout] [--virtual MODEL [--fault NAME [--fault-after-bytes N]]
+//                        [--pi PI]]
 //
 // 1. the platform: a Raspberry Pi the station supports (model, peripheral base; the Pi 5 is
 //    refused), and whether this process may open the registers (root);
@@ -8,7 +9,10 @@
 //    bus sequences judged by the cable referee at those costs;
 // 3. the idle cable, transceivers enabled and nothing driven: any asserted line is named;
 // 4. a bus reset, selection of ID 5, INQUIRY and TEST UNIT READY, each phase printed as it
-//    happens, then the inquiry strings and a verdict with the next step.
+//    happens, then the inquiry strings and a verdict with the next step;
+// 5. with --readout, an imaging-plate reader is STARTed and must reselect the Pi as ID 5:
+//    the only way to see the reselection before the first scan. The plate in the reader is
+//    read (use an erased one); a bus reset ends the readout.
 // Exit status: 0 when the scanner answered, 1 when it did not, 2 when the check cannot run
 // here. Off a Raspberry Pi it refuses before anything opens /dev/mem; with --virtual it
 // runs against the virtual scanner of MODEL, with a fault of the cable if asked.
@@ -34,12 +38,19 @@ constexpr int kExitCannotRun = 2;
 constexpr useconds_t kResetPulseUs = 1000;
 constexpr int kVirtualSamples = 1000;
 constexpr int kHardwareSamples = 100000;
+// The wait for a reader's reselection after START, in 1 ms polls: a real reader takes up to
+// the 35 s of its own start wait, plus margin; the virtual reader reselects within a few
+// bus samples, so a short wait there tells a reader that never comes back just as well.
+constexpr int kReselectPollUs = 1000;
+constexpr int kHardwareReselectPolls = 40000;
+constexpr int kVirtualReselectPolls = 200;
 
 struct Options {
     bool virtualScanner = false;
     int model = kModelKIREL5;
     CableFault fault = CableFault::None;
     int faultAfterBytes = 0;
+    bool readout = false;
     const PiProfile *pi = &DefaultPiProfile();
 };
 
@@ -98,7 +109,12 @@ bool ParseOptions(const QCoreApplication &app, Options *o)
                                 QStringLiteral("With --virtual: the Pi's register costs, pi3 "
                                                "or pi4 (default pi3)."),
                                 QStringLiteral("PI"), QString::fromLatin1(o->pi->name));
-    parser.addOptions({virt, fault, after, pi});
+    const QCommandLineOption readout(
+        QStringLiteral("readout"),
+        QStringLiteral("Imaging-plate readers: START a readout of the plate in the reader (its "
+                       "image is lost: use an erased plate) and check that the reader "
+                       "reselects the Pi."));
+    parser.addOptions({virt, fault, after, pi, readout});
     parser.process(app);
     o->virtualScanner = parser.isSet(virt);
     bool ok = true;
@@ -108,6 +124,7 @@ bool ParseOptions(const QCoreApplication &app, Options *o)
     }
     ok = ok && CableFaultFromName(parser.value(fault), &o->fault);
     o->faultAfterBytes = parser.value(after).toInt();
+    o->readout = parser.isSet(readout);
     o->pi = PiProfileByName(parser.value(pi));
     if (!ok || !o->pi) {
         std::fprintf(stderr, "scanstation-buscheck: bad option (see --help)\n");
@@ -225,6 +242,61 @@ Transaction Ask(BYTE *cdb, int cdbLength, BYTE *data, int dataLength)
             .arg(qMax(t.dataIn, 0))
             .arg(t.status < 0 ? QStringLiteral("null") : QString::number(t.status)));
     return t;
+}
+
+// Step 5: how a reader's START and its reselection went.
+struct Readout {
+    bool ran = false;
+    bool disconnected = false; // START ended with SAVE DATA POINTER, DISCONNECT
+    int reselection = -4;      // VESK18IIreconnect's answer at the end of the wait
+    BYTE ids = 0;              // the data lines during a reselection that went wrong
+};
+
+Readout StartAndAwaitReselection(bool virtualScanner)
+{
+    Readout r;
+    r.ran = true;
+    BYTE start[6] = {kOpStartStop, 0, 0, 0, 0, 0};
+    if (KIREL5Arbitration() < 0 || !Command(start, 6)) {
+        Say(QStringLiteral("  START: not taken"));
+        return r;
+    }
+    const int first = MessageIn();
+    const int second = MessageIn();
+    r.disconnected = first == kMsgSaveDataPointer && second == kMsgDisconnect;
+    Say(QStringLiteral("  START: %1")
+            .arg(r.disconnected ? QStringLiteral("the reader disconnected")
+                                : QStringLiteral("no disconnect")));
+    if (!r.disconnected) {
+        // Whatever START began on a scanner that is not a reader ends with the bus reset.
+        BusFree();
+        BusResetPulse();
+        return r;
+    }
+    BusFree();
+    const int polls = virtualScanner ? kVirtualReselectPolls : kHardwareReselectPolls;
+    for (int i = 0; i < polls && r.reselection == -4; ++i) {
+        BusPauseMicroseconds(kReselectPollUs);
+        r.reselection = VESK18IIreconnect();
+    }
+    if (r.reselection == -5) {
+        bus.Aquire();
+        r.ids = bus.GetDAT();
+    }
+    if (r.reselection >= 0) {
+        // The end of START: IDENTIFY, the status, COMMAND COMPLETE.
+        MessageIn();
+        const int status = Status();
+        MessageIn();
+        Say(QStringLiteral("  reselection: answered, STATUS %1")
+                .arg(status, 2, 16, QLatin1Char('0')));
+    } else {
+        Say(QStringLiteral("  reselection: none (%1)").arg(r.reselection));
+    }
+    BusFree();
+    BusResetPulse(); // the readout ends here
+    Say(QStringLiteral("  bus reset: the readout ended"));
+    return r;
 }
 
 int Verdict(const QString &text, int code)
@@ -349,6 +421,13 @@ int Check(const Options &o)
         BYTE testUnitReady[6] = {kOpTestUnitReady, 0, 0, 0, 0, 0};
         tur = Ask(testUnitReady, 6, nullptr, 0);
     }
+    Readout readout;
+    if (o.readout && tur.status == kStatusGood && tur.message >= 0) {
+        Say(QStringLiteral("5 readout: START, then the wait for the reader's reselection"));
+        readout = StartAndAwaitReselection(o.virtualScanner);
+    } else if (o.readout) {
+        Say(QStringLiteral("5 readout: not started, the scanner is not ready"));
+    }
     Cleanup();
 
     // A line asserted on the idle cable comes first: everything after it is its echo.
@@ -385,6 +464,33 @@ int Check(const Options &o)
         return Verdict(QStringLiteral("the scanner stopped answering after INQUIRY: it "
                                       "lost power or the cable came loose."),
                        kExitNoAnswer);
+    if (readout.ran && !readout.disconnected)
+        return Verdict(QStringLiteral("the scanner did not disconnect after START: it is not "
+                                      "an imaging-plate reader, or it refused the readout; "
+                                      "check the model and the plate."),
+                       kExitNoAnswer);
+    if (readout.ran && readout.reselection == -5)
+        return Verdict(QStringLiteral("the reader reselected with the IDs %1 instead of a0 "
+                                      "(the Pi's 80 and its own 20): set the reader to SCSI "
+                                      "ID 5 and check the data lines.")
+                           .arg(readout.ids, 2, 16, QLatin1Char('0')),
+                       kExitNoAnswer);
+    if (readout.ran && readout.reselection == -4)
+        return Verdict(QStringLiteral("the reader disconnected after START and never "
+                                      "reselected: its SEL and I/O do not reach the Pi (check "
+                                      "the transceivers' direction pins and the cable) or the "
+                                      "reader is hung; switch it off and on."),
+                       kExitNoAnswer);
+    if (readout.ran && readout.reselection < 0)
+        return Verdict(QStringLiteral("the reader's reselection broke off (%1): BSY or SEL did "
+                                      "not change as they should; check BSY and SEL on the "
+                                      "cable and the transceivers.")
+                           .arg(readout.reselection),
+                       kExitNoAnswer);
+    if (readout.ran)
+        return Verdict(QStringLiteral("the scanner answered, and the reader reselected the Pi "
+                                      "after START. Next: start the station for this model."),
+                       kExitAnswered);
     return Verdict(tur.status == 0
                        ? QStringLiteral("the scanner answered and is ready. Next: start the "
                                         "station for this model.")
