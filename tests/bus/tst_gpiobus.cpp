@@ -1,6 +1,6 @@
-// The GPIO bus on the emulated register block: data lines and parity, phase decoding, the
-// dummy-write timing, the peripheral base, the handshakes and their register budget, and
-// the safety of the hardware path on a machine that is not a Raspberry Pi.
+// The GPIO bus on the emulated register block: phase decoding, the dummy-write timing, the
+// device tree, the handshakes and their register budget, the cable referee's rules, and the
+// safety of the hardware path on a machine that is not a Raspberry Pi.
 #include "busfixture.h"
 #include "emulatedgpio.h"
 #include "scsicommands.h"
@@ -36,14 +36,10 @@ class TestGpioBus : public QObject
     Q_OBJECT
 
 private slots:
-    void setDatDrivesLinesWithOddParity_data();
-    void setDatDrivesLinesWithOddParity();
     void phaseFromControlLines_data();
     void phaseFromControlLines();
     void sleepNsecDummyWrites_data();
     void sleepNsecDummyWrites();
-    void peripheralBase_data();
-    void peripheralBase();
     void boardFromInitToCleanup();
     void scsiPinsWithoutPull_data();
     void scsiPinsWithoutPull();
@@ -52,59 +48,21 @@ private slots:
     void refereeRules_data();
     void refereeRules();
     void initFailsOffThePiWithoutMapping();
-    void deviceTreeNames_data();
-    void deviceTreeNames();
+    void deviceTreeFiles_data();
+    void deviceTreeFiles();
 };
 
-void TestGpioBus::setDatDrivesLinesWithOddParity_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("parityAsserted");
-    QTest::newRow("00h: parity only") << 0x00 << true;
-    QTest::newRow("FFh: all nine lines") << 0xFF << true;
-    QTest::newRow("01h: parity released") << 0x01 << false;
-}
-
-void TestGpioBus::setDatDrivesLinesWithOddParity()
-{
-    QFETCH(int, value);
-    QFETCH(bool, parityAsserted);
-    Board x;
-    QVERIFY(x.up);
-    x.b.Reset();
-    x.b.SetDAT(0xFF); // from a full bus, so that released lines must be released by SetDAT
-    x.regs.resetCounters();
-    x.b.SetDAT(BYTE(value));
-
-    QCOMPARE(int(x.regs.counters().fselWrites), 3);
-    QCOMPARE(int(x.regs.counters().gpioReads), 0);
-    const DWORD drive = x.regs.stationDrive();
-    QCOMPARE(int((drive >> PIN_DT0) & 0xFF), value);
-    QCOMPARE(bool(drive & (1u << PIN_DP)), parityAsserted);
-    QVERIFY(x.regs.parityOdd());
-    // Nothing but the data lines moved.
-    QCOMPARE(drive & ~kMaskDAT, DWORD(0));
-    x.b.Aquire();
-    QCOMPARE(int(x.b.GetDAT()), value);
-}
-
+// The information phases come from every transaction on the cable; these are the line
+// states no transaction of a working target shows.
 void TestGpioBus::phaseFromControlLines_data()
 {
     QTest::addColumn<DWORD>("lines");
     QTest::addColumn<int>("phase");
-    const DWORD bsy = kMaskBSY;
     QTest::newRow("nothing: bus free") << DWORD(0) << int(BUS::busfree);
     QTest::newRow("C/D I/O without BSY: bus free") << (kMaskCD | kMaskIO) << int(BUS::busfree);
     QTest::newRow("SEL over a full phase: selection")
-        << (kMaskSEL | bsy | kMaskMSG | kMaskCD | kMaskIO) << int(BUS::selection);
-    QTest::newRow("BSY: data out") << bsy << int(BUS::dataout);
-    QTest::newRow("I/O: data in") << (bsy | kMaskIO) << int(BUS::datain);
-    QTest::newRow("C/D: command") << (bsy | kMaskCD) << int(BUS::command);
-    QTest::newRow("C/D I/O: status") << (bsy | kMaskCD | kMaskIO) << int(BUS::status);
-    QTest::newRow("MSG alone: reserved") << (bsy | kMaskMSG) << int(BUS::reserved);
-    QTest::newRow("MSG C/D: message out") << (bsy | kMaskMSG | kMaskCD) << int(BUS::msgout);
-    QTest::newRow("MSG C/D I/O: message in")
-        << (bsy | kMaskMSG | kMaskCD | kMaskIO) << int(BUS::msgin);
+        << (kMaskSEL | kMaskBSY | kMaskMSG | kMaskCD | kMaskIO) << int(BUS::selection);
+    QTest::newRow("MSG alone: reserved") << (kMaskBSY | kMaskMSG) << int(BUS::reserved);
 }
 
 void TestGpioBus::phaseFromControlLines()
@@ -119,11 +77,6 @@ void TestGpioBus::phaseFromControlLines()
     x.regs.setDeviceDrive(lines);
     x.b.Aquire();
     QCOMPARE(int(x.b.GetPhase()), phase);
-    // An initiator turns its data lines inbound exactly when the target sends.
-    if (phase == BUS::datain || phase == BUS::status || phase == BUS::msgin)
-        QVERIFY(x.regs.controlPinHigh(PIN_DTD));
-    if (phase == BUS::dataout || phase == BUS::command || phase == BUS::msgout)
-        QVERIFY(!x.regs.controlPinHigh(PIN_DTD));
 }
 
 void TestGpioBus::sleepNsecDummyWrites_data()
@@ -146,32 +99,6 @@ void TestGpioBus::sleepNsecDummyWrites()
     QCOMPARE(int(x.regs.counters().pudWrites), writes);
     QCOMPARE(int(x.regs.counters().gpioWrites), writes);
     QCOMPARE(x.regs.pullControl(), DWORD(0));
-}
-
-void TestGpioBus::peripheralBase_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<DWORD>("base");
-    QTest::newRow("Pi 2/3 ranges")
-        << QByteArray::fromHex("7e0000003f00000001000000") << DWORD(0x3F000000);
-    // Two-cell parent address: before, the upper half (0) was taken as the base.
-    QTest::newRow("Pi 4 ranges") << QByteArray::fromHex("7e00000000000000fe00000001800000")
-                                 << DWORD(0xFE000000);
-    QTest::newRow("Pi 4 ranges cut after the upper half")
-        << QByteArray::fromHex("7e00000000000000") << DWORD(0x20000000);
-    QTest::newRow("short file") << QByteArray::fromHex("7e0000003f00") << DWORD(0x20000000);
-    QTest::newRow("unreadable") << QByteArray() << DWORD(0x20000000);
-}
-
-void TestGpioBus::peripheralBase()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(DWORD, base);
-    QTemporaryDir dir;
-    const QByteArray path = TreeFile(dir, content);
-    QCOMPARE(PeripheralAddressFrom(path.constData()), base);
-    if (content.isNull())
-        QCOMPARE(get_dt_ranges(path.constData(), 4), DWORD(0xFFFFFFFF));
 }
 
 void TestGpioBus::boardFromInitToCleanup()
@@ -400,35 +327,50 @@ void TestGpioBus::initFailsOffThePiWithoutMapping()
     QCOMPARE(KIREL5Arbitration(), -1);
 }
 
-void TestGpioBus::deviceTreeNames_data()
+// What the bus reads from the device tree: the peripheral base from the soc ranges, and
+// whether the machine is a Raspberry Pi (its model) and a Pi 5 (its compatible list).
+void TestGpioBus::deviceTreeFiles_data()
 {
-    QTest::addColumn<bool>("compatible"); // the compatible list (is it a Pi 5?), else the model
+    QTest::addColumn<QByteArray>("node"); // ranges, model or compatible
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("match");
-    QTest::newRow("Pi 4 model") << false << QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31)
-                                << true;
-    QTest::newRow("other board") << false << QByteArray("Pine64 RockPro64 v2.1") << false;
-    QTest::newRow("prefix only in part") << false << QByteArray("Raspberry") << false;
-    QTest::newRow("no model file") << false << QByteArray() << false;
+    QTest::addColumn<qint64>("expected");
+    const auto row = [](const char *name, const char *node, const QByteArray &content,
+                        qint64 expected) {
+        QTest::newRow(name) << QByteArray(node) << content << expected;
+    };
+    const qint64 noBase = 0x20000000;
+    row("Pi 2/3 ranges", "ranges", QByteArray::fromHex("7e0000003f00000001000000"), 0x3F000000);
+    // Two-cell parent address: before, the upper half (0) was taken as the base.
+    row("Pi 4 ranges", "ranges", QByteArray::fromHex("7e00000000000000fe00000001800000"),
+        0xFE000000);
+    row("Pi 4 ranges cut after the upper half", "ranges", QByteArray::fromHex("7e00000000000000"),
+        noBase);
+    row("short ranges", "ranges", QByteArray::fromHex("7e0000003f00"), noBase);
+    row("unreadable ranges", "ranges", QByteArray(), noBase);
+    row("Pi 4 model", "model", QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31), 1);
+    row("other board", "model", "Pine64 RockPro64 v2.1", 0);
+    row("prefix only in part", "model", "Raspberry", 0);
+    row("no model file", "model", QByteArray(), 0);
     // A Pi 5 is refused even though its model names a Raspberry Pi.
-    QTest::newRow("Pi 5") << true << QByteArray("raspberrypi,5-model-b\0brcm,bcm2712\0", 35)
-                          << true;
-    QTest::newRow("Pi 4") << true << QByteArray("raspberrypi,4-model-b\0brcm,bcm2711\0", 35)
-                          << false;
-    QTest::newRow("name only as a prefix") << true << QByteArray("brcm,bcm2712d0\0", 15) << false;
-    QTest::newRow("no compatible file") << true << QByteArray() << false;
+    row("Pi 5", "compatible", QByteArray("raspberrypi,5-model-b\0brcm,bcm2712\0", 35), 1);
+    row("Pi 4", "compatible", QByteArray("raspberrypi,4-model-b\0brcm,bcm2711\0", 35), 0);
+    row("name only as a prefix", "compatible", QByteArray("brcm,bcm2712d0\0", 15), 0);
+    row("no compatible file", "compatible", QByteArray(), 0);
 }
 
-void TestGpioBus::deviceTreeNames()
+void TestGpioBus::deviceTreeFiles()
 {
-    QFETCH(bool, compatible);
+    QFETCH(QByteArray, node);
     QFETCH(QByteArray, content);
-    QFETCH(bool, match);
+    QFETCH(qint64, expected);
     QTemporaryDir dir;
     const QByteArray path = TreeFile(dir, content);
-    QCOMPARE(compatible ? DeviceTreeIsCompatible(path.constData(), "brcm,bcm2712")
-                        : DeviceTreeNamesRaspberryPi(path.constData()),
-             match);
+    if (node == "ranges")
+        QCOMPARE(qint64(PeripheralAddressFrom(path.constData())), expected);
+    else if (node == "model")
+        QCOMPARE(qint64(DeviceTreeNamesRaspberryPi(path.constData())), expected);
+    else
+        QCOMPARE(qint64(DeviceTreeIsCompatible(path.constData(), "brcm,bcm2712")), expected);
 }
 
 QTEST_GUILESS_MAIN(TestGpioBus)

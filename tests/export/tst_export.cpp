@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <sstream>
 
@@ -142,6 +144,7 @@ private slots:
     void commandLine();
     void imagejLineOpensTheImageFile_data();
     void imagejLineOpensTheImageFile();
+    void headerReadFails();
 };
 
 void TestExport::phantomReadsBackExactly_data()
@@ -350,6 +353,9 @@ void TestExport::imagejLineOpensTheImageFile_data()
                                   << "scan.img";
     QTest::newRow("raw copy 25 um")
         << Phantom{HeaderKind::ImagingPlate, 25, 8160, 3} << true << "scan.raw";
+    // A header number may be anything from 1 to 999999, the largest included.
+    QTest::newRow("pixel size 999999 um")
+        << Phantom{HeaderKind::ImagingPlate, 999999, 2, 1} << false << "scan.img";
 }
 
 void TestExport::imagejLineOpensTheImageFile()
@@ -386,6 +392,17 @@ void TestExport::imagejLineOpensTheImageFile()
     QCOMPARE(r.code, 1);
     QCOMPARE(r.out, QString());
     QVERIFY(r.err.contains("the image is short"));
+}
+
+// A header whose reading fails part way (the process's own memory is a regular file that
+// cannot be read at address 0) is refused with the system's reason, not taken for a short
+// header.
+void TestExport::headerReadFails()
+{
+    ScanHeader header;
+    std::string error;
+    QVERIFY(!ReadScanHeader("/proc/self/mem", header, error));
+    QCOMPARE(QString::fromStdString(error), QString("/proc/self/mem: ") + std::strerror(EIO));
 }
 
 QTEST_GUILESS_MAIN(TestExport)

@@ -2,8 +2,8 @@
 // side boards: what the operator sees from start-up to ready, the blinking of a scanner
 // that does not answer, the channel-1 laser list built from what the KIREL-5000/5100
 // reports, the laser-diode board, the start-up error boxes of the readers and the LD685
-// toggle. Each test drives the poll tick by tick (ScannerTest) on the scanner model's own
-// clock, so nothing depends on real time.
+// toggle, and the simulator's operator who clears the loading area. Each test drives the poll tick
+// by tick (ScannerTest) on the scanner model's own clock, so nothing depends on real time.
 #include "emulatedi2c.h"
 #include "logfiles.h"
 #include "mainwindow.h"
@@ -11,6 +11,7 @@
 #include "scanstate.h"
 #include "stationfixture.h"
 #include "stationpaths.h"
+#include "statuswatch.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -453,7 +454,8 @@ void TestPoll::startupErrorBoxesDoNotStack_data()
 }
 
 // The box is modal and the poll keeps ticking behind it: ticks that see the condition again
-// while it is open show no second box and log the sense condition no second time. Once the
+// while it is open show no second box and log the sense condition no second time. The
+// simulator's operator clears the loading area when the box is closed, not before; once the
 // condition has gone, the reader gets ready without the box coming back.
 void TestPoll::startupErrorBoxesDoNotStack()
 {
@@ -466,6 +468,8 @@ void TestPoll::startupErrorBoxesDoNotStack()
 
     Station s(model, Options(scenario, 0));
     s.open();
+    LoadingAreaAttendant attendant(s.scanner);
+    qApp->installEventFilter(&attendant);
 
     int boxesOpened = 0;
     int mostOpenAtOnce = 0;
@@ -493,6 +497,8 @@ void TestPoll::startupErrorBoxesDoNotStack()
             ++ticksBehindBox;
             if (readyBehindBox)
                 s.scanner.setScenario(cleared);
+            else
+                QCOMPARE(s.scanner.scenario(), scenario); // nothing cleared before the click
             s.tick(); // the poll's timer firing while the box waits for the operator
             return;
         }
@@ -512,8 +518,7 @@ void TestPoll::startupErrorBoxesDoNotStack()
         QCOMPARE(s.bootLogCount(condition), 1);
         QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Startup self diagnosis"));
         QVERIFY(!s.scanButton()->isEnabled());
-        // The operator has cleared the loading area.
-        s.scanner.setScenario(cleared);
+        QCOMPARE(s.scanner.scenario(), cleared);
         s.tick();
     }
     QCOMPARE(boxesOpened, 1);

@@ -1,20 +1,11 @@
 // scanstation-sim as the operator runs it: one process per case, offscreen, with its files
 // under a temporary root. What counts is what it prints, how it ends and what it leaves in
-// the root. The simulated operator who clears the loading area needs a click on the
-// start-up error box, so it is tried in this process, on the station's own window.
-#include "emulatedi2c.h"
-#include "mainwindow.h"
-#include "scannermodels.h"
-#include "stationfixture.h"
-#include "statuswatch.h"
+// the root.
+#include "gpioregs.h"
 #include "testprogram.h"
 
-#include <QApplication>
 #include <QImage>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 namespace
@@ -30,12 +21,9 @@ struct Run {
     QString err;
 };
 
-Run RunProgram(const QString &program, const QStringList &args,
-               const QByteArray &platform = QByteArray())
+Run RunProgram(const QString &program, const QStringList &args)
 {
     TestProgram p;
-    if (!platform.isEmpty())
-        p.setEnv("QT_QPA_PLATFORM", platform);
     Run run;
     if (!p.start(program, args)) {
         run.err = QStringLiteral("could not start");
@@ -53,9 +41,9 @@ Run RunProgram(const QString &program, const QStringList &args,
     return run;
 }
 
-Run Simulate(const QStringList &args, const QByteArray &platform = QByteArray())
+Run Simulate(const QStringList &args)
 {
-    return RunProgram(QStringLiteral(SCANSTATION_SIM_PATH), args, platform);
+    return RunProgram(QStringLiteral(SCANSTATION_SIM_PATH), args);
 }
 
 QString ReadText(const QString &path)
@@ -74,13 +62,10 @@ private slots:
     void readyPerModel_data();
     void readyPerModel();
     void scannerOffNeverReady();
-    void helpListsScenariosWithoutDisplay();
     void badCommandLine_data();
     void badCommandLine();
     void buscheckVerdicts_data();
     void buscheckVerdicts();
-    void attendantClearsLoadingArea_data();
-    void attendantClearsLoadingArea();
 };
 
 void TestSimulator::readyPerModel_data()
@@ -154,35 +139,19 @@ void TestSimulator::scannerOffNeverReady()
     QVERIFY(run.err.contains(QLatin1String("not ready within 2 s")));
 }
 
-// The help names every scenario and needs no display (a platform that cannot start would
-// end the program at once).
-void TestSimulator::helpListsScenariosWithoutDisplay()
-{
-    const Run run = Simulate({"--help"}, "no-such-platform");
-    QCOMPARE(run.exitCode, 0);
-    const QString help = run.out.join(QLatin1Char('\n'));
-    for (const char *name :
-         {"none", "off", "door-open", "plate-in-loader", "no-plate", "no-ld-board"})
-        QVERIFY2(help.contains(QStringLiteral("  %1 ").arg(QLatin1String(name))), name);
-}
-
 void TestSimulator::badCommandLine_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
 
     QTest::newRow("unknown model") << QStringList{"--model", "7"} << "unknown model 7";
-    QTest::newRow("model not a number") << QStringList{"--model", "kirel"} << "--model";
     QTest::newRow("unknown scenario")
         << QStringList{"--scenario", "flood"} << "unknown scenario \"flood\"";
     QTest::newRow("negative self-test time")
         << QStringList{"--selftest-ms", "-5"} << "--selftest-ms";
-    QTest::newRow("negative line time") << QStringList{"--line-ms", "-1"} << "--line-ms";
     QTest::newRow("unknown fault") << QStringList{"--fault", "fire"} << "unknown fault \"fire\"";
-    QTest::newRow("scan without a name") << QStringList{"--auto-scan="} << "--auto-scan";
     QTest::newRow("unknown referee mode")
         << QStringList{"--referee", "lax"} << "unknown referee mode \"lax\"";
-    QTest::newRow("unknown Pi") << QStringList{"--pi", "pi5"} << "unknown Pi \"pi5\"";
     QTest::newRow("unknown cable fault")
         << QStringList{"--cable-fault", "rust"} << "unknown cable fault \"rust\"";
 }
@@ -241,63 +210,6 @@ void TestSimulator::buscheckVerdicts()
         QVERIFY(run.out.filter(QStringLiteral("vendor \"KIREL   \" product")).size() == 1);
     }
 #endif
-}
-
-Q_DECLARE_METATYPE(ScannerScenario)
-
-void TestSimulator::attendantClearsLoadingArea_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<ScannerScenario>("scenario");
-    QTest::addColumn<ScannerScenario>("cleared");
-
-    QTest::newRow("door closed") << int(kModelVESK5000) << ScannerScenario::DoorOpen
-                                 << ScannerScenario::None;
-    QTest::newRow("plate taken out")
-        << int(kModelVESK1800) << ScannerScenario::PlateInLoader << ScannerScenario::NoPlate;
-}
-
-// Closing the "STARTUP ERROR" box clears the loading area (what the poll makes of it is the
-// poll tests' business).
-void TestSimulator::attendantClearsLoadingArea()
-{
-    QFETCH(int, model);
-    QFETCH(ScannerScenario, scenario);
-    QFETCH(ScannerScenario, cleared);
-
-    TempStationRoot root;
-    ResetSharedState(model);
-    EmulatedI2cBus boards;
-    I2cInstallBus(&boards);
-    ScannerModelOptions options;
-    options.selfTestMs = 0;
-    options.scenario = scenario;
-    ScannerModelSim scanner(model, options);
-    scanner.installOnBus();
-    LoadingAreaAttendant attendant(scanner);
-    qApp->installEventFilter(&attendant);
-    {
-        MainWindow window;
-        StatusWatch::PollTimer(window)->stop();
-        bool boxSeen = false;
-        QTimer operatorHand;
-        operatorHand.setInterval(5);
-        QObject::connect(&operatorHand, &QTimer::timeout, [&] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
-                    boxSeen = true;
-                    QCOMPARE(scanner.scenario(), scenario); // nothing cleared before the click
-                    box->button(QMessageBox::Ok)->click();
-                }
-        });
-        operatorHand.start();
-        window.ScannerTest();
-        QVERIFY(boxSeen);
-        QCOMPARE(scanner.scenario(), cleared);
-    }
-    qApp->removeEventFilter(&attendant);
-    scanner.removeFromBus();
-    I2cInstallBus(nullptr);
 }
 
 QTEST_MAIN(TestSimulator)
