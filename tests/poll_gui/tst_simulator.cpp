@@ -61,9 +61,6 @@ class TestSimulator : public QObject
 private slots:
     void readyPerModel_data();
     void readyPerModel();
-    void scannerOffNeverReady();
-    void badCommandLine_data();
-    void badCommandLine();
     void buscheckVerdicts_data();
     void buscheckVerdicts();
 };
@@ -125,47 +122,6 @@ void TestSimulator::readyPerModel()
                 .contains(QLatin1String(" READY:\n")));
     QVERIFY(ReadText(trace).startsWith(QLatin1String("{\"cdb\":\"12 ")));
     QCOMPARE(QImage(picture).size(), QSize(1000, 785));
-}
-
-// A scanner that is switched off: the label keeps its first text and the run ends with 1.
-void TestSimulator::scannerOffNeverReady()
-{
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    const Run run = Simulate({"--root", tmp.path(), "--scenario", "off", "--print-status",
-                              "--exit-when-ready", "--timeout", "2"});
-    QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.out, QStringList{QStringLiteral("No connection - Power off?")});
-    QVERIFY(run.err.contains(QLatin1String("not ready within 2 s")));
-}
-
-void TestSimulator::badCommandLine_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("unknown model") << QStringList{"--model", "7"} << "unknown model 7";
-    QTest::newRow("unknown scenario")
-        << QStringList{"--scenario", "flood"} << "unknown scenario \"flood\"";
-    QTest::newRow("negative self-test time")
-        << QStringList{"--selftest-ms", "-5"} << "--selftest-ms";
-    QTest::newRow("unknown fault") << QStringList{"--fault", "fire"} << "unknown fault \"fire\"";
-    QTest::newRow("unknown referee mode")
-        << QStringList{"--referee", "lax"} << "unknown referee mode \"lax\"";
-    QTest::newRow("unknown cable fault")
-        << QStringList{"--cable-fault", "rust"} << "unknown cable fault \"rust\"";
-}
-
-void TestSimulator::badCommandLine()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, message);
-
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    const Run run = Simulate(args + QStringList{"--root", tmp.path(), "--exit-when-ready"});
-    QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.contains(message), qPrintable(run.err));
 }
 
 void TestSimulator::buscheckVerdicts_data()
