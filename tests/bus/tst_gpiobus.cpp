@@ -1,6 +1,6 @@
 // The GPIO bus on the emulated register block: phase decoding, the dummy-write timing, the
-// device tree, the handshakes and their register budget, the cable referee's rules, and the
-// safety of the hardware path on a machine that is not a Raspberry Pi.
+// device tree, the handshakes, the cable referee's rules, and the safety of the hardware path on a
+// machine that is not a Raspberry Pi.
 #include "busfixture.h"
 #include "emulatedgpio.h"
 #include "scsicommands.h"
@@ -44,7 +44,6 @@ private slots:
     void scsiPinsWithoutPull_data();
     void scsiPinsWithoutPull();
     void zeroCountHandshakesTouchNothing();
-    void accessesPerByteWithinBudget();
     void refereeRules_data();
     void refereeRules();
     void initFailsOffThePiWithoutMapping();
@@ -142,43 +141,6 @@ void TestGpioBus::zeroCountHandshakesTouchNothing()
     QCOMPARE(x.b.ReceiveHandShake(buf, 0), 0);
     QCOMPARE(int(x.regs.counters().gpioReads + x.regs.counters().gpioWrites), 0);
     QCOMPARE(int(buf[0]), 0x55);
-}
-
-// The data path costs what the bus design allows per byte and no more: no function-select
-// reads, three GPFSEL writes per byte sent, one sample per wait.
-void TestGpioBus::accessesPerByteWithinBudget()
-{
-    ScannerOnBus s;
-    QVERIFY(s.up());
-    const int bytes = 4 * 512;
-    for (bool in : {true, false}) {
-        BYTE cdb[10] = {in ? kOpRead10 : kOpWrite10, 0, 0, 0, 0, 0, 0, 0, 4, 0};
-        QVERIFY(Selection(kScannerId));
-        QVERIFY(Command(cdb, 10));
-        QVERIFY(WaitPhase(in ? BUS::datain : BUS::dataout));
-        QByteArray buf(bytes, '\x5a');
-        s.regs().resetCounters();
-        const int done = in ? bus.ReceiveHandShake(reinterpret_cast<BYTE *>(buf.data()), bytes)
-                            : bus.SendHandShake(reinterpret_cast<BYTE *>(buf.data()), bytes);
-        const EmulatedGpio::Counters c = s.regs().counters();
-        QCOMPARE(done, bytes);
-        QCOMPARE(c.fselReads, quint64(0));
-        QCOMPARE(c.gpioReads, c.levelReads);
-        if (in) {
-            QCOMPARE(c.levelReads, quint64(3 * bytes));
-            QCOMPARE(c.gpioWrites, quint64(5 * bytes)); // ACK x2, activity x2, 8 ns
-        } else {
-            QCOMPARE(c.levelReads, quint64(2 * bytes));
-            // byte x3, ATN, ACK x2; once at the end the data lines are released
-            QCOMPARE(c.fselWrites, quint64(6 * bytes + 1));
-            QCOMPARE(c.pudWrites, quint64(13 * bytes));
-            QCOMPARE(c.latchWrites, quint64(2 * bytes));
-        }
-        QCOMPARE(Status(), 0);
-        QCOMPARE(MessageIn(), 0);
-        BusFree();
-    }
-    QCOMPARE(s.scanner().parityErrors(), 0);
 }
 
 void TestGpioBus::scsiPinsWithoutPull_data()
