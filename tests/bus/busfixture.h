@@ -7,6 +7,7 @@
 #include "virtualscanner.h"
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <QStringList>
 #include <QTemporaryFile>
 
@@ -60,9 +61,22 @@ private:
 class CapturedDebug
 {
 public:
-    CapturedDebug();
-    ~CapturedDebug();
-    QStringList messages() const;
+    CapturedDebug() : previous_(qInstallMessageHandler(Collect)) { sink().clear(); }
+    ~CapturedDebug() { qInstallMessageHandler(previous_); }
+    QStringList messages() const { return sink(); }
+
+private:
+    static QStringList &sink()
+    {
+        static QStringList messages;
+        return messages;
+    }
+    static void Collect(QtMsgType, const QMessageLogContext &, const QString &text)
+    {
+        sink().append(text);
+    }
+
+    QtMessageHandler previous_;
 };
 
 // A virtual scanner under the bus, with Init() and Reset() done as a protocol operation
