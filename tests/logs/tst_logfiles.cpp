@@ -31,16 +31,10 @@ enum Writer { Boot, Error, Scan, Scanning, Plain, ScanHead, Dated };
 // Fixed path of the file each writer lands in on the KIREL-5000/5100.
 QString TargetPath(Writer w)
 {
-    switch (w) {
-    case Boot:
-        return QStringLiteral("/home/pi/KIREL5-IR/KIREL5_boot.log");
-    case Error:
-        return QStringLiteral("/home/pi/KIREL5-IR/KIREL5_error.log");
-    case Scan:
-        return QStringLiteral("/home/pi/KIREL5-IR/KIREL5_scan.log");
-    default:
-        return QStringLiteral("/home/gel 1.log");
-    }
+    static const char *const kLogs[] = {"/home/pi/KIREL5-IR/KIREL5_boot.log",
+                                        "/home/pi/KIREL5-IR/KIREL5_error.log",
+                                        "/home/pi/KIREL5-IR/KIREL5_scan.log"};
+    return QLatin1String(w <= Scan ? kLogs[w] : "/home/gel 1.log");
 }
 
 // Calls a writer the way its callers do: the file-object writers with kirelscanfile_log
