@@ -250,7 +250,8 @@ private slots:
     void endBoxes();
     void stopButtonPerModel_data();
     void stopButtonPerModel();
-    void laserDiodeReadingsShown();
+    void modelLabels_data();
+    void modelLabels();
 
     void areaGeometryAndParameterBlock_data();
     void areaGeometryAndParameterBlock();
@@ -937,21 +938,62 @@ void TestScanWindow::stopButtonPerModel()
     QCOMPARE(LD685status, model == kModelKIREL5 ? 0 : 1);
 }
 
-// With the laser-diode board found by the status poll, its labels show the board's readings
-// from the start, not the form's placeholders.
-void TestScanWindow::laserDiodeReadingsShown()
+// What the window shows of the scan: channel 1's laser on the KIREL-5000/5100 (the 670 nm
+// laser has no text of its own), the laser-diode board's readings from the start once the
+// status poll has found the board, and what each model hides.
+void TestScanWindow::modelLabels_data()
 {
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("laserCode"); // channel 1's, as the scan request sent it
+    QTest::addColumn<bool>("diodeBoard");
+    QTest::addColumn<QString>("laserText");
+    QTest::addColumn<QStringList>("hidden");
+    const QStringList always{"label_QLaverage", "label_QLmax", "label_displaystyle",
+                             "comboBox_DisplayColour", "comboBox_DisplayBkg"};
+    const QStringList diode{"label_LDmonitor", "label_LDtemperature"};
+    const QStringList laser{"label_lasertext", "label_lasericon", "label_filtertext",
+                            "label_filtericon"};
+    const QStringList channel{"label_channel"};
+    QTest::newRow("kirel5 635nm without the diode board")
+        << int(kModelKIREL5) << 4 << false << "Laser:  635nm" << always + diode;
+    QTest::newRow("kirel5 670nm with the diode board")
+        << int(kModelKIREL5) << 8 << true << "Laser" << always;
+    QTest::newRow("vesk1800") << int(kModelVESK1800) << 0 << true << QString()
+                              << always + diode + channel + laser;
+    QTest::newRow("kirel3 keeps laser and filter")
+        << int(kModelKIREL3) << 0 << true << "Laser" << always + diode + channel;
+}
+
+void TestScanWindow::modelLabels()
+{
+    QFETCH(int, model);
+    QFETCH(int, laserCode);
+    QFETCH(bool, diodeBoard);
+    QFETCH(QString, laserText);
+    QFETCH(QStringList, hidden);
     EmulatedI2cBus boards;
     boards.converter.setBoardTemperature(25.0f);
     boards.converter.setMonitorVoltage(0.25f);
     I2cInstallBus(&boards);
-    ScanPrepare(kModelKIREL5, 10, 10, home());
-    LDconfig[0] = 1;
+    ScanPrepare(model, 10, 10, home());
+    scanparams[9] = BYTE(laserCode);
+    LDconfig[0] = diodeBoard ? 1 : 0;
     ScanWindow w;
     I2cInstallBus(nullptr);
-    QCOMPARE(Child<QLabel>(w, "label_LDtemperature")->text(),
-             QStringLiteral("LD685 Temperature: 25.0 C"));
-    QCOMPARE(Child<QLabel>(w, "label_LDmonitor")->text(), QStringLiteral("LD Monitor: 0.250 V"));
+    for (const char *name :
+         {"label_QLaverage", "label_QLmax", "label_displaystyle", "comboBox_DisplayColour",
+          "comboBox_DisplayBkg", "label_LDmonitor", "label_LDtemperature", "label_lasertext",
+          "label_lasericon", "label_filtertext", "label_filtericon", "label_channel"})
+        QVERIFY2(Child<QWidget>(w, name)->isVisibleTo(&w) != hidden.contains(QLatin1String(name)),
+                 name);
+    if (!laserText.isEmpty())
+        QCOMPARE(Child<QLabel>(w, "label_lasertext")->text(), laserText);
+    if (model == kModelKIREL5 && diodeBoard) {
+        QCOMPARE(Child<QLabel>(w, "label_LDtemperature")->text(),
+                 QStringLiteral("LD685 Temperature: 25.0 C"));
+        QCOMPARE(Child<QLabel>(w, "label_LDmonitor")->text(),
+                 QStringLiteral("LD Monitor: 0.250 V"));
+    }
 }
 
 // ---------------------------------------------------------------------------------------
