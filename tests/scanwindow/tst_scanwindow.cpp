@@ -76,7 +76,17 @@ QStringList ScanFiles(const QString &dir)
 }
 
 // How a scripted run ends.
-enum Ending { kComplete, kSenseError, kWriteFailure, kScanningLogLost, kNoData, kBusHeld };
+enum Ending {
+    kComplete,
+    kSenseError,
+    kWriteFailure,
+    kScanningLogLost,
+    kNoData,
+    kBusHeld,
+    kStopButton, // the operator stops it: with the Stop button, Escape or the close button
+    kEscape,
+    kCloseButton
+};
 // Why a scan ends before its first read.
 enum Refusal {
     kMissingFolder,
@@ -91,8 +101,6 @@ enum Refusal {
     kFifoAsLog,
     kStartFails
 };
-// How the operator stops a running scan.
-enum StopBy { kStopButton, kEscape, kCloseButton };
 
 // The lines of the model's error log.
 QStringList ErrorLogLines()
@@ -246,8 +254,6 @@ private slots:
     void progressTexts();
     void endBoxes_data();
     void endBoxes();
-    void stopButtonPerModel_data();
-    void stopButtonPerModel();
     void modelLabels_data();
     void modelLabels();
 
@@ -733,56 +739,82 @@ void TestScanWindow::progressTexts()
     QCOMPARE(Child<QLabel>(w, "label_buffer")->text(), QStringLiteral("Buffer size: 1234"));
 }
 
+// Every way a running scan ends: the boxes in order, the image kept and on record when it
+// is not whole, the scanning log's last line, the bus left clean and the 685 nm diode off.
 void TestScanWindow::endBoxes_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<int>("ending");
+    QTest::addColumn<int>("answer"); // to the question to stop
     QTest::addColumn<QStringList>("titles");
     QTest::addColumn<QString>("firstText");
     QTest::addColumn<int>("reads");
+    const int yes = QMessageBox::Yes, no = QMessageBox::No;
     const QStringList complete{QStringLiteral("SCAN COMPLETE")};
     const QStringList error{QStringLiteral("SCAN ERROR"), QStringLiteral("SCAN END")};
+    const QString done = QStringLiteral("SCAN SUCCESSFULLY COMPLETED");
     const QString sense =
         QStringLiteral("Scan Error:<ul><li>Sense Key:   03h</li><li>Sense Code: 3A00h</li></ul>");
     const QString write = QStringLiteral("The image could not be written to disk");
     const QString noData = QStringLiteral("The scanner stopped sending image data");
     QTest::newRow("kirel5 complete")
-        << int(kModelKIREL5) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED" << 1;
+        << int(kModelKIREL5) << int(kComplete) << yes << complete << done << 1;
     QTest::newRow("vesk5000 complete")
-        << int(kModelVESK5000) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED" << 1;
+        << int(kModelVESK5000) << int(kComplete) << yes << complete << done << 1;
     QTest::newRow("kirel5 readout error")
-        << int(kModelKIREL5) << int(kSenseError) << error << sense << 1;
+        << int(kModelKIREL5) << int(kSenseError) << yes << error << sense << 1;
     QTest::newRow("vesk1800 readout error")
-        << int(kModelVESK1800) << int(kSenseError) << error << sense << 1;
+        << int(kModelVESK1800) << int(kSenseError) << yes << error << sense << 1;
     QTest::newRow("kirel5 write failure")
-        << int(kModelKIREL5) << int(kWriteFailure) << error << write << 1;
+        << int(kModelKIREL5) << int(kWriteFailure) << yes << error << write << 1;
     QTest::newRow("vesk5000 write failure")
-        << int(kModelVESK5000) << int(kWriteFailure) << error << write << 1;
+        << int(kModelVESK5000) << int(kWriteFailure) << yes << error << write << 1;
     // Each read moves the watch on by a quarter of the limit; the first brings 5 lines, the
     // fourth read after it reaches the limit. The lines that came are kept.
-    QTest::newRow("kirel5 no data") << int(kModelKIREL5) << int(kNoData) << error << noData << 5;
+    QTest::newRow("kirel5 no data")
+        << int(kModelKIREL5) << int(kNoData) << yes << error << noData << 5;
     QTest::newRow("vesk1800 no reselection")
-        << int(kModelVESK1800) << int(kNoData) << error << noData << 5;
+        << int(kModelVESK1800) << int(kNoData) << yes << error << noData << 5;
     // A bus held with no sense (-37) ends after three reads, before the time limit.
     QTest::newRow("kirel5 bus held three reads")
-        << int(kModelKIREL5) << int(kBusHeld) << error << noData << 3;
+        << int(kModelKIREL5) << int(kBusHeld) << yes << error << noData << 3;
     // A scanning log that stops on a full disk costs the log, not the image.
     QTest::newRow("kirel5 scanning log lost")
-        << int(kModelKIREL5) << int(kScanningLogLost)
-        << QStringList{QStringLiteral("SCAN COMPLETE"), QStringLiteral("FILE ERROR")}
-        << "SCAN SUCCESSFULLY COMPLETED" << 1;
+        << int(kModelKIREL5) << int(kScanningLogLost) << yes
+        << QStringList{QStringLiteral("SCAN COMPLETE"), QStringLiteral("FILE ERROR")} << done << 1;
+    // The operator stops at the first read; answered no, the scan runs on to its end.
+    // Escape and the close button ask the same question and end the same way. The readers
+    // say nothing more.
+    const QString ask = QStringLiteral("Do You Want To Stop The Scan?");
+    const QStringList stopped{QStringLiteral("Stop Scan"), QStringLiteral("SCAN STOPPED")};
+    const QStringList goesOn{QStringLiteral("Stop Scan"), QStringLiteral("SCAN COMPLETE")};
+    QTest::newRow("kirel5 stopped")
+        << int(kModelKIREL5) << int(kStopButton) << yes << stopped << ask << 1;
+    QTest::newRow("vesk1800 stopped without a box")
+        << int(kModelVESK1800) << int(kStopButton) << yes << QStringList{"Stop Scan"} << ask << 1;
+    QTest::newRow("kirel5 answered no scans on")
+        << int(kModelKIREL5) << int(kStopButton) << no << goesOn << ask << 2;
+    QTest::newRow("kirel5 escape")
+        << int(kModelKIREL5) << int(kEscape) << yes << stopped << ask << 1;
+    QTest::newRow("vesk5000 close button")
+        << int(kModelVESK5000) << int(kCloseButton) << yes << QStringList{"Stop Scan"} << ask << 1;
+    QTest::newRow("kirel5 close button answered no")
+        << int(kModelKIREL5) << int(kCloseButton) << no << goesOn << ask << 2;
 }
 
 void TestScanWindow::endBoxes()
 {
     QFETCH(int, model);
     QFETCH(int, ending);
+    QFETCH(int, answer);
     QFETCH(QStringList, titles);
     QFETCH(QString, firstText);
     QFETCH(int, reads);
     ScanPrepare(model, 10, 10, home());
     sysparams.readlog = 1;
+    LD685status = 1;
     static int scriptedEnding;
+    static ScanWindow *window = nullptr;
     scriptedEnding = ending;
     if (ending == kBusHeld)
         Fake().readResult = -37;
@@ -790,12 +822,28 @@ void TestScanWindow::endBoxes()
         ScanSetup &s = newscansetup;
         // The scanner still reports whole pieces waiting when the scan has ended.
         s.buffersize = 10 * s.bufferreadsize;
-        if (scriptedEnding == kNoData || scriptedEnding == kBusHeld) {
+        if (scriptedEnding >= kStopButton && call == 1) {
+            if (scriptedEnding == kStopButton)
+                Child<QPushButton>(*window, "pushButton_stop")->click();
+            else if (scriptedEnding == kEscape)
+                QTest::keyClick(window, Qt::Key_Escape);
+            else
+                window->close();
+        } else if (scriptedEnding == kNoData || scriptedEnding == kBusHeld) {
             s.buffersize = 0;
             if (call == 1)
                 s.scanstatus = 5;
             watchMs += kScanNoDataLimitMs / 4;
-        } else if (scriptedEnding == kComplete || scriptedEnding == kScanningLogLost) {
+        } else if (scriptedEnding == kSenseError) {
+            s.scansensekey = QStringLiteral("03h");
+            s.scansensecode = QStringLiteral("3A00h");
+            s.scanrunningerror = 1;
+            s.scanrunningflag = -1;
+        } else if (scriptedEnding == kWriteFailure) {
+            // The last piece arrived but could not be written.
+            scanwriteerror = 1;
+            s.scanrunningflag = 0;
+        } else {
             s.scanstatus = 10;
             if (scriptedEnding == kComplete) {
                 // Every line in one piece: the refresh of this pass books its rows and shows
@@ -808,19 +856,11 @@ void TestScanWindow::endBoxes()
                 DiskFull full;
                 ScanningLogWrite(QStringLiteral("-37: STAT=0"));
             }
-        } else if (scriptedEnding == kSenseError) {
-            s.scansensekey = QStringLiteral("03h");
-            s.scansensecode = QStringLiteral("3A00h");
-            s.scanrunningerror = 1;
-            s.scanrunningflag = -1;
-        } else {
-            // The last piece arrived but could not be written.
-            scanwriteerror = 1;
-            s.scanrunningflag = 0;
         }
     };
-    BoxAnswerer boxes;
+    BoxAnswerer boxes{QMessageBox::StandardButton(answer)};
     ScanWindow w;
+    window = &w;
     w.exec();
     QCOMPARE(boxes.titles(), titles);
     QVERIFY2(boxes.boxes[0].text.contains(firstText), qPrintable(boxes.boxes[0].text));
@@ -834,10 +874,13 @@ void TestScanWindow::endBoxes()
         QCOMPARE(scanpreviewItem->pixmap().height(), newscansetup.previewheight);
         QCOMPARE(scanpreviewItem->pos(), QPointF(0, 0));
     }
-    const bool complete = ending == kComplete || ending == kScanningLogLost;
+    const bool complete = ending == kComplete || ending == kScanningLogLost ||
+                          (ending >= kStopButton && answer == QMessageBox::No);
     QCOMPARE(Fake().connectionTests, model == kModelKIREL5 ? 1 : 0);
     // A reader left mid-scan gets a bus reset; the connection test begins with one.
     QCOMPARE(Fake().busResets, model != kModelKIREL5 && !complete ? 1 : 0);
+    // The fluorescence scanner's 685 nm diode is switched off at the end.
+    QCOMPARE(LD685status, model == kModelKIREL5 ? 0 : 1);
     // The image written so far stays on disk, closed; one that is not whole is on record.
     QVERIFY(!kirelscanfile_img.isOpen());
     const QString image = home() + QStringLiteral("/scan1.img");
@@ -854,64 +897,6 @@ void TestScanWindow::endBoxes()
     // The pass must not read again once the end handling has closed the window.
     QTest::qWait(600);
     QCOMPARE(Fake().reads, reads);
-}
-
-void TestScanWindow::stopButtonPerModel_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<int>("by");
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QStringList>("titles");
-    const QStringList stopped{QStringLiteral("Stop Scan"), QStringLiteral("SCAN STOPPED")};
-    QTest::newRow("kirel5 stopped")
-        << int(kModelKIREL5) << int(kStopButton) << int(QMessageBox::Yes) << stopped;
-    QTest::newRow("vesk1800 stopped without a box")
-        << int(kModelVESK1800) << int(kStopButton) << int(QMessageBox::Yes)
-        << QStringList{QStringLiteral("Stop Scan")};
-    QTest::newRow("kirel5 answered no scans on")
-        << int(kModelKIREL5) << int(kStopButton) << int(QMessageBox::No)
-        << QStringList{QStringLiteral("Stop Scan"), QStringLiteral("SCAN COMPLETE")};
-    // Escape and the close button ask the same question and end the same way.
-    QTest::newRow("kirel5 escape")
-        << int(kModelKIREL5) << int(kEscape) << int(QMessageBox::Yes) << stopped;
-    QTest::newRow("vesk5000 close button")
-        << int(kModelVESK5000) << int(kCloseButton) << int(QMessageBox::Yes)
-        << QStringList{QStringLiteral("Stop Scan")};
-    QTest::newRow("kirel5 close button answered no")
-        << int(kModelKIREL5) << int(kCloseButton) << int(QMessageBox::No)
-        << QStringList{QStringLiteral("Stop Scan"), QStringLiteral("SCAN COMPLETE")};
-}
-
-void TestScanWindow::stopButtonPerModel()
-{
-    QFETCH(int, model);
-    QFETCH(int, by);
-    QFETCH(int, answer);
-    QFETCH(QStringList, titles);
-    ScanPrepare(model, 10, 10, home());
-    static ScanWindow *window = nullptr;
-    static int stopBy;
-    stopBy = by;
-    Fake().onRead = [](int call) {
-        if (call > 1)
-            newscansetup.scanrunningflag = 0;
-        else if (stopBy == kStopButton)
-            Child<QPushButton>(*window, "pushButton_stop")->click();
-        else if (stopBy == kEscape)
-            QTest::keyClick(window, Qt::Key_Escape);
-        else
-            window->close();
-    };
-    LD685status = 1;
-    BoxAnswerer boxes{QMessageBox::StandardButton(answer)};
-    ScanWindow w;
-    window = &w;
-    w.exec();
-    QCOMPARE(boxes.titles(), titles);
-    QCOMPARE(Fake().reads, answer == QMessageBox::Yes ? 1 : 2);
-    QVERIFY(!kirelscanfile_img.isOpen());
-    // The fluorescence scanner's 685 nm diode is switched off at the end.
-    QCOMPARE(LD685status, model == kModelKIREL5 ? 0 : 1);
 }
 
 // What the window shows of the scan: channel 1's laser on the KIREL-5000/5100 (the 670 nm
