@@ -12,8 +12,6 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <cstdio>
-#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,23 +152,6 @@ QByteArray MissingRecord(DataFile file, int n)
     return QByteArray();
 }
 
-// Runs `action` with the standard error stream going to a file and returns what it printed.
-QByteArray CapturedStderr(const std::function<void()> &action)
-{
-    QTemporaryFile capture;
-    if (!capture.open())
-        return QByteArray();
-    std::fflush(stderr);
-    const int saved = dup(STDERR_FILENO);
-    dup2(capture.handle(), STDERR_FILENO);
-    action();
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    capture.seek(0);
-    return capture.readAll();
-}
-
 // Garbage made by a fixed seed, so that every run sees the same bytes.
 QByteArray Garbage(quint32 seed, int size)
 {
@@ -195,7 +176,6 @@ private slots:
     void cleanup() { root.reset(); }
 
     void templateBytes();
-    void templatesTrace();
     void moduleBytes();
     void listEnd_data();
     void listEnd();
@@ -221,7 +201,6 @@ private slots:
 
     void filterIconName_data();
     void filterIconName();
-    void filterIconsUpdate();
 
 private:
     QScopedPointer<TempStationRoot> root;
@@ -256,16 +235,6 @@ void TestDataFiles::templateBytes()
     QCOMPARE(TemplateBytes(scanTemplate[1]), TemplateBytes(SampleTemplate(1)));
     QCOMPARE(scanTemplate[1].filterType, 42);
     QVERIFY(scanTemplate[2].name.isEmpty());
-}
-
-// The scan request's service lines after each record, on standard error.
-void TestDataFiles::templatesTrace()
-{
-    scanTemplate[0] = SampleTemplate(0);
-    const QByteArray printed = CapturedStderr([] { QVERIFY(TemplatesWrite(2, true)); });
-    QCOMPARE(printed, QByteArray("Template 0  Laser 4\nTemplate 0  Filter 2\n"
-                                 "Template 1  Laser 0\nTemplate 1  Filter 0\n"));
-    QVERIFY(CapturedStderr([] { TemplatesWrite(2); }).isEmpty());
 }
 
 void TestDataFiles::moduleBytes()
@@ -663,24 +632,6 @@ void TestDataFiles::filterIconName()
     QFETCH(QString, icon);
     QCOMPARE(FilterIconName(code), icon);
     QCOMPARE(FilterIconName(code).isNull(), icon.isNull());
-}
-
-void TestDataFiles::filterIconsUpdate()
-{
-    const int ch1[kTrayPositions] = {520, 0, 550, 580};
-    const int ch2[kTrayPositions] = {0, 665, 139, 570};
-    for (int i = 0; i < kTrayPositions; ++i) {
-        filterTray[i].filterCh1 = ch1[i];
-        filterTray[i].filterCh2 = ch2[i];
-        iconnameCh1Pos[i] = iconnameCh2Pos[i] = QStringLiteral("stale");
-    }
-    FilterIconsUpdate();
-    for (int i = 0; i < kTrayPositions; ++i) {
-        QCOMPARE(iconnameCh1Pos[i], FilterIconName(ch1[i]));
-        QCOMPARE(iconnameCh2Pos[i], FilterIconName(ch2[i]));
-        QCOMPARE(iconCh1Pos[i].isNull(), ch1[i] == 0);
-        QCOMPARE(iconCh2Pos[i].isNull(), ch2[i] == 0);
-    }
 }
 
 QTEST_MAIN(TestDataFiles)

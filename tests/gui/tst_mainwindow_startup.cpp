@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QGraphicsView>
 #include <QGroupBox>
 #include <QLabel>
@@ -70,18 +71,12 @@ private slots:
     }
     void cleanup() { root.reset(); }
 
-    void formShapePerModel_data();
-    void formShapePerModel();
-    void gapsClosedAndNothingOverlaps_data();
-    void gapsClosedAndNothingOverlaps();
-    void defaultsWithoutTemplates_data();
-    void defaultsWithoutTemplates();
+    void firstStartPerModel_data();
+    void firstStartPerModel();
     void settingsRestoredFromTemplates_data();
     void settingsRestoredFromTemplates();
     void cornersOffTheBedGiveTheDefaultArea_data();
     void cornersOffTheBedGiveTheDefaultArea();
-    void notConnectedUntilThePollFindsTheScanner_data();
-    void notConnectedUntilThePollFindsTheScanner();
     void traySelectors_data();
     void traySelectors();
 };
@@ -93,7 +88,7 @@ static QStringList Names(const char *names)
     return QString::fromLatin1(names).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-void TestMainWindowStartup::formShapePerModel_data()
+void TestMainWindowStartup::firstStartPerModel_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<QString>("title");
@@ -102,6 +97,7 @@ void TestMainWindowStartup::formShapePerModel_data()
     QTest::addColumn<QStringList>("hidden");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("checkedAndLocked");
+    QTest::addColumn<QPoint>("origin"); // where scene point (0, 0) sits in the window
 
     // Every control each model hides, whole: a control a list forgets stays on the form.
     const QStringList alwaysHidden = Names("pushButton_LD685toggle pushButton_Config");
@@ -122,7 +118,7 @@ void TestMainWindowStartup::formShapePerModel_data()
                                 "label_scannercondition")
         << Names("groupBox_ScanMode radioButton_Res25 groupBox_Channel2 radioButtonIP3543 "
                  "pushButtonTemplates labelLDmonitor labelSCSIboardTemp")
-        << QStringList{};
+        << QStringList{} << QPoint(501, 241);
     QTest::newRow("KIREL-3000")
         << int(kModelKIREL3) << "KIREL3 IMAGE READER"
         << "KIREL-3000 "
@@ -134,7 +130,7 @@ void TestMainWindowStartup::formShapePerModel_data()
                      "labelLDmonitor labelLDtemperature spinBox_HVch1 horizontalSlider_HVch1")
         << Names("radioButton_FluorescenceMode groupBox_Channel1 radioButtonIP2040 "
                  "groupBoxScanSensitivity label_statuslog")
-        << Names("radioButton5 radioButton4000");
+        << Names("radioButton5 radioButton4000") << QPoint(501, 239);
     // The VESK-5000 writes no line at 200 um: that button goes too.
     QTest::newRow("VESK-5000") << int(kModelVESK5000) << "VESK IMAGE READER"
                                << "VESK-5000 "
@@ -142,16 +138,22 @@ void TestMainWindowStartup::formShapePerModel_data()
                                << veskHidden + Names("radioButtonIP2325 radioButton_Res200")
                                << Names("radioButton_Res25 radioButton radioButton1000 "
                                         "radioButton30000 radioButtonIP2025 label_statuslog")
-                               << QStringList{};
+                               << QStringList{} << QPoint(501, 242);
     QTest::newRow("VESK-1800II")
         << int(kModelVESK1800) << "VESK IMAGE READER"
         << "VESK-1800II "
         << "Status Log" << veskHidden + fixedReading + Names("radioButton_Res25")
         << Names("radioButtonIP2325 groupBoxScanSensitivity groupBoxScanLatitude")
-        << Names("radioButton5 radioButton4000");
+        << Names("radioButton5 radioButton4000") << QPoint(491, 234);
 }
 
-void TestMainWindowStartup::formShapePerModel()
+// A first start of each model, over stale run state from before: the form the model gets,
+// its controls stacked without holes or overlaps, the settings' defaults, the logs it opens,
+// the "not connected yet" state with the poll running, and the scan-area view where the
+// click-to-tile arithmetic expects it: that arithmetic works in window pixels with offsets of
+// its own per model (the KIREL-5000/5100's tile (0, 0) covers window x 321..340, y 81..100;
+// the tests of the area selection click every tile).
+void TestMainWindowStartup::firstStartPerModel()
 {
     QFETCH(int, model);
     QFETCH(QString, title);
@@ -160,8 +162,16 @@ void TestMainWindowStartup::formShapePerModel()
     QFETCH(QStringList, hidden);
     QFETCH(QStringList, shown);
     QFETCH(QStringList, checkedAndLocked);
+    QFETCH(QPoint, origin);
+    ResetSharedState(model);
+    scannerconfig[28] = 1;
+    LDconfig[0] = 1;
+    LD685status = 1;
+    newscansetup.lastsensekey = 6;
+    auto w = std::make_unique<MainWindow>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
 
-    auto w = StartModel(model);
     QCOMPARE(ScannerType, model);
     QCOMPARE(w->windowTitle(), title);
     QCOMPARE(Child<QLabel>(*w, "labelbannerR")->text(), banner);
@@ -178,24 +188,8 @@ void TestMainWindowStartup::formShapePerModel()
     if (model == kModelKIREL3)
         QCOMPARE(Child<QGroupBox>(*w, "groupBox_Channel1")->title(),
                  QStringLiteral("Laser and Filter"));
-}
 
-void TestMainWindowStartup::gapsClosedAndNothingOverlaps_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5);
-    QTest::newRow("KIREL-3000") << int(kModelKIREL3);
-    QTest::newRow("VESK-5000") << int(kModelVESK5000);
-    QTest::newRow("VESK-1800II") << int(kModelVESK1800);
-}
-
-// The groups a model keeps are stacked without holes, and no two visible controls of the
-// window lie on each other (the status-log labels share the status group on purpose).
-void TestMainWindowStartup::gapsClosedAndNothingOverlaps()
-{
-    QFETCH(int, model);
-    auto w = StartModel(model);
-
+    // The groups a model keeps are stacked without holes.
     const char *const column[] = {"groupBox_Resolution",     "groupBox_ScanMode",
                                   "groupBox_Channel1",       "groupBox_Channel2",
                                   "groupBoxScanSensitivity", "groupBoxScanLatitude"};
@@ -208,14 +202,17 @@ void TestMainWindowStartup::gapsClosedAndNothingOverlaps()
             QVERIFY2(group->y() > bottom && group->y() - bottom <= 10, name);
         bottom = group->geometry().bottom();
     }
-
-    QWidget *central = w->centralWidget();
+    // No two visible controls lie on each other (the status-log labels share the status
+    // group on purpose), and all lie under the menu bar.
     QList<QWidget *> visible;
-    for (QWidget *child : central->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+    for (QWidget *child :
+         w->centralWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
         if (!child->isHidden())
             visible << child;
     const QStringList overlayOnStatus = {"label_statuslog", "label_scannercondition"};
-    for (int i = 0; i < visible.size(); ++i)
+    for (int i = 0; i < visible.size(); ++i) {
+        QVERIFY2(QRect(0, 0, 1000, 785 - 20).contains(visible[i]->geometry()),
+                 qPrintable(visible[i]->objectName()));
         for (int j = i + 1; j < visible.size(); ++j) {
             QWidget *a = visible[i];
             QWidget *b = visible[j];
@@ -226,10 +223,7 @@ void TestMainWindowStartup::gapsClosedAndNothingOverlaps()
                 QVERIFY2(!a->geometry().intersects(b->geometry()),
                          qPrintable(a->objectName() + " / " + b->objectName()));
         }
-    const QRect centralArea(0, 0, 1000, 785 - 20); // under the menu bar
-    for (QWidget *w2 : visible)
-        QVERIFY2(centralArea.contains(w2->geometry()), qPrintable(w2->objectName()));
-
+    }
     // The plate-size buttons the model keeps stand side by side without holes.
     QList<QWidget *> plates;
     for (const char *name : {"radioButtonGrid", "radioButtonIP2040", "radioButtonIP2340",
@@ -238,30 +232,8 @@ void TestMainWindowStartup::gapsClosedAndNothingOverlaps()
             plates << Child<QWidget>(*w, name);
     for (int i = 1; i < plates.size(); ++i)
         QCOMPARE(plates[i]->x() - plates[i - 1]->x(), plates[1]->x() - plates[0]->x());
-}
 
-void TestMainWindowStartup::defaultsWithoutTemplates_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QPoint>("origin"); // where scene point (0, 0) sits in the window
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << QPoint(501, 241);
-    QTest::newRow("KIREL-3000") << int(kModelKIREL3) << QPoint(501, 239);
-    QTest::newRow("VESK-5000") << int(kModelVESK5000) << QPoint(501, 242);
-    QTest::newRow("VESK-1800II") << int(kModelVESK1800) << QPoint(491, 234);
-}
-
-// The settings of a first start, the logs it opens, and the scan-area view where the
-// click-to-tile arithmetic expects it: that arithmetic works in window pixels with offsets of
-// its own per model (the KIREL-5000/5100's tile (0, 0) covers window x 321..340, y 81..100; the
-// tests of the area selection click every tile).
-void TestMainWindowStartup::defaultsWithoutTemplates()
-{
-    QFETCH(int, model);
-    QFETCH(QPoint, origin);
-    auto w = StartModel(model);
-    w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-
+    // The settings of a first start.
     QCOMPARE(templatecount, 0);
     QVERIFY(Child<QAbstractButton>(*w, "radioButton_IPmode")->isChecked());
     QVERIFY(Child<QAbstractButton>(*w, "radioButtonGrid")->isChecked());
@@ -272,7 +244,6 @@ void TestMainWindowStartup::defaultsWithoutTemplates()
     QCOMPARE(scanTemplate[0].resolution, 200);
     QCOMPARE(scancornerR, QPointF(0, 0));
     QCOMPARE(FlaggedTiles(), QList<QPoint>{QPoint(0, 0)});
-    QCOMPARE(item[0][0]->scene(), Child<QGraphicsView>(*w, "graphicsView_ScanArea")->scene());
     QCOMPARE(image_dir, root->path("/home"));
     QCOMPARE(Child<QLabel>(*w, "labelScanTime")->text(), model == kModelVESK5000
                                                              ? QStringLiteral("Read time: 39sec")
@@ -285,16 +256,48 @@ void TestMainWindowStartup::defaultsWithoutTemplates()
         QVERIFY(Child<QAbstractButton>(*w, "radioButton30000")->isChecked());
         QVERIFY(!Child<QAbstractButton>(*w, "radioButton1000")->isEnabled());
     }
-
     // Each model's log names and header lines are the log files' test.
     for (const QString &log : {BootLogPath(), ErrorLogPath(), ScanLogPath()})
         QVERIFY2(QFileInfo::exists(log), qPrintable(log));
 
+    // Not connected until the poll finds the scanner; nothing of a run before survives.
+    QVERIFY(!Child<QPushButton>(*w, "pushButton_Scan")->isEnabled());
+    QCOMPARE(Child<QLabel>(*w, "labelstatus")->text(),
+             QStringLiteral("No connection - Power off?"));
+    QCOMPARE(KIREL5connectStatus, -1);
+    QCOMPARE(scanpassnumber, -1);
+    QCOMPARE(logeventnumber, 1);
+    QCOMPARE(LD685status, 0);
+    QCOMPARE(int(scannerconfig[28]), 0);
+    QCOMPARE(int(LDconfig[0]), 0);
+    QCOMPARE(newscansetup.lastsensekey, 0);
+    bool polling = false;
+    for (QTimer *timer : w->findChildren<QTimer *>())
+        polling =
+            polling || (timer->isActive() && timer->interval() == 500 && !timer->isSingleShot());
+    QVERIFY(polling);
+
     auto *view = Child<QGraphicsView>(*w, "graphicsView_ScanArea");
+    QCOMPARE(item[0][0]->scene(), view->scene());
     QCOMPARE(view->viewport()->mapTo(w.get(), view->mapFromScene(QPointF(0, 0))), origin);
     // The whole bed picture is inside the view.
     QVERIFY(view->viewport()->rect().contains(
         view->mapFromScene(view->scene()->itemsBoundingRect()).boundingRect()));
+    // The KIREL-5000/5100's rows, numbered from the bottom up, are labelled on both sides of
+    // the bed; the two-digit numbers stand 5 further left, so that they clear the bed.
+    if (model != kModelKIREL5)
+        return;
+    QMultiMap<QString, QPointF> labels;
+    for (QGraphicsItem *graphic : view->scene()->items())
+        if (auto *text = qgraphicsitem_cast<QGraphicsTextItem *>(graphic))
+            labels.insert(text->toPlainText(), text->pos());
+    for (int n = 1; n <= 16; ++n) {
+        const QString number = QString::number(n);
+        const QPointF left(n < 10 ? -195 : -200, 138 - 20 * (n - 1));
+        QCOMPARE(labels.count(number), 2);
+        QVERIFY2(labels.contains(number, left), qPrintable(number));
+        QVERIFY2(labels.contains(number, left + QPointF(380, 0)), qPrintable(number));
+    }
 }
 
 struct RestoreCase {
@@ -423,41 +426,6 @@ void TestMainWindowStartup::cornersOffTheBedGiveTheDefaultArea()
     const ScanAreaUm area = ScanAreaCompute(choice);
     QCOMPARE(area.width, qint64(25000));
     QCOMPARE(area.height, qint64(25000));
-}
-
-void TestMainWindowStartup::notConnectedUntilThePollFindsTheScanner_data()
-{
-    gapsClosedAndNothingOverlaps_data();
-}
-
-void TestMainWindowStartup::notConnectedUntilThePollFindsTheScanner()
-{
-    QFETCH(int, model);
-    // Stale run state from before must not survive start-up.
-    ResetSharedState(model);
-    scannerconfig[28] = 1;
-    LDconfig[0] = 1;
-    LD685status = 1;
-    newscansetup.lastsensekey = 6;
-    auto w = std::make_unique<MainWindow>();
-
-    QVERIFY(!Child<QPushButton>(*w, "pushButton_Scan")->isEnabled());
-    QCOMPARE(Child<QLabel>(*w, "labelstatus")->text(),
-             QStringLiteral("No connection - Power off?"));
-    QCOMPARE(KIREL5connectStatus, -1);
-    QCOMPARE(scanpassnumber, -1);
-    QCOMPARE(logeventnumber, 1);
-    QCOMPARE(LD685status, 0);
-    QCOMPARE(int(scannerconfig[28]), 0);
-    QCOMPARE(int(LDconfig[0]), 0);
-    QCOMPARE(newscansetup.lastsensekey, 0);
-    QCOMPARE(ScannerType, model);
-
-    bool polling = false;
-    for (QTimer *timer : w->findChildren<QTimer *>())
-        polling =
-            polling || (timer->isActive() && timer->interval() == 500 && !timer->isSingleShot());
-    QVERIFY(polling);
 }
 
 void TestMainWindowStartup::traySelectors_data()

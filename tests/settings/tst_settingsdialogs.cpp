@@ -157,26 +157,6 @@ QString Shown(TemplatesDialog &d, const char *label)
 const QString kOrange = QStringLiteral(":/img/KIREL5-Filter-O575_i.png");
 const QString kRed = QStringLiteral(":/img/KIREL5-Filter-R665_i.png");
 
-ScanTempl Templ(const QString &name, int mode, int area, int resolution, QPointF l, QPointF r,
-                int filterPosition, int HV, const QString &folder)
-{
-    ScanTempl t;
-    t.name = name;
-    t.comment = QLatin1String("");
-    t.mode = mode;
-    t.area = area;
-    t.scancornerL = l;
-    t.scancornerR = r;
-    t.scancornerC = QPointF(l.x() + int((r.x() - l.x()) / 2), l.y() + int((r.y() - l.y()) / 2) + 1);
-    t.resolution = resolution;
-    t.filterCh1 = filterPosition;
-    t.filterCh2 = filterPosition;
-    t.filterLabel = QStringLiteral("label");
-    t.HVch1 = HV;
-    t.folder = folder;
-    return t;
-}
-
 // Runs the template dialog from the window: action on the dialog, then Exit.
 void TemplatesRun(MainWindow &w, std::function<void(TemplatesDialog *)> action)
 {
@@ -244,16 +224,13 @@ private slots:
 
     void saveKeepsCurrentSettingsUnlisted_data();
     void saveKeepsCurrentSettingsUnlisted();
-    void tableNewestFirst();
     void currentSettingsTexts_data();
     void currentSettingsTexts();
-    void deleteClosesGap();
-    void loadCopiesIntoElementZero();
+    void deleteThenLoad();
     void refusedChangesNothing_data();
     void refusedChangesNothing();
-    void loadedTemplateShown();
-    void loadedTemplateModeLocks_data();
-    void loadedTemplateModeLocks();
+    void loadedTemplateApplied_data();
+    void loadedTemplateApplied();
     void captureBeforeDialog();
     void settingsRebuildFilterSelectors_data();
     void settingsRebuildFilterSelectors();
@@ -623,25 +600,6 @@ void TestSettingsDialogs::saveKeepsCurrentSettingsUnlisted()
     QCOMPARE(RowNames(d), afterB ? QStringList({"A", "B"}) : QStringList({"A"}));
 }
 
-void TestSettingsDialogs::tableNewestFirst()
-{
-    ScanTempl c = kC;
-    c.laserCh2 = 0;
-    c.filterCh2 = 3;
-    c.HVch2 = 0;
-    ListSet({kCurrent, kA, kB, c});
-
-    TemplatesDialog d(nullptr);
-    QTableWidget *table = Table(d);
-    QCOMPARE(RowNames(d), (QStringList{"C", "B", "A"}));
-    QCOMPARE(table->columnCount(), 12);
-    const QStringList cells = {"C",     "C comment", "Fluorescence", "23x40cm", "50",
-                               "473nm", "none",      "R R665",       "3",       "800",
-                               "0",     "/home/c"};
-    for (int col = 0; col < 12; ++col)
-        QCOMPARE(table->item(0, col)->text(), cells[col]);
-}
-
 void TestSettingsDialogs::currentSettingsTexts_data()
 {
     QTest::addColumn<int>("mode");
@@ -687,7 +645,8 @@ void TestSettingsDialogs::currentSettingsTexts()
     laserCh1wavelength[1] = slot0;
     ScanTempl t = Templ("X", mode, area, resolution, laser, "G O575", HV, "/home/x");
     t.laserCh2 = BYTE(laser);
-    ListSet({kCurrent, t});
+    t.filterCh2 = 3;
+    ListSet({kCurrent, kA, kB, t});
     scanTemplate[0] = t;
 
     TemplatesDialog d(nullptr);
@@ -698,12 +657,21 @@ void TestSettingsDialogs::currentSettingsTexts()
     QCOMPARE(Shown(d, "label_HVch1text"), texts[4]);
     QCOMPARE(Shown(d, "label_filterch1text"), QStringLiteral("G O575"));
     QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/x"));
-    // The table names the lasers by the same rule, on both channels.
-    QCOMPARE(Table(d)->item(0, 5)->text(), texts[3]);
-    QCOMPARE(Table(d)->item(0, 6)->text(), texts[3]);
+    // The table lists the newest first and words its cells by the same rules, the lasers on
+    // both channels; numbers are shown plain.
+    QCOMPARE(RowNames(d), (QStringList{"X", "B", "A"}));
+    const QStringList cells = {
+        "X",      "X comment", texts[0], texts[1], QString::number(resolution),
+        texts[3], texts[3],    "G O575", "3",      QString::number(HV),
+        "0",      "/home/x"};
+    QCOMPARE(Table(d)->columnCount(), cells.size());
+    for (int col = 0; col < cells.size(); ++col)
+        QCOMPARE(Table(d)->item(0, col)->text(), cells[col]);
 }
 
-void TestSettingsDialogs::deleteClosesGap()
+// Delete closes the gap and stores the list; Load then copies a template into element 0
+// without storing anything.
+void TestSettingsDialogs::deleteThenLoad()
 {
     ListSet({kCurrent, kA, kB, kC});
 
@@ -718,28 +686,22 @@ void TestSettingsDialogs::deleteClosesGap()
     ScanTempl current = kCurrent;
     current.name = QStringLiteral("Last Settings");
     current.comment = QStringLiteral("Not displayed");
-    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes({current, kA, kC}));
+    const QByteArray stored = TemplatesBytes({current, kA, kC});
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), stored);
     QCOMPARE(TemplateBytes(scanTemplate[2]), TemplateBytes(kC));
     // The scan request writes one record past the list: that record must end the list
     // instead of repeating the last template.
     QCOMPARE(TemplateBytes(scanTemplate[3]), TemplateBytes(ScanTempl()));
-}
 
-void TestSettingsDialogs::loadCopiesIntoElementZero()
-{
-    ListSet({kCurrent, kA, kB, kC});
-
-    TemplatesDialog d(nullptr);
     Table(d)->selectRow(0);
     Press(d, "pushButton_Delete_2");
-
     QCOMPARE(templateload, 1);
     QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(kC));
-    QCOMPARE(templatecount, 4);
+    QCOMPARE(templatecount, 3);
     // The group shows the loaded template; how it words each setting is the test above's.
     QCOMPARE(Shown(d, "label_areatext"), QStringLiteral("23x40cm"));
     QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/c"));
-    QVERIFY(!FileWritten());
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), stored);
 }
 
 // Refused or failed, a button leaves the list, element 0 and the file as they were.
@@ -813,21 +775,55 @@ void TestSettingsDialogs::refusedChangesNothing()
     QCOMPARE(FileWritten(), blocked); // the folder, nothing written
 }
 
-// Templates "A", "B", "C": loading row 0 puts C onto the window.
-void TestSettingsDialogs::loadedTemplateShown()
+void TestSettingsDialogs::loadedTemplateApplied_data()
 {
-    const ScanTempl startup =
-        Templ("startup", kModeIP, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/home/start");
-    const ScanTempl c =
-        Templ("C", kModeFluorescence, kArea2340, 50, {2, 3}, {4, 5}, 2, 800, "/data/c");
-    auto w = Start({startup, Templ("A", kModeIP, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/a"),
-                    Templ("B", kModeIPV, kAreaGrid, 100, {0, 0}, {2, 2}, 1, 500, "/b"), c});
+    QTest::addColumn<int>("startMode");
+    QTest::addColumn<int>("loadedMode");
+    QTest::addColumn<QString>("modeButton");
+    QTest::addColumn<bool>("voltageFree");
+    QTest::addColumn<bool>("filterFree");
+    QTest::addColumn<int>("laser"); // list entry selected after the load
+
+    // The list holds 473, 635 and 670 nm, the 670 nm laser selected: IP and IP-V read with
+    // the 635 nm laser; another mode keeps the operator's laser.
+    QTest::newRow("fluorescence after IP frees all")
+        << int(kModeIP) << int(kModeFluorescence) << "radioButton_FluorescenceMode" << true << true
+        << 2;
+    QTest::newRow("IP locks all") << int(kModeFluorescence) << int(kModeIP) << "radioButton_IPmode"
+                                  << false << false << 1;
+    QTest::newRow("IP-V locks laser and filter")
+        << int(kModeIP) << int(kModeIPV) << "radioButton_IPVmode" << true << false << 1;
+}
+
+// Templates "A", "B", "C": loading row 0 puts C onto the window.
+void TestSettingsDialogs::loadedTemplateApplied()
+{
+    QFETCH(int, startMode);
+    QFETCH(int, loadedMode);
+    QFETCH(QString, modeButton);
+    QFETCH(bool, voltageFree);
+    QFETCH(bool, filterFree);
+    QFETCH(int, laser);
+    ScanTempl startup = Templ("startup", startMode, kAreaGrid, 200, 0, "IP", 750, "/home/start");
+    startup.scancornerL = startup.scancornerR = startup.scancornerC = QPointF(0, 0);
+    ScanTempl c = kC;
+    c.mode = loadedMode;
+    auto w = Start({startup, kA, kB, c});
     QCOMPARE(templatecount, 4);
+    // The channel-1 list as the poll builds it from the scanner's lasers.
+    auto *lasers = Child<QComboBox>(w.get(), "comboBox_Laser1");
+    const BYTE codes[] = {1, 4, 8};
+    for (BYTE code : codes) {
+        laserCh1[lasers->count()] = code;
+        lasers->addItem(QString::number(code));
+    }
+    scannerconfig[28] = 1;
+    lasers->setCurrentIndex(2);
 
     NewestTemplateLoad(*w);
 
     QCOMPARE(templateload, 1);
-    QVERIFY(Child<QRadioButton>(w.get(), "radioButton_FluorescenceMode")->isChecked());
+    QVERIFY(Child<QRadioButton>(w.get(), modeButton)->isChecked());
     QVERIFY(Child<QRadioButton>(w.get(), "radioButtonIP2340")->isChecked());
     QVERIFY(Child<QRadioButton>(w.get(), "radioButton_Res50")->isChecked());
     QCOMPARE(scancornerL, QPointF(2, 3));
@@ -840,48 +836,10 @@ void TestSettingsDialogs::loadedTemplateShown()
     QCOMPARE(Child<QLabel>(w.get(), "labelScanTime")->text(),
              QStringLiteral("Read time: 1min 47sec"));
     QCOMPARE(Child<QLabel>(w.get(), "labelFileSize")->text(), QStringLiteral("File size: 4.6 MB"));
-    QCOMPARE(Child<QLabel>(w.get(), "labelFolder")->text(), QStringLiteral("/data/c"));
+    QCOMPARE(Child<QLabel>(w.get(), "labelFolder")->text(), QStringLiteral("/home/c"));
     QCOMPARE(scan_HVch1, 800);
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->value(), 800);
-    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->currentIndex(), 2);
-}
-
-void TestSettingsDialogs::loadedTemplateModeLocks_data()
-{
-    QTest::addColumn<int>("startMode");
-    QTest::addColumn<int>("loadedMode");
-    QTest::addColumn<bool>("voltageFree");
-    QTest::addColumn<bool>("filterFree");
-    QTest::addColumn<int>("laser"); // list entry selected after the load
-
-    // The list holds 473, 635 and 670 nm, the 670 nm laser selected: IP and IP-V read with
-    // the 635 nm laser; another mode keeps the operator's laser.
-    QTest::newRow("IP locks all") << int(kModeFluorescence) << int(kModeIP) << false << false << 1;
-    QTest::newRow("IP-V locks laser and filter")
-        << int(kModeIP) << int(kModeIPV) << true << false << 1;
-    QTest::newRow("fluorescence after IP frees all")
-        << int(kModeIP) << int(kModeFluorescence) << true << true << 2;
-}
-
-void TestSettingsDialogs::loadedTemplateModeLocks()
-{
-    QFETCH(int, startMode);
-    QFETCH(int, loadedMode);
-    QFETCH(bool, voltageFree);
-    QFETCH(bool, filterFree);
-    QFETCH(int, laser);
-    auto w = Start({Templ("startup", startMode, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/s"),
-                    Templ("T", loadedMode, kAreaGrid, 200, {1, 1}, {1, 1}, 1, 600, "/t")});
-    // The channel-1 list as the poll builds it from the scanner's lasers.
-    auto *lasers = Child<QComboBox>(w.get(), "comboBox_Laser1");
-    const BYTE codes[] = {1, 4, 8};
-    for (BYTE code : codes) {
-        laserCh1[lasers->count()] = code;
-        lasers->addItem(QString::number(code));
-    }
-    scannerconfig[28] = 1;
-    lasers->setCurrentIndex(2);
-    NewestTemplateLoad(*w);
+    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->currentIndex(), 1);
 
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->isEnabled(), voltageFree);
     QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->isEnabled(), filterFree);
@@ -896,8 +854,7 @@ void TestSettingsDialogs::captureBeforeDialog()
         FilterTrayFixedPath(),
         ModulesBytes({Module("a", 0, "", 0, "", 0), Module("b", 0, "", 0, "", 0),
                       Module("c", 0, "", 0, "", 0), Module("R", 670, "R R665", 0, "", 4)})));
-    auto w =
-        Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/s")});
+    auto w = Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, 0, "IP", 750, "/s")});
     // What the poll does when the scanner reports its lasers: here a 635 nm laser, code 4.
     laserCh1[0] = 1;
     laserCh1[1] = 4;
@@ -921,7 +878,7 @@ void TestSettingsDialogs::captureBeforeDialog()
     QCOMPARE(seen.name, QStringLiteral("startup"));
     QCOMPARE(seen.mode, int(kModeDigitizing));
     QCOMPARE(seen.area, int(kAreaGrid));
-    QCOMPARE(seen.scancornerR, QPointF(1, 1));
+    QCOMPARE(seen.scancornerR, QPointF(4, 5));
     QCOMPARE(seen.resolution, 100);
     QCOMPARE(int(seen.laserCh1), 5); // the laser code plus one
     QCOMPARE(int(seen.laserCh2), 0);
@@ -955,8 +912,7 @@ void TestSettingsDialogs::settingsRebuildFilterSelectors()
                             ModulesBytes({Module("One", 520, "Y520", 0, "", 1),
                                           Module("Two", 580, "R580", 550, "O550", 2),
                                           Module("Test", code, "T1", code, "T2", 3)})));
-    auto w =
-        Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {0, 0}, 1, 750, "/s")});
+    auto w = Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, 0, "IP", 750, "/s")});
     QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
 
     WhenShown<ConfigDialog>([](ConfigDialog *d) {
