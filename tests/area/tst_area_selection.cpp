@@ -23,7 +23,6 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <cstring>
 
 namespace
 {
@@ -136,24 +135,6 @@ private:
     QSlider *HVSlider() { return Child<QSlider>(*w, "horizontalSlider_HVch1"); }
     QComboBox *Laser() { return Child<QComboBox>(*w, "comboBox_Laser1"); }
     QComboBox *Filter() { return Child<QComboBox>(*w, "comboBox_FilterCh1"); }
-    // Back to the selection of a first start: tile (0, 0) alone.
-    void SelectionRestart()
-    {
-        for (int c = 0; c < kTileColumns; ++c)
-            for (int r = 0; r < kTileRows; ++r) {
-                tileflag[c][r] = 0;
-                if (item[c][r]->scene())
-                    Scene()->removeItem(item[c][r]);
-            }
-        for (QGraphicsItem *corner :
-             {corner2aGraphic, corner2bGraphic, corner3aGraphic, corner3bGraphic})
-            if (corner && corner->scene())
-                Scene()->removeItem(corner);
-        tileflag[0][0] = 1;
-        item[0][0]->setPos(scanarea[0][0]);
-        Scene()->addItem(item[0][0]);
-        scancornerL = scancornerR = scancornerC = QPointF(0, 0);
-    }
     // What the picture shows is what is selected, and the count is the rectangle's.
     void SelectionConsistent()
     {
@@ -199,13 +180,11 @@ private slots:
         root.reset();
     }
 
-    void everyTilePixelSelectsTheTileDrawnThere_data() { ModelRows(); }
-    void everyTilePixelSelectsTheTileDrawnThere();
+    void clicksSelectTheTileDrawnThere_data() { ModelRows(); }
+    void clicksSelectTheTileDrawnThere();
     void clickMovesTheCornerInTheClickedQuadrant_data();
     void clickMovesTheCornerInTheClickedQuadrant();
     void clicksChangeNothingWithoutGrid();
-    void selectionAndPictureAgreeAfterEveryClick_data() { ModelRows(); }
-    void selectionAndPictureAgreeAfterEveryClick();
     void shapedCornerTilesComeAndGo_data();
     void shapedCornerTilesComeAndGo();
     void platePresets_data();
@@ -216,8 +195,6 @@ private slots:
 
     void resolutionRefreshesTheEstimate_data();
     void resolutionRefreshesTheEstimate();
-    void fileSizeAtEveryTileCount_data();
-    void fileSizeAtEveryTileCount();
     void modesFreeOrForceTheHighVoltage_data();
     void modesFreeOrForceTheHighVoltage();
     void ipModesChooseLaserAndFilter_data();
@@ -228,21 +205,27 @@ private slots:
     void helpBox();
 };
 
-// The centre and the four corner pixels of every tile's square on screen select that tile, and
-// that tile is what the picture shows under the pointer.
-void TestAreaSelection::everyTilePixelSelectsTheTileDrawnThere()
+// The centre and the four corner pixels of every tile's square on screen select the tile that
+// the picture shows under the pointer: the clicked tile becomes a corner of the rectangle.
+// Then a fixed sequence of clicks all over the bed. The picture and the count are checked
+// after every click.
+void TestAreaSelection::clicksSelectTheTileDrawnThere()
 {
     QFETCH(int, model);
     QVERIFY(Start(model));
     const Bed bed = BedOf(model);
+    auto clickChecked = [&](int c, int r, QPoint pointer) {
+        Click(pointer);
+        const QPoint L = scancornerL.toPoint(), R = scancornerR.toPoint();
+        QVERIFY((c == L.x() || c == R.x()) && (r == L.y() || r == R.y()));
+        SelectionConsistent();
+    };
     for (int c = 0; c < bed.columns; ++c)
         for (int r = 0; r < bed.rows; ++r) {
             const QRect square = TileOnScreen(c, r);
             for (const QPoint &pointer : {square.center(), square.topLeft(), square.topRight(),
                                           square.bottomLeft(), square.bottomRight()}) {
-                SelectionRestart();
-                Click(pointer);
-                QCOMPARE(scancornerR, QPointF(c, r));
+                clickChecked(c, r, pointer);
                 const QList<QGraphicsItem *> under =
                     View()->items(View()->viewport()->mapFrom(w.get(), pointer));
                 bool shown = false;
@@ -251,6 +234,16 @@ void TestAreaSelection::everyTilePixelSelectsTheTileDrawnThere()
                 QVERIFY(shown);
             }
         }
+    quint32 seed = 12345;
+    auto next = [&seed](int range) {
+        seed = seed * 1103515245u + 12345u;
+        return int((seed >> 16) % quint32(range));
+    };
+    for (int i = 0; i < 120; ++i) {
+        const int c = next(bed.columns);
+        const int r = next(bed.rows);
+        clickChecked(c, r, TileOnScreen(c, r).center());
+    }
 }
 
 void TestAreaSelection::clickMovesTheCornerInTheClickedQuadrant_data()
@@ -323,28 +316,6 @@ void TestAreaSelection::clicksChangeNothingWithoutGrid()
     ClickTile(12, 15);
     QCOMPARE(scancornerR, QPointF(12, 15));
     SelectionConsistent();
-}
-
-// A fixed sequence of clicks all over each model's bed, the picture and the count checked
-// after every one.
-void TestAreaSelection::selectionAndPictureAgreeAfterEveryClick()
-{
-    QFETCH(int, model);
-    QVERIFY(Start(model));
-    const Bed bed = BedOf(model);
-    quint32 seed = 12345;
-    auto next = [&seed](int range) {
-        seed = seed * 1103515245u + 12345u;
-        return int((seed >> 16) % quint32(range));
-    };
-    for (int i = 0; i < 120; ++i) {
-        const int c = next(bed.columns);
-        const int r = next(bed.rows);
-        ClickTile(c, r);
-        SelectionConsistent();
-        const QPoint L = scancornerL.toPoint(), R = scancornerR.toPoint();
-        QVERIFY((c == L.x() || c == R.x()) && (r == L.y() || r == R.y()));
-    }
 }
 
 void TestAreaSelection::shapedCornerTilesComeAndGo_data()
@@ -533,45 +504,19 @@ void TestAreaSelection::resolutionRefreshesTheEstimate_data()
         26, 10, 890, "radioButton_Res100", 100, "Read time: 59min 56sec", "File size: 113.7 MB"};
     QTest::newRow("exactly one hour") << EstimateCase{
         26, 10, 891, "radioButton_Res100", 100, "Read time: 1hrs 0min 0sec", "File size: 113.9 MB"};
+    QTest::newRow("one tile at 25um") << EstimateCase{
+        25, 10, 1, "radioButton_Res25", 25, "Read time: 51sec", "File size: 2.0 MB"};
     // 9 x 4 x 0.0319444.. MB: just above 1.15.
     QTest::newRow("nine tiles at 100um") << EstimateCase{
         25, 10, 9, "radioButton_Res100", 100, "Read time: 1min 11sec", "File size: 1.2 MB"};
-}
-
-void TestAreaSelection::fileSizeAtEveryTileCount_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("factor"); // 200 um over the resolution
-    QTest::newRow("200um") << "radioButton_Res200" << 1;
-    QTest::newRow("100um") << "radioButton_Res100" << 2;
-    QTest::newRow("50um") << "radioButton_Res50" << 4;
-    QTest::newRow("25um") << "radioButton_Res25" << 8;
-}
-
-// Every tile count of the bed: a tile is the single-precision value with the bits 3D02D82F
-// megabytes at 200 um, times the square of the factor, rounded to single precision and shown
-// to one decimal. Counts such as 9 at 100 um lie on a rounding boundary.
-void TestAreaSelection::fileSizeAtEveryTileCount()
-{
-    QFETCH(QString, button);
-    QFETCH(int, factor);
-    const quint32 bits = 0x3D02D82Fu;
-    float tileMB = 0;
-    std::memcpy(&tileMB, &bits, sizeof tileMB);
-    QVERIFY(Start(kModelKIREL5));
-    for (int tiles = 1; tiles <= kTileColumns * kTileRows; ++tiles) {
-        scanDur.num = tiles;
-        ClickButton(qPrintable(button));
-        const float size = float(double(tiles) * double(tileMB) * factor * factor);
-        QCOMPARE(Text("labelFileSize"), QString::asprintf("File size: %.1f MB", double(size)));
-    }
 }
 
 void TestAreaSelection::resolutionRefreshesTheEstimate()
 {
     QFETCH(EstimateCase, t);
     QVERIFY(Start(kModelKIREL5));
-    ClickButton("radioButton_Res25");
+    // From another resolution, so that the button under test changes the choice.
+    ClickButton(t.resolution == 25 ? "radioButton_Res200" : "radioButton_Res25");
     scanDur.SHGstart = t.shgStart;
     scanDur.scaninit = t.scanInit;
     scanDur.num = t.tiles;

@@ -211,8 +211,6 @@ private slots:
     void traySelection();
     void addModule_data();
     void addModule();
-    void addRefused_data();
-    void addRefused();
     void okWritesFiles_data();
     void okWritesFiles();
     void cancelWritesNothing_data();
@@ -306,68 +304,56 @@ void TestSettingsDialogs::traySelection()
 
 void TestSettingsDialogs::addModule_data()
 {
+    QTest::addColumn<QByteArray>("file");   // the module file before
     QTest::addColumn<QStringList>("texts"); // name, channel 1 label, channel 2 label
     QTest::addColumn<QList<int>>("digits"); // hundreds, tens, units of channel 1, then 2
     QTest::addColumn<int>("model");
-    QTest::addColumn<QByteArray>("module"); // what OK will store
-    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("module"); // what OK will store; empty when refused
+    QTest::addColumn<QString>("entry");     // the new entry, or part of the refusal
 
+    const QByteArray one = ModulesBytes({kCy5});
+    const QList<int> digits = {5, 1, 0, 0, 0, 0};
     QTest::newRow("digits 5 1 0 give 510, code 0 shows 000")
-        << QStringList{"GFP", "Y510", "none"} << QList<int>{5, 1, 0, 0, 0, 0} << 12
+        << one << QStringList{"GFP", "Y510", "none"} << digits << 12
         << ModuleBytes(Module("GFP", 510, "Y510", 0, "none", 12)) << "GFP 510/000";
-    QTest::newRow("empty texts") << QStringList{"", "", ""} << QList<int>{1, 4, 0, 1, 7, 0} << 0
+    QTest::newRow("empty texts") << one << QStringList{"", "", ""} << QList<int>{1, 4, 0, 1, 7, 0}
+                                 << 0
                                  << ModuleBytes(Module("BLANK", 140, "-EMPTY-", 170, "-EMPTY-", 0))
                                  << "BLANK 140/170";
+    QTest::newRow("list full") << NumberedModules(kMaxFilterModules) << QStringList{"New", "a", "b"}
+                               << digits << 0 << QByteArray() << "full";
+    // The name field as the form opens it is a prompt, not a module's name.
+    QTest::newRow("name not entered")
+        << one << QStringList{"Filter name", "a", "b"} << digits << 0 << QByteArray() << "name";
 }
 
 void TestSettingsDialogs::addModule()
 {
+    QFETCH(QByteArray, file);
     QFETCH(QStringList, texts);
     QFETCH(QList<int>, digits);
     QFETCH(int, model);
     QFETCH(QByteArray, module);
     QFETCH(QString, entry);
-    QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes({kCy5})));
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), file));
 
     ConfigDialog d(nullptr);
+    const int before = filtercount;
     ModuleAdd(d, texts[0], texts[1], texts[2], digits, model);
 
-    QCOMPARE(filtercount, 2);
-    QCOMPARE(ModuleBytes(filterModule[1]), module);
+    const bool added = !module.isEmpty();
+    QCOMPARE(filtercount, before + (added ? 1 : 0));
+    if (added)
+        QCOMPARE(ModuleBytes(filterModule[before]), module);
+    else
+        QVERIFY(boxes->OneShown("Input Error", entry));
     for (int position = 1; position <= kTrayPositions; ++position) {
-        QCOMPARE(TrayBox(d, position)->count(), 2);
-        QCOMPARE(TrayBox(d, position)->itemText(1), entry);
+        QCOMPARE(TrayBox(d, position)->count(), filtercount);
+        if (added)
+            QCOMPARE(TrayBox(d, position)->itemText(before), entry);
     }
     // Nothing is stored before OK.
-    QCOMPARE(root->readFile(FilterModuleFixedPath()), ModulesBytes({kCy5}));
-}
-
-void TestSettingsDialogs::addRefused_data()
-{
-    QTest::addColumn<int>("modules");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("list full") << kMaxFilterModules << "New"
-                               << "full";
-    // The name field as the form opens it is a prompt, not a module's name.
-    QTest::newRow("name not entered") << 1 << "Filter name"
-                                      << "name";
-}
-
-void TestSettingsDialogs::addRefused()
-{
-    QFETCH(int, modules);
-    QFETCH(QString, name);
-    QFETCH(QString, reason);
-    QVERIFY(root->writeFile(FilterModuleFixedPath(), NumberedModules(modules)));
-
-    ConfigDialog d(nullptr);
-    QCOMPARE(filtercount, modules);
-    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText(name);
-    Child<QPushButton>(&d, "pushButton")->click();
-    QVERIFY(boxes->OneShown("Input Error", reason));
-    QCOMPARE(filtercount, modules);
-    QCOMPARE(TrayBox(d, 1)->count(), modules);
+    QCOMPARE(root->readFile(FilterModuleFixedPath()), file);
 }
 
 void TestSettingsDialogs::okWritesFiles_data()
