@@ -188,7 +188,6 @@ private slots:
     void truncated();
     void damaged_data();
     void damaged();
-    void reloadClearsElementPastList();
 
     void sysParams();
     void tray_data();
@@ -412,28 +411,6 @@ void TestDataFiles::damaged()
         QVERIFY(!Write(file, count + 1));
         QCOMPARE(root->readFile(FixedPath(file)), bytes);
     }
-}
-
-// A shorter file loaded over a longer list leaves no stale record just past the new end,
-// where a writer would pick it up again (a module file is written with at least record 0).
-void TestDataFiles::reloadClearsElementPastList()
-{
-    for (int i = 0; i < 3; ++i)
-        filterModule[i] = SampleModule(i);
-    QVERIFY(root->writeFile(FixedPath(ModuleFile), ModuleBytes(SampleModule(0))));
-    FilterModulesLoad();
-    QCOMPARE(filtercount, 1);
-    QVERIFY(filterModule[1].filterlabel.isEmpty());
-    QVERIFY(FilterModulesWrite());
-    FilterModulesLoad();
-    QCOMPARE(filtercount, 1);
-
-    // With no module left the file still holds record 0, whose null label ends the list.
-    QVERIFY(root->writeFile(FixedPath(ModuleFile), QByteArray()));
-    FilterModulesLoad();
-    QCOMPARE(filtercount, 0);
-    QVERIFY(FilterModulesWrite());
-    QCOMPARE(root->readFile(FixedPath(ModuleFile)), ModuleBytes(FilterMod()));
 }
 
 // Without a file the boot and scan logs are on and everything else off (an empty or short

@@ -205,8 +205,7 @@ private slots:
     }
     void cleanup() { root.reset(); }
 
-    void moduleListEnds_data();
-    void moduleListEnds();
+    void noModulesKeepTheTray();
     void traySelection_data();
     void traySelection();
     void addModule_data();
@@ -230,43 +229,24 @@ private slots:
     void loadedTemplateApplied_data();
     void loadedTemplateApplied();
     void captureBeforeDialog();
-    void settingsRebuildFilterSelectors_data();
-    void settingsRebuildFilterSelectors();
-    void settingsCancelKeepsSelectors();
+    void settingsFromTheWindow_data();
+    void settingsFromTheWindow();
 };
 
-void TestSettingsDialogs::moduleListEnds_data()
+// Without a module file the tray lists are empty, and OK keeps the tray as installed.
+void TestSettingsDialogs::noModulesKeepTheTray()
 {
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("modules");
-
-    // A null name ends the list as an empty one does: the data files' test.
-    const FilterMod unnamed = Module("", 100, "x", 0, "", 0);
-    QTest::newRow("no file") << QByteArray() << 0;
-    QTest::newRow("third name empty") << ModulesBytes({kGfp, kCy5, unnamed, kGfpTwin}) << 2;
-    QTest::newRow("51 records read up to 50") << NumberedModules(51) << 50;
-}
-
-void TestSettingsDialogs::moduleListEnds()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(int, modules);
-    if (!file.isEmpty())
-        QVERIFY(root->writeFile(FilterModuleFixedPath(), file));
-    const FilterMod installed[kTrayPositions] = {kGfp, kCy5, kGfpTwin, kGfp};
-    std::copy(installed, installed + kTrayPositions, filterTray);
+    const QList<FilterMod> installed = {kGfp, kCy5, kGfpTwin, kGfp};
+    std::copy(installed.begin(), installed.end(), filterTray);
 
     ConfigDialog d(nullptr);
-    QCOMPARE(filtercount, modules);
+    QCOMPARE(filtercount, 0);
     for (int position = 1; position <= kTrayPositions; ++position)
-        QCOMPARE(TrayBox(d, position)->count(), modules);
-    if (modules > 0)
-        return;
-    // With no module to choose from, OK keeps the tray as installed.
+        QCOMPARE(TrayBox(d, position)->count(), 0);
     ButtonPress(d, QDialogButtonBox::Ok);
     for (int k = 0; k < kTrayPositions; ++k)
         QVERIFY(SameModule(filterTray[k], installed[k]));
-    QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kGfp, kCy5, kGfpTwin, kGfp}));
+    QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes(installed));
 }
 
 void TestSettingsDialogs::traySelection_data()
@@ -878,88 +858,72 @@ void TestSettingsDialogs::captureBeforeDialog()
     QCOMPARE(image_dir, QStringLiteral("/data/now"));
 }
 
-void TestSettingsDialogs::settingsRebuildFilterSelectors_data()
+void TestSettingsDialogs::settingsFromTheWindow_data()
 {
+    QTest::addColumn<bool>("ok");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("icon");
 
     // The colour bands of the codes are the data files' test.
-    QTest::newRow("170 red") << 170 << kRed;
-    QTest::newRow("0 none") << 0 << QString();
+    QTest::newRow("OK, code 170 red") << true << 170 << kRed;
+    QTest::newRow("OK, code 0 no icon") << true << 0 << QString();
+    QTest::newRow("Cancel") << false << 170 << kRed;
 }
 
-// The tray saved in the dialog: channel 1 and channel 2 of position 3 carry the code under
-// test, and both selectors list the new tray with the icons of its codes.
-void TestSettingsDialogs::settingsRebuildFilterSelectors()
+// "System Settings" from the window: a tray saved in the dialog, whose position 3 carries the
+// code under test on both channels, rebuilds both selectors with the icons of its codes;
+// Cancel leaves them, and the position chosen on the window, as they were.
+void TestSettingsDialogs::settingsFromTheWindow()
 {
+    QFETCH(bool, ok);
     QFETCH(int, code);
     QFETCH(QString, icon);
+    QVERIFY(root->writeFile(
+        FilterTrayFixedPath(),
+        ModulesBytes({Module("a", 520, "A1", 0, "", 0), Module("b", 580, "B1", 0, "", 0),
+                      Module("c", 550, "C1", 0, "", 0), Module("d", 0, "", 0, "", 0)})));
     QVERIFY(root->writeFile(FilterModuleFixedPath(),
                             ModulesBytes({Module("One", 520, "Y520", 0, "", 1),
                                           Module("Two", 580, "R580", 550, "O550", 2),
                                           Module("Test", code, "T1", code, "T2", 3)})));
     auto w = Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, 0, "IP", 750, "/s")});
-    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
-
-    WhenShown<ConfigDialog>([](ConfigDialog *d) {
-        const int choice[] = {0, 1, 2, 1};
-        for (int k = 0; k < kTrayPositions; ++k)
-            Child<QComboBox>(d, QStringLiteral("comboBox_TrayPos%1").arg(k + 1))
-                ->setCurrentIndex(choice[k]);
-        Child<QCheckBox>(d, "checkBox_LD685manctrl")->setChecked(true);
-        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Ok)->click();
-    });
-    Child<QPushButton>(w.get(), "pushButtonSettings")->click();
-
-    QCOMPARE(filtertraystatus, 1);
-    QVERIFY(!Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
-    QCOMPARE(iconnameCh1Pos[2], icon);
-    QCOMPARE(iconnameCh2Pos[2], icon);
-    QCOMPARE(iconnameCh2Pos[1], kOrange);
-
     auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
     auto *ch2 = Child<QComboBox>(w.get(), "comboBox_FilterCh2");
-    QCOMPARE(ComboTexts(ch1), (QStringList{"Y520", "R580", "T1", "R580"}));
-    QCOMPARE(ComboTexts(ch2), (QStringList{"", "O550", "T2", "O550"}));
-    QCOMPARE(ch1->itemIcon(2).isNull(), icon.isEmpty());
-    QCOMPARE(ch2->itemIcon(2).isNull(), icon.isEmpty());
-    QVERIFY(ch2->itemIcon(0).isNull());
-    // The position of the current settings is selected again.
-    QCOMPARE(ch1->currentIndex(), 1);
-    QCOMPARE(ch2->currentIndex(), 1);
-}
-
-void TestSettingsDialogs::settingsCancelKeepsSelectors()
-{
-    QVERIFY(root->writeFile(
-        FilterTrayFixedPath(),
-        ModulesBytes({Module("a", 520, "A1", 0, "", 0), Module("b", 580, "B1", 0, "", 0),
-                      Module("c", 550, "C1", 0, "", 0), Module("d", 0, "", 0, "", 0)})));
-    QVERIFY(
-        root->writeFile(FilterModuleFixedPath(), ModuleBytes(Module("Other", 670, "X", 0, "", 0))));
-    auto w = MainWindowStart(kModel);
-    auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
     ch1->setCurrentIndex(2);
+    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
 
-    WhenShown<ConfigDialog>([](ConfigDialog *d) {
+    WhenShown<ConfigDialog>([ok](ConfigDialog *d) {
+        const int choice[] = {0, 1, 2, 1};
+        for (int k = 0; k < kTrayPositions; ++k)
+            TrayBox(*d, k + 1)->setCurrentIndex(choice[k]);
         Child<QCheckBox>(d, "checkBox_LD685manctrl")->setChecked(true);
-        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
+        ButtonPress(*d, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
     });
     Child<QPushButton>(w.get(), "pushButtonSettings")->click();
 
-    QCOMPARE(filtertraystatus, 0);
-    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
-    QCOMPARE(ch1->itemText(0), QStringLiteral("A1"));
-    QCOMPARE(ch1->itemText(2), QStringLiteral("C1"));
-    QCOMPARE(ch1->currentIndex(), 2);
-    QCOMPARE(filterTray[0].labelCh1, QStringLiteral("A1"));
+    QCOMPARE(filtertraystatus, ok ? 1 : 0);
+    QCOMPARE(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden(), !ok);
+    const QStringList ch1Texts =
+        ok ? QStringList{"Y520", "R580", "T1", "R580"} : QStringList{"A1", "B1", "C1", ""};
+    QCOMPARE(ComboTexts(ch1), ch1Texts);
+    QCOMPARE(filterTray[0].labelCh1, ch1Texts[0]);
+    // A new tray selects the position of the current settings (the startup record's 1) again.
+    QCOMPARE(ch1->currentIndex(), ok ? 1 : 2);
+    QCOMPARE(ch2->currentIndex(), ch1->currentIndex());
+    if (ok) {
+        QCOMPARE(ComboTexts(ch2), (QStringList{"", "O550", "T2", "O550"}));
+        QCOMPARE(iconnameCh1Pos[2], icon);
+        QCOMPARE(iconnameCh2Pos[2], icon);
+        QCOMPARE(iconnameCh2Pos[1], kOrange);
+        QCOMPARE(ch1->itemIcon(2).isNull(), icon.isEmpty());
+        QCOMPARE(ch2->itemIcon(2).isNull(), icon.isEmpty());
+        QVERIFY(ch2->itemIcon(0).isNull());
+    }
 
     // The configuration button opens the same dialog and nothing else.
-    WhenShown<ConfigDialog>([](ConfigDialog *d) {
-        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
-    });
+    WhenShown<ConfigDialog>([](ConfigDialog *d) { ButtonPress(*d, QDialogButtonBox::Cancel); });
     Child<QPushButton>(w.get(), "pushButton_Config")->click();
-    QCOMPARE(ch1->itemText(0), QStringLiteral("A1"));
+    QCOMPARE(ComboTexts(ch1), ch1Texts);
 }
 
 QTEST_MAIN(TestSettingsDialogs)
