@@ -184,7 +184,6 @@ private slots:
     void clicksSelectTheTileDrawnThere();
     void clickMovesTheCornerInTheClickedQuadrant_data();
     void clickMovesTheCornerInTheClickedQuadrant();
-    void clicksChangeNothingWithoutGrid();
     void shapedCornerTilesComeAndGo_data();
     void shapedCornerTilesComeAndGo();
     void platePresets_data();
@@ -195,10 +194,8 @@ private slots:
 
     void resolutionRefreshesTheEstimate_data();
     void resolutionRefreshesTheEstimate();
-    void modesFreeOrForceTheHighVoltage_data();
-    void modesFreeOrForceTheHighVoltage();
-    void ipModesChooseLaserAndFilter_data();
-    void ipModesChooseLaserAndFilter();
+    void modesSetVoltageLaserAndFilter_data();
+    void modesSetVoltageLaserAndFilter();
     void kirel3FluorescenceControls();
     void folderChoice_data();
     void folderChoice();
@@ -298,26 +295,6 @@ void TestAreaSelection::clickMovesTheCornerInTheClickedQuadrant()
     SelectionConsistent();
 }
 
-void TestAreaSelection::clicksChangeNothingWithoutGrid()
-{
-    QVERIFY(Start(kModelKIREL5));
-    ClickButton("radioButtonIP2025");
-    const QList<QPoint> flagged = FlaggedTiles();
-    const QPointF L = scancornerL, R = scancornerR, C = scancornerC;
-    for (const QPoint &tile : {QPoint(0, 0), QPoint(4, 11), QPoint(17, 15), QPoint(12, 2)})
-        ClickTile(tile.x(), tile.y());
-    QCOMPARE(FlaggedTiles(), flagged);
-    QCOMPARE(scancornerL, L);
-    QCOMPARE(scancornerR, R);
-    QCOMPARE(scancornerC, C);
-
-    // Grid again: clicks work from the plate's rectangle on.
-    ClickButton("radioButtonGrid");
-    ClickTile(12, 15);
-    QCOMPARE(scancornerR, QPointF(12, 15));
-    SelectionConsistent();
-}
-
 void TestAreaSelection::shapedCornerTilesComeAndGo_data()
 {
     QTest::addColumn<int>("model");
@@ -411,6 +388,13 @@ void TestAreaSelection::platePresets()
     QCOMPARE(scancornerC, QPointF(t.C));
     SelectionConsistent();
     QCOMPARE(FramesShown(), Sorted(t.frames));
+    // A plate fixes the area: a click on the bed changes nothing. With the grid chosen again,
+    // clicks work from the plate's rectangle on.
+    const bool grid = t.buttons.last() == QLatin1String("radioButtonGrid");
+    ClickTile(1, 1);
+    QCOMPARE(scancornerL, grid ? QPointF(1, 1) : QPointF(t.L));
+    QCOMPARE(scancornerR, QPointF(t.R));
+    SelectionConsistent();
 }
 
 // The VESK-1800II's picture sits a little scrolled in its view; neither the wheel nor the
@@ -529,48 +513,10 @@ void TestAreaSelection::resolutionRefreshesTheEstimate()
     QCOMPARE(QString::fromLatin1(scanDur.filesize), t.fileSize.left(19));
 }
 
-void TestAreaSelection::modesFreeOrForceTheHighVoltage_data()
+void TestAreaSelection::modesSetVoltageLaserAndFilter_data()
 {
-    QTest::addColumn<QString>("freeMode");
-    QTest::newRow("from fluorescence") << "radioButton_FluorescenceMode";
-    QTest::newRow("from digitizing") << "radioButton_DigitizingMode";
-}
-
-void TestAreaSelection::modesFreeOrForceTheHighVoltage()
-{
-    QFETCH(QString, freeMode);
-    QVERIFY(Start(kModelKIREL5));
-    // Start-up in IP mode has all four locked; fluorescence and digitizing free them.
-    QVERIFY(!HV()->isEnabled() && !HVSlider()->isEnabled());
-    QVERIFY(!Laser()->isEnabled() && !Filter()->isEnabled());
-    const int hv = HV()->value();
-    ClickButton(qPrintable(freeMode));
-    QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
-    QVERIFY(Laser()->isEnabled() && Filter()->isEnabled());
-    QCOMPARE(HV()->value(), hv);
-    // The KIREL-5000/5100 keeps its plate sizes in every mode.
-    QVERIFY(!Child<QWidget>(*w, "radioButtonIP2040")->isHidden());
-    HV()->setValue(900);
-    QCOMPARE(HVSlider()->value(), 900);
-
-    ClickButton("radioButton_IPVmode");
-    QCOMPARE(HV()->value(), 900);
-    QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
-
-    ClickButton("radioButton_IPmode");
-    QCOMPARE(HV()->value(), 750);
-    QCOMPARE(HVSlider()->value(), 750);
-    QVERIFY(!HV()->isEnabled() && !HVSlider()->isEnabled());
-
-    // IP-V opens the voltage again at the value IP left.
-    ClickButton("radioButton_IPVmode");
-    QCOMPARE(HV()->value(), 750);
-    QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
-}
-
-void TestAreaSelection::ipModesChooseLaserAndFilter_data()
-{
-    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("freeMode");  // clicked first, from the IP mode of start-up
+    QTest::addColumn<QStringList>("modes"); // then these
     QTest::addColumn<bool>("listBuilt");
     QTest::addColumn<QList<int>>("codes"); // laser code of each list entry
     QTest::addColumn<QStringList>("trayLabels");
@@ -578,28 +524,41 @@ void TestAreaSelection::ipModesChooseLaserAndFilter_data()
     QTest::addColumn<bool>("laserEnabled");
     QTest::addColumn<int>("filter");
     QTest::addColumn<bool>("filterEnabled");
+    QTest::addColumn<int>("hv"); // 900 set in the free mode
 
+    const QString fluorescence = QStringLiteral("radioButton_FluorescenceMode");
+    const QString digitizing = QStringLiteral("radioButton_DigitizingMode");
+    const QStringList ip = {"radioButton_IPmode"};
     const QStringList twoIP = {"Y520", "IP", "O575", "IP"};
     const QStringList noIP = {"Y520", "R665", "O575", ""};
-    // IP-V takes IP's choice of laser and filter: one row shows it does.
-    QTest::newRow("last 635nm entry and last IP position")
-        << "radioButton_IPmode" << true << QList<int>{1, 4, 2, 4, 8} << twoIP << 3 << false << 3
-        << false;
+    const QList<int> codes = {1, 4, 2, 4, 8};
+    // IP scans at 750 V and both IP modes read with the last 635 nm laser through the last IP
+    // position; IP-V leaves the voltage to the operator, at the value IP left.
+    QTest::newRow("IP: last 635nm entry and last IP position")
+        << fluorescence << ip << true << codes << twoIP << 3 << false << 3 << false << 750;
     QTest::newRow("IP-V: last 635nm entry and last IP position")
-        << "radioButton_IPVmode" << true << QList<int>{1, 4, 2, 4, 8} << twoIP << 3 << false << 3
-        << false;
+        << digitizing << QStringList{"radioButton_IPVmode"} << true << codes << twoIP << 3 << false
+        << 3 << false << 900;
+    QTest::newRow("IP-V after IP opens the voltage at 750 V")
+        << fluorescence << QStringList{"radioButton_IPmode", "radioButton_IPVmode"} << true << codes
+        << twoIP << 3 << false << 3 << false << 750;
     QTest::newRow("no 635nm laser takes the first entry")
-        << "radioButton_IPmode" << true << QList<int>{1, 2, 8, 16} << twoIP << 0 << false << 3
-        << false;
+        << fluorescence << ip << true << QList<int>{1, 2, 8, 16} << twoIP << 0 << false << 3
+        << false << 750;
     QTest::newRow("list not built yet leaves the laser")
-        << "radioButton_IPmode" << false << QList<int>{1, 4, 2} << twoIP << 2 << true << 3 << false;
+        << fluorescence << ip << false << QList<int>{1, 4, 2} << twoIP << 2 << true << 3 << false
+        << 750;
     QTest::newRow("tray without IP position leaves the filter")
-        << "radioButton_IPmode" << true << QList<int>{4, 8} << noIP << 0 << false << 2 << true;
+        << fluorescence << ip << true << QList<int>{4, 8} << noIP << 0 << false << 2 << true << 750;
+    QTest::newRow("digitizing after fluorescence keeps every choice")
+        << fluorescence << QStringList{digitizing} << true << codes << twoIP << 4 << true << 2
+        << true << 900;
 }
 
-void TestAreaSelection::ipModesChooseLaserAndFilter()
+void TestAreaSelection::modesSetVoltageLaserAndFilter()
 {
-    QFETCH(QString, mode);
+    QFETCH(QString, freeMode);
+    QFETCH(QStringList, modes);
     QFETCH(bool, listBuilt);
     QFETCH(QList<int>, codes);
     QFETCH(QStringList, trayLabels);
@@ -607,9 +566,21 @@ void TestAreaSelection::ipModesChooseLaserAndFilter()
     QFETCH(bool, laserEnabled);
     QFETCH(int, filter);
     QFETCH(bool, filterEnabled);
+    QFETCH(int, hv);
 
     QVERIFY(Start(kModelKIREL5));
-    ClickButton("radioButton_FluorescenceMode");
+    // Start-up in IP mode has all four locked; fluorescence and digitizing free them.
+    QVERIFY(!HV()->isEnabled() && !HVSlider()->isEnabled());
+    QVERIFY(!Laser()->isEnabled() && !Filter()->isEnabled());
+    const int startHV = HV()->value();
+    ClickButton(qPrintable(freeMode));
+    QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
+    QVERIFY(Laser()->isEnabled() && Filter()->isEnabled());
+    QCOMPARE(HV()->value(), startHV);
+    // The KIREL-5000/5100 keeps its plate sizes in every mode.
+    QVERIFY(!Child<QWidget>(*w, "radioButtonIP2040")->isHidden());
+    HV()->setValue(900);
+    QCOMPARE(HVSlider()->value(), 900);
     // The channel-1 list as the poll builds it from the scanner's lasers.
     for (int i = 0; i < codes.size(); ++i) {
         Laser()->addItem(QStringLiteral("laser %1").arg(codes[i]));
@@ -621,13 +592,19 @@ void TestAreaSelection::ipModesChooseLaserAndFilter()
         filterTray[i].labelCh1 = trayLabels[i];
     Filter()->setCurrentIndex(2);
 
-    ClickButton(qPrintable(mode));
+    for (const QString &mode : modes)
+        ClickButton(qPrintable(mode));
     QCOMPARE(Laser()->currentIndex(), laser);
     QCOMPARE(Laser()->isEnabled(), laserEnabled);
     QCOMPARE(Filter()->currentIndex(), filter);
     QCOMPARE(Filter()->isEnabled(), filterEnabled);
     // Channel 2 follows the filter position.
     QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh2")->currentIndex(), filter);
+    const bool ipMode = modes.last() == QLatin1String("radioButton_IPmode");
+    QCOMPARE(HV()->value(), hv);
+    QCOMPARE(HVSlider()->value(), hv);
+    QCOMPARE(HV()->isEnabled(), !ipMode);
+    QCOMPARE(HVSlider()->isEnabled(), !ipMode);
 }
 
 void TestAreaSelection::kirel3FluorescenceControls()
