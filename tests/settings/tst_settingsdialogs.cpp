@@ -210,12 +210,8 @@ private slots:
     void traySelection();
     void addModule_data();
     void addModule();
-    void okWritesFiles_data();
-    void okWritesFiles();
-    void cancelWritesNothing_data();
-    void cancelWritesNothing();
-    void unwritableFileKeepsSettings_data();
-    void unwritableFileKeepsSettings();
+    void dialogCloses_data();
+    void dialogCloses();
     void imagingPlateLayout_data();
     void imagingPlateLayout();
 
@@ -336,168 +332,121 @@ void TestSettingsDialogs::addModule()
     QCOMPARE(root->readFile(FilterModuleFixedPath()), file);
 }
 
-void TestSettingsDialogs::okWritesFiles_data()
+void TestSettingsDialogs::dialogCloses_data()
 {
-    // The VESK-1800II takes the VESK-5000's way.
     QTest::addColumn<int>("model");
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5);
-    QTest::newRow("KIREL-3000") << int(kModelKIREL3);
-    QTest::newRow("VESK-5000") << int(kModelVESK5000);
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("moduleFile");
+    QTest::addColumn<QString>("blocked");   // a folder in this file's place: unwritable to all
+    QTest::addColumn<QList<int>>("choice"); // the module chosen for each tray position
+
+    // The VESK-1800II takes the VESK-5000's way.
+    const QList<int> mixed = {1, 0, 2, 1};
+    QTest::newRow("OK, KIREL-5000/5100") << int(kModelKIREL5) << true << true << "" << mixed;
+    QTest::newRow("OK, KIREL-3000") << int(kModelKIREL3) << true << true << "" << mixed;
+    QTest::newRow("OK, VESK-5000") << int(kModelVESK5000) << true << true << "" << mixed;
+    QTest::newRow("OK, tray file unwritable")
+        << int(kModelKIREL5) << true << true << FilterTrayFixedPath() << mixed;
+    QTest::newRow("OK, system parameters unwritable")
+        << int(kModelKIREL5) << true << true << SysParamFixedPath(kModelKIREL5) << mixed;
+    QTest::newRow("OK, module file unwritable")
+        << int(kModelKIREL5) << true << false << FilterModuleFixedPath() << QList<int>{0, 0, 0, 0};
+    QTest::newRow("Cancel") << int(kModelKIREL5) << false << true << "" << mixed;
+    QTest::newRow("Cancel, new station without a module file")
+        << int(kModelKIREL5) << false << false << "" << QList<int>{0, 0, 0, 0};
 }
 
-void TestSettingsDialogs::okWritesFiles()
+// The dialog shows the settings, takes a new module, a tray and the system parameters, and
+// is closed. OK stores each file that can be written (the tray and the modules on the
+// KIREL-5000/5100 alone) and keeps the settings of a file that cannot be; Cancel stores
+// nothing and keeps every setting.
+void TestSettingsDialogs::dialogCloses()
 {
     QFETCH(int, model);
-    ResetSharedState(model);
-    const QByteArray modulesBefore = ModulesBytes({kGfp, kCy5});
-    const QByteArray trayBefore = ModulesBytes({kGfp, kGfp, kGfp, kGfp});
-    QVERIFY(root->writeFile(FilterModuleFixedPath(), modulesBefore));
-    QVERIFY(root->writeFile(FilterTrayFixedPath(), trayBefore));
-    FilterMod installed[kTrayPositions] = {kGfp, kGfp, kGfp, kGfp};
-    std::copy(installed, installed + kTrayPositions, filterTray);
-    sysparams = {0, 1, 1, 0, 0};
-
-    ConfigDialog d(nullptr);
-    const FilterMod added = Module("New", 139, "a", 140, "b", 7);
-    ModuleAdd(d, "New", "a", "b", {1, 3, 9, 1, 4, 0}, 7);
-    const int choice[kTrayPositions] = {1, 0, 2, 1};
-    for (int k = 0; k < kTrayPositions; ++k)
-        TrayBox(d, k + 1)->setCurrentIndex(choice[k]);
-    for (const char *box : {"checkBox_RawDataSave", "checkBox_scanlog", "checkBox_readinglog",
-                            "checkBox_LD685manctrl"})
-        Child<QCheckBox>(&d, box)->setChecked(true);
-    for (const char *box : {"checkBox_ShadingDataSave", "checkBox_bootlog"})
-        Child<QCheckBox>(&d, box)->setChecked(false);
-    ButtonPress(d, QDialogButtonBox::Ok);
-
-    QCOMPARE(d.result(), int(QDialog::Accepted));
-    QVERIFY(boxes->shown.isEmpty());
-    QCOMPARE(root->readFile(SysParamFixedPath(model)), SysParamBytes(1, 0, 0, 1, 1));
-    QCOMPARE(sysparams.readlog, 1);
-
-    const FilterMod chosen[kTrayPositions] = {kCy5, kGfp, added, kCy5};
-    if (model == kModelKIREL5) {
-        QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kCy5, kGfp, added, kCy5}));
-        QCOMPARE(root->readFile(FilterModuleFixedPath()), ModulesBytes({kGfp, kCy5, added}));
-        QCOMPARE(filtertraystatus, 1);
-        QCOMPARE(LD685manctrl, 1);
-    } else {
-        QCOMPARE(root->readFile(FilterTrayFixedPath()), trayBefore);
-        QCOMPARE(root->readFile(FilterModuleFixedPath()), modulesBefore);
-        QCOMPARE(filtertraystatus, 0);
-        QCOMPARE(LD685manctrl, 0);
-    }
-    // The imaging-plate readers still take the hidden choices; the KIREL-3000 keeps its
-    // fixed tray.
-    for (int k = 0; k < kTrayPositions; ++k)
-        QVERIFY(SameModule(filterTray[k], model == kModelKIREL3 ? installed[k] : chosen[k]));
-}
-
-void TestSettingsDialogs::cancelWritesNothing_data()
-{
-    QTest::addColumn<bool>("moduleFile");
-    QTest::newRow("module file") << true;
-    QTest::newRow("new station without one") << false;
-}
-
-void TestSettingsDialogs::cancelWritesNothing()
-{
+    QFETCH(bool, ok);
     QFETCH(bool, moduleFile);
-    const QByteArray modules = ModulesBytes({kGfp, kCy5});
-    const int stored = moduleFile ? 2 : 0;
+    QFETCH(QString, blocked);
+    QFETCH(QList<int>, choice);
+    ResetSharedState(model);
+    QList<FilterMod> modules;
     if (moduleFile)
-        QVERIFY(root->writeFile(FilterModuleFixedPath(), modules));
+        modules = {kGfp, kCy5};
+    const QByteArray modulesBefore = moduleFile ? ModulesBytes(modules) : QByteArray();
+    const QByteArray trayBefore = ModulesBytes({kGfp, kGfp, kGfp, kGfp});
+    if (moduleFile)
+        QVERIFY(root->writeFile(FilterModuleFixedPath(), modulesBefore));
+    if (blocked != FilterTrayFixedPath())
+        QVERIFY(root->writeFile(FilterTrayFixedPath(), trayBefore));
+    if (!blocked.isEmpty())
+        QVERIFY(QDir().mkpath(root->path(blocked)));
     std::fill(filterTray, filterTray + kTrayPositions, kGfp);
     sysparams = {1, 0, 1, 0, 0};
     LD685manctrl = 1;
-    {
-        ConfigDialog d(nullptr);
-        // The boxes show the settings, each its own; the station's trigger stays hidden.
-        const struct {
-            const char *box;
-            bool on;
-        } shown[] = {{"checkBox_RawDataSave", true}, {"checkBox_ShadingDataSave", false},
-                     {"checkBox_bootlog", true},     {"checkBox_scanlog", false},
-                     {"checkBox_readinglog", false}, {"checkBox_LD685manctrl", true}};
-        for (const auto &b : shown)
-            QVERIFY2(Child<QCheckBox>(&d, b.box)->isChecked() == b.on, b.box);
+
+    ConfigDialog d(nullptr);
+    // The boxes show the settings, each its own.
+    const struct {
+        const char *box;
+        bool on;
+    } shown[] = {{"checkBox_RawDataSave", true}, {"checkBox_ShadingDataSave", false},
+                 {"checkBox_bootlog", true},     {"checkBox_scanlog", false},
+                 {"checkBox_readinglog", false}, {"checkBox_LD685manctrl", true}};
+    for (const auto &b : shown)
+        QVERIFY2(Child<QCheckBox>(&d, b.box)->isChecked() == b.on, b.box);
+    if (model == kModelKIREL5)
         QVERIFY(Child<QCheckBox>(&d, "checkBox_FlipVeskImage")->isHidden());
-        ModuleAdd(d, "X", "x1", "x2", {5, 1, 0, 0, 0, 0}, 1);
-        for (int k = 1; k <= kTrayPositions; ++k)
-            TrayBox(d, k)->setCurrentIndex(1);
-        Child<QCheckBox>(&d, "checkBox_readinglog")->setChecked(true);
-        Child<QCheckBox>(&d, "checkBox_LD685manctrl")->setChecked(false);
-        ButtonPress(d, QDialogButtonBox::Cancel);
-        QCOMPARE(d.result(), int(QDialog::Rejected));
+    const FilterMod added = Module("New", 139, "a", 140, "b", 7);
+    ModuleAdd(d, "New", "a", "b", {1, 3, 9, 1, 4, 0}, 7);
+    modules << added;
+    QList<FilterMod> chosen;
+    for (int k = 0; k < kTrayPositions; ++k) {
+        TrayBox(d, k + 1)->setCurrentIndex(choice[k]);
+        chosen << modules[choice[k]];
     }
-    QVERIFY(!QFile::exists(root->path(FilterTrayFixedPath())));
-    QVERIFY(!QFile::exists(root->path(SysParamFixedPath(kModelKIREL5))));
-    QCOMPARE(root->readFile(FilterModuleFixedPath()), moduleFile ? modules : QByteArray());
-    QCOMPARE(sysparams.readlog, 0);
-    QCOMPARE(LD685manctrl, 1);
-    for (const FilterMod &position : filterTray)
-        QVERIFY(SameModule(position, kGfp));
-    // The list is again what its file holds: the module given up is gone, and OK in the
-    // next dialog does not store it.
+    for (const char *box : {"checkBox_RawDataSave", "checkBox_scanlog", "checkBox_readinglog"})
+        Child<QCheckBox>(&d, box)->setChecked(true);
+    for (const char *box :
+         {"checkBox_ShadingDataSave", "checkBox_bootlog", "checkBox_LD685manctrl"})
+        Child<QCheckBox>(&d, box)->setChecked(false);
+    ButtonPress(d, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+    QCOMPARE(d.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
+
+    const bool kirel5 = ok && model == kModelKIREL5;
+    const bool trayWritten = kirel5 && blocked != FilterTrayFixedPath();
+    const bool modulesWritten = kirel5 && blocked != FilterModuleFixedPath();
+    const bool sysWritten = ok && blocked != SysParamFixedPath(model);
+    if (blocked.isEmpty())
+        QVERIFY(boxes->shown.isEmpty());
+    else
+        QVERIFY(boxes->OneShown("FILE ERROR", root->path(blocked)));
+    if (blocked != FilterTrayFixedPath())
+        QCOMPARE(root->readFile(FilterTrayFixedPath()),
+                 trayWritten ? ModulesBytes(chosen) : trayBefore);
+    if (blocked != FilterModuleFixedPath())
+        QCOMPARE(root->readFile(FilterModuleFixedPath()),
+                 modulesWritten ? ModulesBytes(modules) : modulesBefore);
+    if (blocked != SysParamFixedPath(model))
+        QCOMPARE(root->readFile(SysParamFixedPath(model)),
+                 sysWritten ? SysParamBytes(1, 0, 0, 1, 1) : QByteArray());
+    QCOMPARE(sysparams.readlog, sysWritten ? 1 : 0);
+    QCOMPARE(filtertraystatus, trayWritten ? 1 : 0);
+    QCOMPARE(LD685manctrl, kirel5 ? 0 : 1);
+    // The imaging-plate readers still take the hidden choices; the KIREL-3000 keeps its
+    // fixed tray.
+    const bool trayTaken = ok && model != kModelKIREL3 && blocked != FilterTrayFixedPath();
+    for (int k = 0; k < kTrayPositions; ++k)
+        QVERIFY(SameModule(filterTray[k], trayTaken ? chosen[k] : kGfp));
+    if (ok && model != kModelKIREL5)
+        return;
+    // The list is what its file holds: a module not stored is gone, and OK in the next
+    // dialog does not store it.
+    const int stored = modules.size() - (modulesWritten ? 0 : 1);
     QCOMPARE(filtercount, stored);
     QVERIFY(filterModule[stored].filterlabel.isEmpty());
     ConfigDialog again(nullptr);
     ButtonPress(again, QDialogButtonBox::Ok);
     FilterModulesLoad();
     QCOMPARE(filtercount, stored);
-}
-
-void TestSettingsDialogs::unwritableFileKeepsSettings_data()
-{
-    QTest::addColumn<QString>("blocked");
-    QTest::newRow("tray file") << FilterTrayFixedPath();
-    QTest::newRow("module file") << FilterModuleFixedPath();
-    QTest::newRow("system parameters") << SysParamFixedPath(kModelKIREL5);
-}
-
-void TestSettingsDialogs::unwritableFileKeepsSettings()
-{
-    QFETCH(QString, blocked);
-    const bool modulesBlocked = blocked == FilterModuleFixedPath();
-    if (!modulesBlocked)
-        QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes({kGfp, kCy5})));
-    // A folder in the file's place: no one, not even root, can write the file there.
-    QVERIFY(QDir().mkpath(root->path(blocked)));
-    std::fill(filterTray, filterTray + kTrayPositions, kGfp);
-    sysparams = {0, 0, 1, 1, 0};
-
-    ConfigDialog d(nullptr);
-    if (modulesBlocked)
-        ModuleAdd(d, "X", "x1", "x2", {5, 1, 0, 0, 0, 0}, 1); // the only module
-    else
-        for (int k = 1; k <= kTrayPositions; ++k)
-            TrayBox(d, k)->setCurrentIndex(1);
-    Child<QCheckBox>(&d, "checkBox_RawDataSave")->setChecked(true);
-    ButtonPress(d, QDialogButtonBox::Ok);
-
-    QVERIFY(boxes->OneShown("FILE ERROR", root->path(blocked)));
-    QCOMPARE(d.result(), int(QDialog::Accepted));
-
-    if (blocked == FilterTrayFixedPath()) {
-        for (const FilterMod &position : filterTray)
-            QVERIFY(SameModule(position, kGfp));
-        QCOMPARE(filtertraystatus, 0);
-    } else {
-        QCOMPARE(filtertraystatus, 1);
-    }
-    if (modulesBlocked) {
-        // As on disk: no module list, and nothing left over for the next OK to store.
-        QCOMPARE(filtercount, 0);
-        QVERIFY(filterModule[0].filterlabel.isEmpty());
-    } else {
-        QCOMPARE(filtercount, 2);
-    }
-    if (blocked == SysParamFixedPath(kModelKIREL5)) {
-        QCOMPARE(sysparams.rawdatasave, 0);
-    } else {
-        QCOMPARE(sysparams.rawdatasave, 1);
-        QCOMPARE(root->readFile(SysParamFixedPath(kModelKIREL5)), SysParamBytes(1, 0, 1, 1, 0));
-    }
 }
 
 void TestSettingsDialogs::imagingPlateLayout_data()
