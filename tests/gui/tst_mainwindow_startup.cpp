@@ -77,8 +77,6 @@ private slots:
     void settingsRestoredFromTemplates();
     void cornersOffTheBedGiveTheDefaultArea_data();
     void cornersOffTheBedGiveTheDefaultArea();
-    void traySelectors_data();
-    void traySelectors();
 };
 
 // Widget names, separated by spaces. The shown lists name what the model could lose by mistake;
@@ -97,7 +95,9 @@ void TestMainWindowStartup::firstStartPerModel_data()
     QTest::addColumn<QStringList>("hidden");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("checkedAndLocked");
-    QTest::addColumn<QPoint>("origin"); // where scene point (0, 0) sits in the window
+    QTest::addColumn<QPoint>("origin");   // where scene point (0, 0) sits in the window
+    QTest::addColumn<QStringList>("ch1"); // the filter selectors
+    QTest::addColumn<QStringList>("ch2");
 
     // Every control each model hides, whole: a control a list forgets stays on the form.
     const QStringList alwaysHidden = Names("pushButton_LD685toggle pushButton_Config");
@@ -109,6 +109,10 @@ void TestMainWindowStartup::firstStartPerModel_data()
                              "labelLDtemperature");
     const QStringList fixedReading =
         Names("radioButton radioButton1000 radioButton10000 radioButton30000");
+    // The tray file's labels. The KIREL-3000's channel 1 is its fixed tray whatever the file
+    // holds (the data files' test); its channel 2 is the file's.
+    const QStringList ch1 = {"Y520", "", "O575", "R670"};
+    const QStringList ch2 = {"C2a", "", "C2c", ""};
 
     QTest::newRow("KIREL-5000/5100")
         << int(kModelKIREL5) << "KIREL5 IMAGE READER"
@@ -118,7 +122,7 @@ void TestMainWindowStartup::firstStartPerModel_data()
                                 "label_scannercondition")
         << Names("groupBox_ScanMode radioButton_Res25 groupBox_Channel2 radioButtonIP3543 "
                  "pushButtonTemplates labelLDmonitor labelSCSIboardTemp")
-        << QStringList{} << QPoint(501, 241);
+        << QStringList{} << QPoint(501, 241) << ch1 << ch2;
     QTest::newRow("KIREL-3000")
         << int(kModelKIREL3) << "KIREL3 IMAGE READER"
         << "KIREL-3000 "
@@ -130,7 +134,8 @@ void TestMainWindowStartup::firstStartPerModel_data()
                      "labelLDmonitor labelLDtemperature spinBox_HVch1 horizontalSlider_HVch1")
         << Names("radioButton_FluorescenceMode groupBox_Channel1 radioButtonIP2040 "
                  "groupBoxScanSensitivity label_statuslog")
-        << Names("radioButton5 radioButton4000") << QPoint(501, 239);
+        << Names("radioButton5 radioButton4000") << QPoint(501, 239)
+        << QStringList{"IP", "R R665", "G O575", "B Y520"} << ch2;
     // The VESK-5000 writes no line at 200 um: that button goes too.
     QTest::newRow("VESK-5000") << int(kModelVESK5000) << "VESK IMAGE READER"
                                << "VESK-5000 "
@@ -138,13 +143,13 @@ void TestMainWindowStartup::firstStartPerModel_data()
                                << veskHidden + Names("radioButtonIP2325 radioButton_Res200")
                                << Names("radioButton_Res25 radioButton radioButton1000 "
                                         "radioButton30000 radioButtonIP2025 label_statuslog")
-                               << QStringList{} << QPoint(501, 242);
+                               << QStringList{} << QPoint(501, 242) << ch1 << ch2;
     QTest::newRow("VESK-1800II")
         << int(kModelVESK1800) << "VESK IMAGE READER"
         << "VESK-1800II "
         << "Status Log" << veskHidden + fixedReading + Names("radioButton_Res25")
         << Names("radioButtonIP2325 groupBoxScanSensitivity groupBoxScanLatitude")
-        << Names("radioButton5 radioButton4000") << QPoint(491, 234);
+        << Names("radioButton5 radioButton4000") << QPoint(491, 234) << ch1 << ch2;
 }
 
 // A first start of each model, over stale run state from before: the form the model gets,
@@ -163,6 +168,13 @@ void TestMainWindowStartup::firstStartPerModel()
     QFETCH(QStringList, shown);
     QFETCH(QStringList, checkedAndLocked);
     QFETCH(QPoint, origin);
+    QFETCH(QStringList, ch1);
+    QFETCH(QStringList, ch2);
+    QVERIFY(root->writeFile(
+        FilterTrayFixedPath(),
+        ModulesBytes({Module("LPY", 520, "Y520", 510, "C2a", 0), Module("EMPTY", 0, "", 0, "", 0),
+                      Module("LPO", 575, "O575", 600, "C2c", 0),
+                      Module("LPR", 670, "R670", 0, "", 0)})));
     ResetSharedState(model);
     scannerconfig[28] = 1;
     LDconfig[0] = 1;
@@ -276,6 +288,21 @@ void TestMainWindowStartup::firstStartPerModel()
         polling =
             polling || (timer->isActive() && timer->interval() == 500 && !timer->isSingleShot());
     QVERIFY(polling);
+
+    // The selectors list the tray; a position without a code shows no text and no icon.
+    // Choosing a position on one channel chooses it on the other.
+    auto *filter1 = Child<QComboBox>(*w, "comboBox_FilterCh1");
+    auto *filter2 = Child<QComboBox>(*w, "comboBox_FilterCh2");
+    QCOMPARE(ComboTexts(filter1), ch1);
+    QCOMPARE(ComboTexts(filter2), ch2);
+    for (int i = 0; i < kTrayPositions; ++i) {
+        QCOMPARE(filter1->itemIcon(i).isNull(), ch1[i].isEmpty());
+        QCOMPARE(filter2->itemIcon(i).isNull(), ch2[i].isEmpty());
+    }
+    filter1->setCurrentIndex(3);
+    QCOMPARE(filter2->currentIndex(), 3);
+    filter2->setCurrentIndex(2);
+    QCOMPARE(filter1->currentIndex(), 2);
 
     auto *view = Child<QGraphicsView>(*w, "graphicsView_ScanArea");
     QCOMPARE(item[0][0]->scene(), view->scene());
@@ -421,51 +448,6 @@ void TestMainWindowStartup::cornersOffTheBedGiveTheDefaultArea()
     QCOMPARE(scanDur.num, 1);
     QCOMPARE(scancornerL, QPointF(0, 0));
     QCOMPARE(scancornerR, QPointF(0, 0));
-}
-
-void TestMainWindowStartup::traySelectors_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QStringList>("ch1");
-    QTest::addColumn<QStringList>("ch2");
-    // The KIREL-3000's fixed tray, its codes and their icons are the data files' test; its
-    // channel 2 is not fixed and keeps what the file holds.
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << QStringList{"Y520", "", "O575", "R670"}
-                                     << QStringList{"C2a", "", "C2c", ""};
-    QTest::newRow("KIREL-3000") << int(kModelKIREL3)
-                                << QStringList{"IP", "R R665", "G O575", "B Y520"}
-                                << QStringList{"C2a", "", "C2c", ""};
-}
-
-// The selectors list the tray; an empty position shows no text and no icon.
-void TestMainWindowStartup::traySelectors()
-{
-    QFETCH(int, model);
-    QFETCH(QStringList, ch1);
-    QFETCH(QStringList, ch2);
-    QVERIFY(root->writeFile(
-        FilterTrayFixedPath(),
-        ModulesBytes({Module("LPY", 520, "Y520", 510, "C2a", 0), Module("EMPTY", 0, "", 0, "", 0),
-                      Module("LPO", 575, "O575", 600, "C2c", 0),
-                      Module("LPR", 670, "R670", 0, "", 0)})));
-
-    auto w = StartModel(model);
-    auto *filter1 = Child<QComboBox>(*w, "comboBox_FilterCh1");
-    auto *filter2 = Child<QComboBox>(*w, "comboBox_FilterCh2");
-    QCOMPARE(ComboTexts(filter1), ch1);
-    QCOMPARE(ComboTexts(filter2), ch2);
-    if (model == kModelKIREL3)
-        return;
-    QVERIFY(iconnameCh1Pos[1].isEmpty());
-    for (int i = 0; i < kTrayPositions; ++i) {
-        QCOMPARE(filter1->itemIcon(i).isNull(), ch1[i].isEmpty());
-        QCOMPARE(filter2->itemIcon(i).isNull(), ch2[i].isEmpty());
-    }
-    // Choosing a tray position on one channel chooses it on the other.
-    filter1->setCurrentIndex(3);
-    QCOMPARE(filter2->currentIndex(), 3);
-    filter2->setCurrentIndex(2);
-    QCOMPARE(filter1->currentIndex(), 2);
 }
 
 QTEST_MAIN(TestMainWindowStartup)

@@ -212,8 +212,6 @@ private slots:
     void addModule();
     void dialogCloses_data();
     void dialogCloses();
-    void imagingPlateLayout_data();
-    void imagingPlateLayout();
 
     void saveKeepsCurrentSettingsUnlisted_data();
     void saveKeepsCurrentSettingsUnlisted();
@@ -384,6 +382,15 @@ void TestSettingsDialogs::dialogCloses()
     LD685manctrl = 1;
 
     ConfigDialog d(nullptr);
+    // The imaging-plate readers have no filters: their dialog keeps the system parameters and
+    // the logs, its buttons moved up under them.
+    const bool reduced = model == kModelVESK5000;
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox")->isHidden(), reduced);
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox_FilterTray")->isHidden(), reduced);
+    QCOMPARE(Child<QCheckBox>(&d, "checkBox_LD685manctrl")->isHidden(), reduced);
+    QCOMPARE(d.size(), reduced ? QSize(649, 242) : QSize(649, 682));
+    if (reduced)
+        QCOMPARE(Child<QDialogButtonBox>(&d, "buttonBox")->geometry(), QRect(270, 190, 341, 32));
     // The boxes show the settings, each its own.
     const struct {
         const char *box;
@@ -447,29 +454,6 @@ void TestSettingsDialogs::dialogCloses()
     ButtonPress(again, QDialogButtonBox::Ok);
     FilterModulesLoad();
     QCOMPARE(filtercount, stored);
-}
-
-void TestSettingsDialogs::imagingPlateLayout_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<bool>("reduced");
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << false;
-    QTest::newRow("VESK-5000") << int(kModelVESK5000) << true;
-}
-
-void TestSettingsDialogs::imagingPlateLayout()
-{
-    QFETCH(int, model);
-    QFETCH(bool, reduced);
-    ResetSharedState(model);
-    ConfigDialog d(nullptr);
-    QCOMPARE(Child<QGroupBox>(&d, "groupBox")->isHidden(), reduced);
-    QCOMPARE(Child<QGroupBox>(&d, "groupBox_FilterTray")->isHidden(), reduced);
-    QCOMPARE(Child<QCheckBox>(&d, "checkBox_LD685manctrl")->isHidden(), reduced);
-    // The reduced dialog moves its buttons up under the two groups it keeps.
-    if (reduced)
-        QCOMPARE(Child<QDialogButtonBox>(&d, "buttonBox")->geometry(), QRect(270, 190, 341, 32));
-    QCOMPARE(d.size(), reduced ? QSize(649, 242) : QSize(649, 682));
 }
 
 // Element 0 stays the current settings; the template goes after the list, so that the next
