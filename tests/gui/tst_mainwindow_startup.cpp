@@ -75,8 +75,6 @@ private slots:
     void firstStartPerModel();
     void settingsRestoredFromTemplates_data();
     void settingsRestoredFromTemplates();
-    void cornersOffTheBedGiveTheDefaultArea_data();
-    void cornersOffTheBedGiveTheDefaultArea();
 };
 
 // Widget names, separated by spaces. The shown lists name what the model could lose by mistake;
@@ -329,7 +327,7 @@ void TestMainWindowStartup::firstStartPerModel()
 
 struct RestoreCase {
     int model, mode, area;
-    QPoint L, R;
+    QPointF L, R;
     int resolution, filter;
     const char *modeButton, *areaButton; // after "radioButton"
     int shownResolution;
@@ -337,7 +335,7 @@ struct RestoreCase {
 };
 Q_DECLARE_METATYPE(RestoreCase)
 
-static void RestoreRow(const char *tag, int model, int mode, int area, QPoint L, QPoint R,
+static void RestoreRow(const char *tag, int model, int mode, int area, QPointF L, QPointF R,
                        int resolution, int filter, const char *modeButton, const char *areaButton,
                        int shownResolution, bool hvEditable, bool laserAndFilterEditable)
 {
@@ -376,14 +374,36 @@ void TestMainWindowStartup::settingsRestoredFromTemplates_data()
                {9, 7}, 200, 0, "_IPmode", "IP2025", 100, false, false);
     RestoreRow("KIREL-3000 reads no 25um: 200um", kModelKIREL3, kModeFluorescence, kArea2025,
                {0, 0}, {9, 7}, 25, 1, "_FluorescenceMode", "IP2025", 200, true, true);
+    // A 35x43cm plate whose corner is no number or lies off the model's bed is no area: the
+    // station starts on the default one, the first tile of the grid.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        const char *tag;
+        int model;
+        QPointF L, R;
+    } offBed[] = {{"NaN", kModelKIREL5, {nan, 0}, {1, 1}},
+                  {"+Inf", kModelKIREL5, {0, 0}, {inf, 1}},
+                  {"-Inf", kModelKIREL5, {0, -inf}, {1, 1}},
+                  {"1e300", kModelKIREL5, {0, 0}, {1, 1e300}},
+                  {"-1e300", kModelKIREL5, {-1e300, 0}, {1, 1}},
+                  {"(40, 15): 1025 mm wide on a 460 mm bed", kModelKIREL5, {0, 0}, {40, 15}},
+                  {"left corner right of the right one", kModelKIREL5, {5, 0}, {1, 1}},
+                  // The KIREL-5000/5100's plate reaches past the reader's 10 x 9 tiles.
+                  {"35x43 plate on the VESK-1800II", kModelVESK1800, {0, 2}, {16, 16}}};
+    for (const auto &o : offBed)
+        RestoreRow(o.tag, o.model, kModeIP, kArea3543, o.L, o.R, 200, 0, "_IPmode", "Grid", 200,
+                   false, false);
 }
 
 void TestMainWindowStartup::settingsRestoredFromTemplates()
 {
     QFETCH(RestoreCase, t);
-    const QPoint L = t.L, R = t.R;
-    ScanTempl file =
-        Startup(t.mode, t.area, L, R, QPointF((L.x() + R.x()) / 2, (L.y() + R.y()) / 2 + 1));
+    const bool offBed = t.area != kAreaGrid && t.areaButton == QLatin1String("Grid");
+    const QPoint L = offBed ? QPoint(0, 0) : t.L.toPoint(),
+                 R = offBed ? QPoint(0, 0) : t.R.toPoint();
+    ScanTempl file = Startup(t.mode, t.area, t.L, t.R,
+                             offBed ? t.L : QPointF((L.x() + R.x()) / 2, (L.y() + R.y()) / 2 + 1));
     file.resolution = t.resolution;
     file.filterCh1 = file.filterCh2 = t.filter;
     file.HVch1 = 600;
@@ -397,7 +417,7 @@ void TestMainWindowStartup::settingsRestoredFromTemplates()
         QVERIFY2(Child<QAbstractButton>(*w, button)->isChecked(), qPrintable(button));
     QCOMPARE(scancornerL, QPointF(L));
     QCOMPARE(scancornerR, QPointF(R));
-    QCOMPARE(scancornerC, file.scancornerC);
+    QCOMPARE(scancornerC, offBed ? QPointF(0, 0) : file.scancornerC);
     QCOMPARE(FlaggedTiles(), TilesBetween(L, R));
     QCOMPARE(scanDur.num, (R.x() - L.x() + 1) * (R.y() - L.y() + 1));
     QCOMPARE(scanDur.resolution, t.shownResolution);
@@ -410,44 +430,6 @@ void TestMainWindowStartup::settingsRestoredFromTemplates()
     const int position = t.filter >= 0 && t.filter < kTrayPositions ? t.filter : 0;
     QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh1")->currentIndex(), position);
     QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh2")->currentIndex(), position);
-}
-
-void TestMainWindowStartup::cornersOffTheBedGiveTheDefaultArea_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QPointF>("L");
-    QTest::addColumn<QPointF>("R");
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    QTest::newRow("NaN") << int(kModelKIREL5) << QPointF(nan, 0) << QPointF(1, 1);
-    QTest::newRow("+Inf") << int(kModelKIREL5) << QPointF(0, 0) << QPointF(inf, 1);
-    QTest::newRow("-Inf") << int(kModelKIREL5) << QPointF(0, -inf) << QPointF(1, 1);
-    QTest::newRow("1e300") << int(kModelKIREL5) << QPointF(0, 0) << QPointF(1, 1e300);
-    QTest::newRow("-1e300") << int(kModelKIREL5) << QPointF(-1e300, 0) << QPointF(1, 1);
-    // 1025 mm wide on a 460 mm bed.
-    QTest::newRow("(40, 15) past the bed") << int(kModelKIREL5) << QPointF(0, 0) << QPointF(40, 15);
-    QTest::newRow("left corner right of the right one")
-        << int(kModelKIREL5) << QPointF(5, 0) << QPointF(1, 1);
-    // The KIREL-5000/5100's 35x43cm plate reaches past the reader's 10 x 9 tiles.
-    QTest::newRow("35x43 plate on the VESK-1800II")
-        << int(kModelVESK1800) << QPointF(0, 2) << QPointF(16, 16);
-}
-
-// A corner that is no number or lies off the model's bed is no area: the station starts on
-// the default one, the first tile of the grid.
-void TestMainWindowStartup::cornersOffTheBedGiveTheDefaultArea()
-{
-    QFETCH(int, model);
-    QFETCH(QPointF, L);
-    QFETCH(QPointF, R);
-    QVERIFY(root->writeFile(TemplatesFixedPath(model),
-                            StartupFile(Startup(kModeIP, kArea3543, L, R, L))));
-    auto w = StartModel(model);
-    QVERIFY(Child<QAbstractButton>(*w, "radioButtonGrid")->isChecked());
-    QCOMPARE(FlaggedTiles(), QList<QPoint>{QPoint(0, 0)});
-    QCOMPARE(scanDur.num, 1);
-    QCOMPARE(scancornerL, QPointF(0, 0));
-    QCOMPARE(scancornerR, QPointF(0, 0));
 }
 
 QTEST_MAIN(TestMainWindowStartup)
