@@ -183,8 +183,8 @@ private slots:
 
     void clicksSelectTheTileDrawnThere_data() { ModelRows(); }
     void clicksSelectTheTileDrawnThere();
-    void clickMovesTheCornerInTheClickedQuadrant_data();
-    void clickMovesTheCornerInTheClickedQuadrant();
+    void clicksOffTheBed_data();
+    void clicksOffTheBed();
     void platePresets_data();
     void platePresets();
     void latitudeRestrictsSensitivity_data();
@@ -200,7 +200,7 @@ private slots:
 
 // The centre and the four corner pixels of every tile's square on screen select the tile that
 // the picture shows under the pointer (a cut corner's pair of shaped items where the model has
-// one): the clicked tile becomes a corner of the rectangle.
+// one).
 // Then a fixed sequence of clicks all over the bed. The picture and the count are checked
 // after every click.
 void TestAreaSelection::clicksSelectTheTileDrawnThere()
@@ -219,10 +219,18 @@ void TestAreaSelection::clicksSelectTheTileDrawnThere()
         QApplication::sendEvent(viewport, &wheel);
         QCOMPARE(ToWindow(QPointF(0, 0)), origin);
     }
+    // The click moves the corner of the rectangle in the clicked tile's quadrant as seen from
+    // the anchor, and the anchor follows (one row below the middle).
     auto clickChecked = [&](int c, int r, QPoint pointer) {
+        const QPoint C = scancornerC.toPoint();
+        QPoint L = scancornerL.toPoint(), R = scancornerR.toPoint();
+        (c < C.x() ? L : R).setX(c);
+        (r < C.y() ? L : R).setY(r);
         Click(pointer);
-        const QPoint L = scancornerL.toPoint(), R = scancornerR.toPoint();
-        QVERIFY((c == L.x() || c == R.x()) && (r == L.y() || r == R.y()));
+        QCOMPARE(scancornerL, QPointF(L));
+        QCOMPARE(scancornerR, QPointF(R));
+        QCOMPARE(scancornerC,
+                 QPointF(L.x() + (R.x() - L.x()) / 2, L.y() + (R.y() - L.y()) / 2 + 1));
         SelectionConsistent();
     };
     for (int c = 0; c < bed.columns; ++c)
@@ -258,54 +266,36 @@ void TestAreaSelection::clicksSelectTheTileDrawnThere()
     }
 }
 
-void TestAreaSelection::clickMovesTheCornerInTheClickedQuadrant_data()
+void TestAreaSelection::clicksOffTheBed_data()
 {
     // Every row starts from L (2, 3), R (8, 9), anchor C (5, 7) on the KIREL-5000/5100 and
-    // clicks a tile, or a window pixel just off the bed (tile (0, 0) covers x 321..340,
-    // y 81..100; the pixels on the bed are the test above's). The mixed grow-and-shrink cases
-    // of each quadrant are left to the random click sequence below.
-    QTest::addColumn<QPoint>("clicked");
+    // clicks a window pixel just off the bed (tile (0, 0) covers x 321..340, y 81..100; the
+    // pixels on the bed are the test above's).
     QTest::addColumn<QPoint>("pixel");
     QTest::addColumn<QPoint>("L");
-    QTest::addColumn<QPoint>("R");
     QTest::addColumn<QPoint>("C");
-    auto tile = [](const char *tag, QPoint clicked, QPoint L, QPoint R, QPoint C) {
-        QTest::newRow(tag) << clicked << QPoint() << L << R << C;
-    };
-    auto pixel = [](const char *tag, QPoint pixel, QPoint L, QPoint C) {
-        QTest::newRow(tag) << QPoint() << pixel << L << QPoint(8, 9) << C;
-    };
-    tile("lower right outside grows", {10, 12}, {2, 3}, {10, 12}, {6, 8});
-    tile("lower right inside shrinks", {6, 8}, {2, 3}, {6, 8}, {4, 6});
-    tile("anchor tile ends the rectangle there", {5, 7}, {2, 3}, {5, 7}, {3, 6});
-    tile("upper left outside grows", {0, 1}, {0, 1}, {8, 9}, {4, 6});
-    tile("lower left inside shrinks both edges", {3, 7}, {3, 3}, {8, 7}, {5, 6});
-    tile("upper right moves the right and top edges", {12, 0}, {2, 0}, {12, 9}, {7, 5});
-    tile("last tile of the bed", {17, 15}, {2, 3}, {17, 15}, {9, 10});
-    pixel("left of the bed, truncated to column 0", {302, 90}, {0, 0}, {4, 5});
-    pixel("above the bed, truncated to row 0", {330, 62}, {0, 0}, {4, 5});
-    pixel("column -1 ignored", {301, 90}, {2, 3}, {5, 7});
-    pixel("row -1 ignored", {330, 61}, {2, 3}, {5, 7});
-    pixel("right of the last column ignored", {681, 90}, {2, 3}, {5, 7});
-    pixel("below the last row ignored", {330, 401}, {2, 3}, {5, 7});
+    QTest::newRow("left of the bed, truncated to column 0")
+        << QPoint(302, 90) << QPoint(0, 0) << QPoint(4, 5);
+    QTest::newRow("above the bed, truncated to row 0")
+        << QPoint(330, 62) << QPoint(0, 0) << QPoint(4, 5);
+    QTest::newRow("column -1 ignored") << QPoint(301, 90) << QPoint(2, 3) << QPoint(5, 7);
+    QTest::newRow("row -1 ignored") << QPoint(330, 61) << QPoint(2, 3) << QPoint(5, 7);
+    QTest::newRow("right of the last column ignored")
+        << QPoint(681, 90) << QPoint(2, 3) << QPoint(5, 7);
+    QTest::newRow("below the last row ignored") << QPoint(330, 401) << QPoint(2, 3) << QPoint(5, 7);
 }
 
-void TestAreaSelection::clickMovesTheCornerInTheClickedQuadrant()
+void TestAreaSelection::clicksOffTheBed()
 {
-    QFETCH(QPoint, clicked);
     QFETCH(QPoint, pixel);
     QFETCH(QPoint, L);
-    QFETCH(QPoint, R);
     QFETCH(QPoint, C);
     QVERIFY(Start(kModelKIREL5));
     ClickTile(8, 9);
     ClickTile(2, 3);
-    if (pixel.isNull())
-        ClickTile(clicked.x(), clicked.y());
-    else
-        Click(pixel);
+    Click(pixel);
     QCOMPARE(scancornerL, QPointF(L));
-    QCOMPARE(scancornerR, QPointF(R));
+    QCOMPARE(scancornerR, QPointF(8, 9));
     QCOMPARE(scancornerC, QPointF(C));
     SelectionConsistent();
 }
