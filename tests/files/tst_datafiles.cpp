@@ -12,6 +12,8 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,6 +154,23 @@ QByteArray MissingRecord(DataFile file, int n)
     return QByteArray();
 }
 
+// Runs `action` with the standard error stream going to a file and returns what it printed.
+QByteArray CapturedStderr(const std::function<void()> &action)
+{
+    QTemporaryFile capture;
+    if (!capture.open())
+        return QByteArray();
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(capture.handle(), STDERR_FILENO);
+    action();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    capture.seek(0);
+    return capture.readAll();
+}
+
 // Garbage made by a fixed seed, so that every run sees the same bytes.
 QByteArray Garbage(quint32 seed, int size)
 {
@@ -176,6 +195,7 @@ private slots:
     void cleanup() { root.reset(); }
 
     void templateBytes();
+    void templatesTrace();
     void moduleBytes();
     void writeCap_data();
     void writeCap();
@@ -230,6 +250,16 @@ void TestDataFiles::templateBytes()
     QCOMPARE(TemplateBytes(scanTemplate[1]), TemplateBytes(SampleTemplate(1)));
     QCOMPARE(scanTemplate[1].filterType, 42);
     QVERIFY(scanTemplate[2].name.isEmpty());
+}
+
+// The scan request's service lines after each record, on standard error.
+void TestDataFiles::templatesTrace()
+{
+    scanTemplate[0] = SampleTemplate(0);
+    const QByteArray printed = CapturedStderr([] { QVERIFY(TemplatesWrite(2, true)); });
+    QCOMPARE(printed, QByteArray("Template 0  Laser 4\nTemplate 0  Filter 2\n"
+                                 "Template 1  Laser 0\nTemplate 1  Filter 0\n"));
+    QVERIFY(CapturedStderr([] { TemplatesWrite(2); }).isEmpty());
 }
 
 void TestDataFiles::moduleBytes()
