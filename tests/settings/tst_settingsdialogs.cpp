@@ -707,6 +707,7 @@ void TestSettingsDialogs::loadedTemplateApplied()
     startup.scancornerL = startup.scancornerR = startup.scancornerC = QPointF(0, 0);
     ScanTempl c = kC;
     c.mode = loadedMode;
+    c.filterCh1 = c.filterCh2 = 2; // the startup record's is 1
     auto w = Start({startup, kA, kB, c});
     QCOMPARE(templatecount, 4);
     // The channel-1 list as the poll builds it from the scanner's lasers.
@@ -738,7 +739,7 @@ void TestSettingsDialogs::loadedTemplateApplied()
     QCOMPARE(Child<QLabel>(w.get(), "labelFolder")->text(), QStringLiteral("/home/c"));
     QCOMPARE(scan_HVch1, 800);
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->value(), 800);
-    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->currentIndex(), 1);
+    QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->currentIndex(), 2);
 
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->isEnabled(), voltageFree);
     QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->isEnabled(), filterFree);
