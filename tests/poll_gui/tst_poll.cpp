@@ -9,7 +9,7 @@
 #include "mainwindow.h"
 #include "scannermodels.h"
 #include "scanstate.h"
-#include "stationfixture.h"
+#include "settingssupport.h"
 #include "stationpaths.h"
 #include "statuswatch.h"
 
@@ -32,18 +32,11 @@ namespace
 
 constexpr int kSelfTestMs = 3000;
 
-const char kStyleRed[] = "QLabel { background-color : red; }";
-const char kStyleTempGood[] = "QLabel { background-color : rgb(0,255,0); }";
-const char kStyleTempGoodAlt[] = "QLabel { background-color : rgb(0,200,0); }";
-const char kStyleBlinkRed[] = "QLabel { background-color : rgba(255,0,0,255); }";
-const char kStyleBlinkOrange[] = "QLabel { background-color : rgba(255,128,0,255); }";
-const char kStyleBusy[] = "QLabel { background-color : rgba(0,128,255,255); }";
-const char kStyleSelfTest[] = "QLabel { background-color : yellow; }";
-const char kStyleReady[] = "QLabel { background-color : rgba(0,255,0,255); }";
-const char kStyleScanEnabled[] = "QPushButton { background-color : rgba(0,255,0,125); }";
-const char kStyleScanDisabled[] = "QPushButton { background-color : rgba(255,0,0,125); }";
-
-const char kTextNoConnection[] = "No connection - Power off?";
+// The style sheet that colours a status label or, with its class, Start Scan.
+QString Colour(const char *colour, const char *widget = "QLabel")
+{
+    return QStringLiteral("%1 { background-color : %2; }").arg(widget, colour);
+}
 
 // A station as it starts: a temporary file-system root, fresh shared state, the emulated
 // side boards, the virtual scanner of the model on its own clock, and the main window.
@@ -87,23 +80,10 @@ public:
         const auto timers = window->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
         return timers.size() == 1 ? timers.first() : nullptr;
     }
-    template <typename T> T *child(const char *name) const
-    {
-        T *w = window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
+    template <typename T> T *child(const char *name) const { return Child<T>(window.get(), name); }
     QLabel *label(const char *name) const { return child<QLabel>(name); }
     QPushButton *scanButton() const { return child<QPushButton>("pushButton_Scan"); }
     QComboBox *laserList() const { return child<QComboBox>("comboBox_Laser1"); }
-    QStringList laserTexts() const
-    {
-        QStringList texts;
-        for (int i = 0; i < laserList()->count(); ++i)
-            texts << laserList()->itemText(i);
-        return texts;
-    }
     // How often the boot log holds this event or condition.
     int bootLogCount(const QString &text) const
     {
@@ -193,9 +173,9 @@ void TestPoll::statusUntilReady()
         QCOMPARE(s.label("labelLDmonitor")->text(), QStringLiteral("LD Monitor: 0.750 V"));
     }
     QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Startup self diagnosis"));
-    QCOMPARE(s.label("labelstatus")->styleSheet(), QString::fromLatin1(kStyleSelfTest));
+    QCOMPARE(s.label("labelstatus")->styleSheet(), Colour("yellow"));
     QVERIFY(!s.scanButton()->isEnabled());
-    QCOMPARE(s.scanButton()->styleSheet(), QString::fromLatin1(kStyleScanDisabled));
+    QCOMPARE(s.scanButton()->styleSheet(), Colour("rgba(255,0,0,125)", "QPushButton"));
     QVERIFY(s.pollTimer()->isActive());
 
     s.tickAt(kSelfTestMs - 1);
@@ -205,9 +185,9 @@ void TestPoll::statusUntilReady()
 
     s.tickAt(kSelfTestMs);
     QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Ready"));
-    QCOMPARE(s.label("labelstatus")->styleSheet(), QString::fromLatin1(kStyleReady));
+    QCOMPARE(s.label("labelstatus")->styleSheet(), Colour("rgba(0,255,0,255)"));
     QVERIFY(s.scanButton()->isEnabled());
-    QCOMPARE(s.scanButton()->styleSheet(), QString::fromLatin1(kStyleScanEnabled));
+    QCOMPARE(s.scanButton()->styleSheet(), Colour("rgba(0,255,0,125)", "QPushButton"));
     QVERIFY(!s.pollTimer()->isActive());
     QCOMPARE(s.bootLogCount(QStringLiteral("READY:")), 1);
 
@@ -238,7 +218,7 @@ void TestPoll::kirel5BusyWithUnknownState()
     s.open();
     s.tick();
     QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("Scanner connected - busy"));
-    QCOMPARE(s.label("labelstatus")->styleSheet(), QString::fromLatin1(kStyleBusy));
+    QCOMPARE(s.label("labelstatus")->styleSheet(), Colour("rgba(0,128,255,255)"));
     QVERIFY(!s.scanButton()->isEnabled());
     QCOMPARE(s.laserList()->count(), 0); // nothing taken over outside diagnosis and ready
 }
@@ -250,11 +230,11 @@ void TestPoll::noAnswerBlinks_data()
     QTest::addColumn<QStringList>("statusStyles");
     QTest::addColumn<QStringList>("tempStyles");
 
-    const QString red = QString::fromLatin1(kStyleBlinkRed);
-    const QString orange = QString::fromLatin1(kStyleBlinkOrange);
-    const QString g1 = QString::fromLatin1(kStyleTempGood);
-    const QString g2 = QString::fromLatin1(kStyleTempGoodAlt);
-    const QString tempRed = QString::fromLatin1(kStyleRed);
+    const QString red = Colour("rgba(255,0,0,255)");
+    const QString orange = Colour("rgba(255,128,0,255)");
+    const QString g1 = Colour("rgb(0,255,0)");
+    const QString g2 = Colour("rgb(0,200,0)");
+    const QString tempRed = Colour("red");
     for (int model : {int(kModelKIREL5), int(kModelVESK1800)}) {
         const QByteArray name = QByteArray::number(model);
         QTest::newRow("model " + name + " blinks")
@@ -281,7 +261,7 @@ void TestPoll::noAnswerBlinks()
     QStringList seenStatus, seenTemp;
     for (int i = 0; i < statusStyles.size(); ++i) {
         s.tickAt(kSelfTestMs * (i + 1));
-        QCOMPARE(s.label("labelstatus")->text(), QString::fromLatin1(kTextNoConnection));
+        QCOMPARE(s.label("labelstatus")->text(), QStringLiteral("No connection - Power off?"));
         seenStatus << s.label("labelstatus")->styleSheet();
         seenTemp << s.label("labelSCSIboardTemp")->styleSheet();
     }
@@ -344,7 +324,7 @@ void TestPoll::channel1Lasers()
     const QString ch1Before = s.label("labelCH1")->text();
 
     s.tickAt(0);
-    QCOMPARE(s.laserTexts(), entries);
+    QCOMPARE(ComboTexts(s.laserList()), entries);
     QCOMPARE(LaserCodes(), codes);
     QCOMPARE(QStringList({laserCh1wavelength[1], laserCh1wavelength[2]}), wavelengthTexts);
     QCOMPARE(s.label("labelCH1")->text(), fitted.detector ? QStringLiteral("CH1 OK") : ch1Before);
@@ -364,7 +344,7 @@ void TestPoll::channel1Lasers()
 
     // Taken over once: later ticks, the ready one included, add nothing.
     s.tickAt(kSelfTestMs);
-    QCOMPARE(s.laserTexts(), entries);
+    QCOMPARE(ComboTexts(s.laserList()), entries);
     QCOMPARE(LaserCodes(), codes);
 }
 
@@ -380,15 +360,13 @@ void TestPoll::laserSelectionFromTemplate_data()
 
     QTest::newRow("fluorescence, saved laser fitted")
         << int(kModeFluorescence) << 2 << 2 << true << true << scan;
-    QTest::newRow("fluorescence, saved laser beyond the list")
-        << int(kModeFluorescence) << 5 << 0 << true << true << scan;
+    QTest::newRow("fluorescence, saved laser just beyond the list")
+        << int(kModeFluorescence) << 4 << 0 << true << true << scan;
     // IP and IP-V read with the 635 nm laser (entry 2), whatever the last scan used.
     QTest::newRow("IP mode locks laser and voltage")
         << int(kModeIP) << 1 << 2 << false << false << scan;
     QTest::newRow("IP-V mode locks the laser") << int(kModeIPV) << 3 << 2 << false << true << scan;
     // Saved from Template Management: the list is 473, 532, 635, 670 nm (codes 1, 2, 4, 8).
-    QTest::newRow("template save, 532 nm")
-        << int(kModeFluorescence) << 3 << 1 << true << true << QStringLiteral("Last Settings");
     QTest::newRow("loaded template, 670 nm")
         << int(kModeDigitizing) << 9 << 3 << true << true << QStringLiteral("A");
 }
@@ -436,14 +414,16 @@ void TestPoll::startupErrorBoxesDoNotStack_data()
     QTest::addColumn<ScannerScenario>("cleared");
     QTest::addColumn<bool>("readyBehindBox"); // cleared while the box is open
 
+    const auto box = [](const char *what, const char *todo) {
+        return QStringLiteral("Startup Error:<ul><li>%1</li><li></li><li>%2</li></ul>")
+            .arg(QLatin1String(what), QLatin1String(todo));
+    };
     QTest::newRow("VESK-5000 door open")
         << int(kModelVESK5000) << ScannerScenario::DoorOpen
-        << QStringLiteral("Startup Error:<ul><li>Loading Area Door Open</li><li></li><li>Please "
-                          "Close the Door</li></ul>")
+        << box("Loading Area Door Open", "Please Close the Door")
         << QStringLiteral("Sense key:02h Sense code:6200h") << ScannerScenario::None << false;
     const QString plateText =
-        QStringLiteral("Startup Error:<ul><li>Imaging Plate in the loading area</li><li></li>"
-                       "<li>Please Remove the Imaging Plate</li></ul>");
+        box("Imaging Plate in the loading area", "Please Remove the Imaging Plate");
     const QString plateCondition = QStringLiteral("Sense key:02h Sense code:6100h");
     QTest::newRow("VESK-1800II plate in the loading area")
         << int(kModelVESK1800) << ScannerScenario::PlateInLoader << plateText << plateCondition
