@@ -423,8 +423,6 @@ void TestConnect::cableFaults_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("state"); // after the call: 0 when arbitration failed
     QTest::addColumn<QByteArray>("message");
-    QTest::newRow("scanner off") << CableFault::PowerOff << 0 << -1 << 0
-                                 << QByteArray("KIREL5 NOT SELECTED -1\n");
     QTest::newRow("switched off in the INQUIRY data")
         << CableFault::PowerOff << 20 << -3 << -1 << QByteArray("Scanner Inquiry");
     QTest::newRow("BSY stuck") << CableFault::StuckBsy << 0 << -1 << 0
