@@ -27,14 +27,6 @@ enum class Fault {
     Absent // the first write fails: the station takes it as a short write
 };
 
-QByteArray Bytes(std::initializer_list<int> values)
-{
-    QByteArray bytes;
-    for (int v : values)
-        bytes.append(char(v));
-    return bytes;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Operation)
@@ -71,8 +63,8 @@ void TestBoards::operations_data()
     QTest::addColumn<int>("input"); // result word, diode mode, or clock registers 11h and 12h
     QTest::addColumn<float>("reading");
     QTest::addColumn<QByteArrayList>("sent");
-    const QByteArrayList boardTemp{Bytes({0x01, 0xC4, 0x83}), Bytes({0x00})};
-    const QByteArrayList monitor{Bytes({0x01, 0xD4, 0x83}), Bytes({0x00})};
+    const QByteArrayList boardTemp{QByteArray::fromHex("01c483"), QByteArray(1, 0)};
+    const QByteArrayList monitor{QByteArray::fromHex("01d483"), QByteArray(1, 0)};
     const auto row = [](const char *name, Operation op, int input, float reading,
                         const QByteArrayList &sent) {
         QTest::newRow(name) << op << input << reading << sent;
@@ -85,14 +77,14 @@ void TestBoards::operations_data()
     row("monitor 750 counts", Operation::Monitor, 0x2EE0, 0.750f, monitor);
     row("monitor full scale 4095", Operation::Monitor, 0xFFF0, 4.095f, monitor);
     // The diode's switch: on in mode 1 only (the reading is whether the diode is on).
-    row("switch mode 1 turns on", Operation::Switch, 1, 1, {Bytes({0x05, 0x54})});
-    row("switch mode 0 turns off", Operation::Switch, 0, 0, {Bytes({0x05, 0x55})});
-    row("switch mode 2 turns off", Operation::Switch, 2, 0, {Bytes({0x05, 0x55})});
+    row("switch mode 1 turns on", Operation::Switch, 1, 1, {QByteArray::fromHex("0554")});
+    row("switch mode 0 turns off", Operation::Switch, 0, 0, {QByteArray::fromHex("0555")});
+    row("switch mode 2 turns off", Operation::Switch, 2, 0, {QByteArray::fromHex("0555")});
     // The clock: whole degrees, then the quarters in the top two bits.
-    row("clock 19h 40h", Operation::ScsiTemp, 0x1940, 25.25f, {Bytes({0x00})});
-    row("clock FFh read without sign", Operation::ScsiTemp, 0xFF00, 255.0f, {Bytes({0x00})});
+    row("clock 19h 40h", Operation::ScsiTemp, 0x1940, 25.25f, {QByteArray(1, 0)});
+    row("clock FFh read without sign", Operation::ScsiTemp, 0xFF00, 255.0f, {QByteArray(1, 0)});
     row("clock bits below the quarters ignored", Operation::ScsiTemp, 0x197F, 25.25f,
-        {Bytes({0x00})});
+        {QByteArray(1, 0)});
 }
 
 // What the station sends to each board, what it makes of the answer, and the device opened

@@ -1,8 +1,6 @@
-// The bus and the initiator. On a register block of its own: phase decoding, the dummy-write
-// timing, the device tree, a few of the cable referee's rules and the safety of the hardware
-// path on a machine that is not a Raspberry Pi. Against the virtual scanner: arbitration and
-// IDENTIFY, the information phases, the answer to a reselection and what a target that breaks
-// off a transaction leaves.
+// The bus and the initiator: on a register block of its own, phase decoding, timing, the
+// device tree, a few cable-referee rules and the safety off the Pi; against the virtual
+// scanner, the phases of a transaction, reselection and targets that break off.
 #include "busfixture.h"
 #include "emulatedgpio.h"
 #include "scsicommands.h"
@@ -22,16 +20,6 @@ void DisconnectingRead(VirtualScanner &, VirtualCommand &c)
 {
     c.disconnect = true;
     c.dataIn = QByteArray::fromHex("0102030405060708");
-}
-
-// A device-tree file with these bytes in the folder; a null array leaves it missing.
-QByteArray TreeFile(const QTemporaryDir &dir, const QByteArray &content)
-{
-    const QString path = dir.filePath(QStringLiteral("node"));
-    QFile f(path);
-    if (!content.isNull() && f.open(QIODevice::WriteOnly))
-        f.write(content);
-    return path.toLocal8Bit();
 }
 
 // A bus brought up as initiator on a register block of its own.
@@ -486,8 +474,12 @@ void TestInitiator::deviceTreeFiles()
     QFETCH(QByteArray, node);
     QFETCH(QByteArray, content);
     QFETCH(qint64, expected);
-    QTemporaryDir dir;
-    const QByteArray path = TreeFile(dir, content);
+    QTemporaryDir dir; // a null content leaves the file missing
+    QFile f(dir.filePath(QStringLiteral("node")));
+    if (!content.isNull() && f.open(QIODevice::WriteOnly))
+        f.write(content);
+    f.close();
+    const QByteArray path = f.fileName().toLocal8Bit();
     if (node == "ranges")
         QCOMPARE(qint64(PeripheralAddressFrom(path.constData())), expected);
     else if (node == "model")

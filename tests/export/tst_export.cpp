@@ -281,17 +281,12 @@ void TestExport::brokenPairLeavesNoTiff()
                           (ImageBytes(kBroken) + QByteArray(20, '\0')).left(imageBytes)));
     // "scan.X is a ...": that obstacle stands at scan.X.
     const QString at = dir.filePath(message.section(' ', 0, 0));
-    const struct {
-        const char *kind;
-        Obstacle obstacle;
-    } kinds[] = {{"is a folder", Obstacle::Folder},
-                 {"is a FIFO", Obstacle::Fifo},
-                 {"is a symbolic link", imageBytes < 0 ? Obstacle::DanglingLink : Obstacle::Link}};
     QTemporaryDir outside;
     std::optional<Obstacle> obstacle;
-    for (const auto &k : kinds)
-        if (message.endsWith(QLatin1String(k.kind)))
-            obstacle = k.obstacle;
+    for (Obstacle o : {Obstacle::Folder, Obstacle::Fifo,
+                       imageBytes < 0 ? Obstacle::DanglingLink : Obstacle::Link})
+        if (message.endsWith(ObstacleKind(o)))
+            obstacle = o;
     if (obstacle)
         QVERIFY(ObstaclePlace(*obstacle, at, outside.path()));
     const QStringList before = FolderContents(dir.path());

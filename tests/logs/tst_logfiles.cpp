@@ -17,11 +17,7 @@
 namespace
 {
 
-QDateTime FixedClock()
-{
-    return QDateTime(QDate(2026, 3, 3), QTime(9, 5, 7));
-}
-
+const QDateTime kNow(QDate(2026, 3, 3), QTime(9, 5, 7));
 const QByteArray kStamp = "Tue Mar 03 2026 09:05:07 ";
 const QByteArray kWeb = SCANSTATION_MAKER_WEB;
 const QByteArray kOldContent = "old line\n";
@@ -103,7 +99,7 @@ void TestLogFiles::initTestCase()
 {
     // A machine set to German must still log English day and month names.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    QVERIFY(QLocale().toString(FixedClock(), QStringLiteral("ddd MMM")) != "Tue Mar");
+    QVERIFY(QLocale().toString(kNow, QStringLiteral("ddd MMM")) != "Tue Mar");
 }
 
 void TestLogFiles::init()
@@ -111,7 +107,7 @@ void TestLogFiles::init()
     root.reset(new TempStationRoot);
     QVERIFY(root->isValid());
     ResetSharedState(kModelKIREL5);
-    LogClock = FixedClock;
+    LogClock = [] { return kNow; };
     kirelscanfile_log.setFileName(QString());
 }
 

@@ -1,7 +1,6 @@
-// The connection tests of the four models against the virtual scanner models: what each
-// call leaves in the connection state, the status log, the boot log, the sense fields and
-// on the standard error stream, from power-on through self-diagnosis to ready, and with a
-// scanner that is off, lost in the middle of a series, or reports a start-up condition.
+// The connection tests of the four models against the virtual scanner models: what each call
+// leaves in the connection state, the logs, the sense fields and on the standard error, from
+// power-on to ready, with a scanner that is off, lost mid-series or reports a condition.
 #include "busfixture.h"
 #include "kirelscan.h"
 #include "logfiles.h"
@@ -20,11 +19,6 @@ namespace
 {
 const QDateTime kNow(QDate(2026, 3, 3), QTime(9, 5, 7));
 const QString kStamp = QStringLiteral("Tue Mar 03 2026 09:05:07 ");
-
-QDateTime FixedClock()
-{
-    return kNow;
-}
 
 QString Stamped(const char *event)
 {
@@ -60,14 +54,8 @@ QStringList BootLogLines()
     return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-// The scanner's own clock in the tests: the self-diagnosis ends when the test says so.
-struct ScannerClock {
-    qint64 ms = 0;
-    ScannerModelSim::Clock clock()
-    {
-        return [this] { return ms; };
-    }
-};
+// The scanner's own clock held still: a self-diagnosis under way stays under way.
+const ScannerModelSim::Clock kClockStill = [] { return qint64(0); };
 
 ScannerModelOptions Options(int selfTestMs, ScannerScenario scenario = ScannerScenario::None)
 {
@@ -120,7 +108,7 @@ void TestConnect::init()
     root_.reset(new TempStationRoot);
     QVERIFY(root_->isValid());
     Fresh(kModelKIREL5);
-    LogClock = FixedClock;
+    LogClock = [] { return kNow; };
 }
 
 void TestConnect::cleanup()
@@ -263,8 +251,7 @@ void TestConnect::bootLogOfFirstCall()
     QFETCH(int, selfTestMs);
     QFETCH(QStringList, events);
     Fresh(model, true);
-    ScannerClock clock;
-    ScannerModelSim sim(model, Options(selfTestMs), clock.clock());
+    ScannerModelSim sim(model, Options(selfTestMs), kClockStill);
     sim.installOnBus();
 
     QCOMPARE(RunConnectionTest(model), 1);
@@ -399,8 +386,7 @@ void TestConnect::kirel3KeepsSenseOfSelfDiagnosis()
 {
     Fresh(kModelKIREL3);
     newscansetup.scannerconfig = 0x55;
-    ScannerClock clock;
-    ScannerModelSim sim(kModelKIREL3, Options(3000), clock.clock());
+    ScannerModelSim sim(kModelKIREL3, Options(3000), kClockStill);
     sim.installOnBus();
     QCOMPARE(RunConnectionTest(kModelKIREL3), 1);
 

@@ -1,9 +1,6 @@
-// The main window's status poll against the virtual scanner of each model and the emulated
-// side boards: what the operator sees from start-up to ready, the blinking of a scanner
-// that does not answer, the channel-1 laser list built from what the KIREL-5000/5100
-// reports, the laser-diode board, the start-up error boxes of the readers and the LD685
-// toggle, and the simulator's operator who clears the loading area. Each test drives the poll tick
-// by tick (ScannerTest) on the scanner model's own clock, so nothing depends on real time.
+// The main window's status poll, driven tick by tick (ScannerTest) on the scanner model's own
+// clock: from start-up to ready, a scanner that does not answer, the channel-1 laser list, the
+// readers' start-up error boxes (the simulator's operator clears the loading area) and LD685.
 #include "emulatedi2c.h"
 #include "logfiles.h"
 #include "mainwindow.h"
@@ -136,7 +133,6 @@ private slots:
     void laserSelectionFromTemplate();
     void startupErrorBoxesDoNotStack_data();
     void startupErrorBoxesDoNotStack();
-    void laserDiodeToggle();
 };
 
 void TestPoll::statusUntilReady_data()
@@ -152,7 +148,7 @@ void TestPoll::statusUntilReady_data()
 
 // Start-up self diagnosis in yellow with Start Scan locked (the KIREL-5000/5100 with the
 // side-board readings), then ready in green with Start Scan enabled, the poll over and
-// "READY:" in the boot log.
+// "READY:" in the boot log; then the KIREL-5000/5100's LD685 switch.
 void TestPoll::statusUntilReady()
 {
     QFETCH(int, model);
@@ -196,6 +192,16 @@ void TestPoll::statusUntilReady()
         QVERIFY(s.label("labelSCSIboardTemp")->isHidden());
         QVERIFY(s.label("labelLDtemperature")->isHidden());
         QVERIFY(s.label("labelLDmonitor")->isHidden());
+        // The LD685 switch turns the diode on and off (the bytes are the boards tests'
+        // business) and says which.
+        QPushButton *toggle = s.child<QPushButton>("pushButton_LD685toggle");
+        for (const bool on : {true, false}) {
+            toggle->click();
+            QCOMPARE(LD685status, int(on));
+            QCOMPARE(toggle->text(),
+                     on ? QStringLiteral("LD685 IS ON") : QStringLiteral("LD685 IS OFF"));
+            QCOMPARE(s.boards.diodeSwitch.diodeOn(), on);
+        }
     } else {
         QCOMPARE(s.label("label_scannercondition")->text(), conditionAtReady);
         QVERIFY(s.label("label_statuslog")->text().endsWith(QLatin1String(" Ready")));
@@ -506,25 +512,6 @@ void TestPoll::startupErrorBoxesDoNotStack()
     QVERIFY(s.scanButton()->isEnabled());
     // The tick the box held up goes on after the ready one: the boot log has it once.
     QCOMPARE(s.bootLogCount(QStringLiteral("READY:")), 1);
-}
-
-// The switch turns the diode on and off (the bytes are the boards tests' business) and the
-// button says which.
-void TestPoll::laserDiodeToggle()
-{
-    Station s(kModelKIREL5, Options());
-    s.open();
-    QPushButton *toggle = s.child<QPushButton>("pushButton_LD685toggle");
-
-    toggle->click();
-    QCOMPARE(LD685status, 1);
-    QCOMPARE(toggle->text(), QStringLiteral("LD685 IS ON"));
-    QVERIFY(s.boards.diodeSwitch.diodeOn());
-
-    toggle->click();
-    QCOMPARE(LD685status, 0);
-    QCOMPARE(toggle->text(), QStringLiteral("LD685 IS OFF"));
-    QVERIFY(!s.boards.diodeSwitch.diodeOn());
 }
 
 QTEST_MAIN(TestPoll)
