@@ -22,7 +22,7 @@ const QByteArray kStamp = "Tue Mar 03 2026 09:05:07 ";
 const QByteArray kWeb = SCANSTATION_MAKER_WEB;
 const QByteArray kOldContent = "old line\n";
 
-enum Writer { Boot, Error, Scan, Scanning, Plain, ScanHead, Dated };
+enum Writer { Boot, Error, Scan, Scanning, ScanHead, Dated };
 
 // Fixed path of the file each writer lands in on the KIREL-5000/5100.
 QString TargetPath(Writer w)
@@ -46,16 +46,13 @@ int CallWriter(Writer w, const QString &targetPath, const QString &text)
     case Scanning:
         kirelscanfile_log.setFileName(targetPath);
         return w == Scan ? ScanLogWrite(text) : ScanningLogWrite(text);
-    case Plain:
     case ScanHead:
     case Dated: {
         QFile file(targetPath);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
             return 0;
         LOGdatastream.setDevice(&file);
-        const int result = w == Plain      ? LogFileWrite(text)
-                           : w == ScanHead ? ScanLogHeadFileWrite(text)
-                                           : LogDateFileWrite(text);
+        const int result = w == ScanHead ? ScanLogHeadFileWrite(text) : LogDateFileWrite(text);
         LOGdatastream.setDevice(nullptr);
         return result;
     }
@@ -131,7 +128,6 @@ void TestLogFiles::writers_data()
     QTest::newRow("error log") << Error << kStamp;
     QTest::newRow("scan log: two blanks") << Scan << kStamp + ' ';
     QTest::newRow("scanning log") << Scanning << kStamp;
-    QTest::newRow("undated line on the stream") << Plain << QByteArray();
     QTest::newRow("scanning-log head on the stream") << ScanHead << QByteArray();
     QTest::newRow("dated line on the stream: two blanks") << Dated << kStamp + ' ';
 }
@@ -158,7 +154,6 @@ void TestLogFiles::unopenableLogsSkipped()
     const QString inMissingFolder = root->path(QStringLiteral("/home/pi/KIREL5-IR/gel.log"));
     for (Writer w : {Boot, Error, Scan, Scanning})
         QCOMPARE(CallWriter(w, inMissingFolder, QStringLiteral("x")), 1);
-    QCOMPARE(LogFileWrite(QStringLiteral("no stream")), 1);
     QCOMPARE(LogDateFileWrite(QStringLiteral("no stream")), 1);
     kirelscanfile_log.setFileName(QString());
     QCOMPARE(ScanLogWrite(QStringLiteral("no name")), 1);
