@@ -23,27 +23,27 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <cstring>
 
 namespace
 {
 
 struct Bed {
     int columns, rows;
-    QList<int> shapedRows; // rows of column 0 drawn as a cut corner
+    QList<int> shapedRows;   // rows of column 0 drawn as a cut corner
+    QList<QPointF> cornerAt; // where the corner items of each of those rows stand
 };
 
 Bed BedOf(int model)
 {
     switch (model) {
     case kModelKIREL3:
-        return {15, 9, {7, 8}};
+        return {15, 9, {7, 8}, {{-160, 119}, {-160, 142}}};
     case kModelVESK5000:
-        return {10, 8, {7}};
+        return {10, 8, {7}, {{-153, 136}}};
     case kModelVESK1800:
-        return {10, 9, {7, 8}};
+        return {10, 9, {7, 8}, {{-153, 102}, {-153, 136}}};
     default:
-        return {18, 16, {}};
+        return {18, 16, {}, {}};
     }
 }
 
@@ -136,24 +136,6 @@ private:
     QSlider *HVSlider() { return Child<QSlider>(*w, "horizontalSlider_HVch1"); }
     QComboBox *Laser() { return Child<QComboBox>(*w, "comboBox_Laser1"); }
     QComboBox *Filter() { return Child<QComboBox>(*w, "comboBox_FilterCh1"); }
-    // Back to the selection of a first start: tile (0, 0) alone.
-    void SelectionRestart()
-    {
-        for (int c = 0; c < kTileColumns; ++c)
-            for (int r = 0; r < kTileRows; ++r) {
-                tileflag[c][r] = 0;
-                if (item[c][r]->scene())
-                    Scene()->removeItem(item[c][r]);
-            }
-        for (QGraphicsItem *corner :
-             {corner2aGraphic, corner2bGraphic, corner3aGraphic, corner3bGraphic})
-            if (corner && corner->scene())
-                Scene()->removeItem(corner);
-        tileflag[0][0] = 1;
-        item[0][0]->setPos(scanarea[0][0]);
-        Scene()->addItem(item[0][0]);
-        scancornerL = scancornerR = scancornerC = QPointF(0, 0);
-    }
     // What the picture shows is what is selected, and the count is the rectangle's.
     void SelectionConsistent()
     {
@@ -199,139 +181,79 @@ private slots:
         root.reset();
     }
 
-    void everyTilePixelSelectsTheTileDrawnThere_data() { ModelRows(); }
-    void everyTilePixelSelectsTheTileDrawnThere();
-    void clickMovesTheCornerInTheClickedQuadrant_data();
-    void clickMovesTheCornerInTheClickedQuadrant();
-    void clicksChangeNothingWithoutGrid();
-    void selectionAndPictureAgreeAfterEveryClick_data() { ModelRows(); }
-    void selectionAndPictureAgreeAfterEveryClick();
-    void shapedCornerTilesComeAndGo_data();
-    void shapedCornerTilesComeAndGo();
+    void clicksSelectTheTileDrawnThere_data() { ModelRows(); }
+    void clicksSelectTheTileDrawnThere();
+    void clicksOffTheBed_data();
+    void clicksOffTheBed();
     void platePresets_data();
     void platePresets();
-    void pictureDoesNotScroll();
     void latitudeRestrictsSensitivity_data();
     void latitudeRestrictsSensitivity();
 
     void resolutionRefreshesTheEstimate_data();
     void resolutionRefreshesTheEstimate();
-    void fileSizeAtEveryTileCount_data();
-    void fileSizeAtEveryTileCount();
-    void modesFreeOrForceTheHighVoltage_data();
-    void modesFreeOrForceTheHighVoltage();
-    void ipModesChooseLaserAndFilter_data();
-    void ipModesChooseLaserAndFilter();
+    void modesSetVoltageLaserAndFilter_data();
+    void modesSetVoltageLaserAndFilter();
     void kirel3FluorescenceControls();
-    void folderChoice_data();
-    void folderChoice();
-    void helpBox();
+    void folderAndHelp();
 };
 
-// The centre and the four corner pixels of every tile's square on screen select that tile, and
-// that tile is what the picture shows under the pointer.
-void TestAreaSelection::everyTilePixelSelectsTheTileDrawnThere()
+// The centre and the four corner pixels of every tile's square on screen select the tile that
+// the picture shows under the pointer (a cut corner's pair of shaped items where the model has
+// one).
+// Then a fixed sequence of clicks all over the bed. The picture and the count are checked
+// after every click.
+void TestAreaSelection::clicksSelectTheTileDrawnThere()
 {
     QFETCH(int, model);
     QVERIFY(Start(model));
     const Bed bed = BedOf(model);
+    // Neither the wheel nor the keys may scroll the picture away from where the click
+    // arithmetic expects it (the VESK-1800II's sits a little scrolled in its view).
+    const QPoint origin = ToWindow(QPointF(0, 0));
+    QWidget *viewport = View()->viewport();
+    for (const QPoint &delta : {QPoint(0, 120), QPoint(0, -120), QPoint(120, 0), QPoint(-120, 0)}) {
+        const QPointF at(viewport->rect().center());
+        QWheelEvent wheel(at, viewport->mapToGlobal(at.toPoint()), QPoint(), delta, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &wheel);
+        QCOMPARE(ToWindow(QPointF(0, 0)), origin);
+    }
+    // The click moves the corner of the rectangle in the clicked tile's quadrant as seen from
+    // the anchor, and the anchor follows (one row below the middle).
+    auto clickChecked = [&](int c, int r, QPoint pointer) {
+        const QPoint C = scancornerC.toPoint();
+        QPoint L = scancornerL.toPoint(), R = scancornerR.toPoint();
+        (c < C.x() ? L : R).setX(c);
+        (r < C.y() ? L : R).setY(r);
+        Click(pointer);
+        QCOMPARE(scancornerL, QPointF(L));
+        QCOMPARE(scancornerR, QPointF(R));
+        QCOMPARE(scancornerC,
+                 QPointF(L.x() + (R.x() - L.x()) / 2, L.y() + (R.y() - L.y()) / 2 + 1));
+        SelectionConsistent();
+    };
     for (int c = 0; c < bed.columns; ++c)
         for (int r = 0; r < bed.rows; ++r) {
             const QRect square = TileOnScreen(c, r);
             for (const QPoint &pointer : {square.center(), square.topLeft(), square.topRight(),
                                           square.bottomLeft(), square.bottomRight()}) {
-                SelectionRestart();
-                Click(pointer);
-                QCOMPARE(scancornerR, QPointF(c, r));
+                clickChecked(c, r, pointer);
                 const QList<QGraphicsItem *> under =
                     View()->items(View()->viewport()->mapFrom(w.get(), pointer));
                 bool shown = false;
                 for (QGraphicsItem *graphic : TileItems(model, c, r))
                     shown = shown || under.contains(graphic);
                 QVERIFY(shown);
+                if (c == 0 && bed.shapedRows.contains(r))
+                    for (QGraphicsItem *graphic : CornerItems(r))
+                        QCOMPARE(graphic->pos(), bed.cornerAt[bed.shapedRows.indexOf(r)]);
             }
         }
-}
-
-void TestAreaSelection::clickMovesTheCornerInTheClickedQuadrant_data()
-{
-    // Every row starts from L (2, 3), R (8, 9), anchor C (5, 7) on the KIREL-5000/5100 and
-    // clicks a tile, or a window pixel just off the bed (tile (0, 0) covers x 321..340,
-    // y 81..100; the pixels on the bed are the test above's). The mixed grow-and-shrink cases
-    // of each quadrant are left to the random click sequence below.
-    QTest::addColumn<QPoint>("clicked");
-    QTest::addColumn<QPoint>("pixel");
-    QTest::addColumn<QPoint>("L");
-    QTest::addColumn<QPoint>("R");
-    QTest::addColumn<QPoint>("C");
-    auto tile = [](const char *tag, QPoint clicked, QPoint L, QPoint R, QPoint C) {
-        QTest::newRow(tag) << clicked << QPoint() << L << R << C;
-    };
-    auto pixel = [](const char *tag, QPoint pixel, QPoint L, QPoint C) {
-        QTest::newRow(tag) << QPoint() << pixel << L << QPoint(8, 9) << C;
-    };
-    tile("lower right outside grows", {10, 12}, {2, 3}, {10, 12}, {6, 8});
-    tile("lower right inside shrinks", {6, 8}, {2, 3}, {6, 8}, {4, 6});
-    tile("anchor tile ends the rectangle there", {5, 7}, {2, 3}, {5, 7}, {3, 6});
-    tile("upper left outside grows", {0, 1}, {0, 1}, {8, 9}, {4, 6});
-    tile("lower left inside shrinks both edges", {3, 7}, {3, 3}, {8, 7}, {5, 6});
-    tile("upper right moves the right and top edges", {12, 0}, {2, 0}, {12, 9}, {7, 5});
-    tile("last tile of the bed", {17, 15}, {2, 3}, {17, 15}, {9, 10});
-    pixel("left of the bed, truncated to column 0", {302, 90}, {0, 0}, {4, 5});
-    pixel("above the bed, truncated to row 0", {330, 62}, {0, 0}, {4, 5});
-    pixel("column -1 ignored", {301, 90}, {2, 3}, {5, 7});
-    pixel("row -1 ignored", {330, 61}, {2, 3}, {5, 7});
-    pixel("right of the last column ignored", {681, 90}, {2, 3}, {5, 7});
-    pixel("below the last row ignored", {330, 401}, {2, 3}, {5, 7});
-}
-
-void TestAreaSelection::clickMovesTheCornerInTheClickedQuadrant()
-{
-    QFETCH(QPoint, clicked);
-    QFETCH(QPoint, pixel);
-    QFETCH(QPoint, L);
-    QFETCH(QPoint, R);
-    QFETCH(QPoint, C);
-    QVERIFY(Start(kModelKIREL5));
-    ClickTile(8, 9);
-    ClickTile(2, 3);
-    if (pixel.isNull())
-        ClickTile(clicked.x(), clicked.y());
-    else
-        Click(pixel);
-    QCOMPARE(scancornerL, QPointF(L));
-    QCOMPARE(scancornerR, QPointF(R));
-    QCOMPARE(scancornerC, QPointF(C));
-    SelectionConsistent();
-}
-
-void TestAreaSelection::clicksChangeNothingWithoutGrid()
-{
-    QVERIFY(Start(kModelKIREL5));
-    ClickButton("radioButtonIP2025");
-    const QList<QPoint> flagged = FlaggedTiles();
-    const QPointF L = scancornerL, R = scancornerR, C = scancornerC;
-    for (const QPoint &tile : {QPoint(0, 0), QPoint(4, 11), QPoint(17, 15), QPoint(12, 2)})
-        ClickTile(tile.x(), tile.y());
-    QCOMPARE(FlaggedTiles(), flagged);
-    QCOMPARE(scancornerL, L);
-    QCOMPARE(scancornerR, R);
-    QCOMPARE(scancornerC, C);
-
-    // Grid again: clicks work from the plate's rectangle on.
-    ClickButton("radioButtonGrid");
-    ClickTile(12, 15);
-    QCOMPARE(scancornerR, QPointF(12, 15));
-    SelectionConsistent();
-}
-
-// A fixed sequence of clicks all over each model's bed, the picture and the count checked
-// after every one.
-void TestAreaSelection::selectionAndPictureAgreeAfterEveryClick()
-{
-    QFETCH(int, model);
-    QVERIFY(Start(model));
-    const Bed bed = BedOf(model);
+    // The keys, after the clicks on the picture.
+    for (Qt::Key key : {Qt::Key_Left, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Home})
+        QTest::keyClick(w.get(), key);
+    QCOMPARE(ToWindow(QPointF(0, 0)), origin);
     quint32 seed = 12345;
     auto next = [&seed](int range) {
         seed = seed * 1103515245u + 12345u;
@@ -340,42 +262,41 @@ void TestAreaSelection::selectionAndPictureAgreeAfterEveryClick()
     for (int i = 0; i < 120; ++i) {
         const int c = next(bed.columns);
         const int r = next(bed.rows);
-        ClickTile(c, r);
-        SelectionConsistent();
-        const QPoint L = scancornerL.toPoint(), R = scancornerR.toPoint();
-        QVERIFY((c == L.x() || c == R.x()) && (r == L.y() || r == R.y()));
+        clickChecked(c, r, TileOnScreen(c, r).center());
     }
 }
 
-void TestAreaSelection::shapedCornerTilesComeAndGo_data()
+void TestAreaSelection::clicksOffTheBed_data()
 {
-    QTest::addColumn<int>("model");
-    QTest::addColumn<int>("row");
-    QTest::addColumn<QPointF>("position");
-    QTest::newRow("VESK-1800II row 7") << int(kModelVESK1800) << 7 << QPointF(-153, 102);
-    QTest::newRow("VESK-1800II row 8") << int(kModelVESK1800) << 8 << QPointF(-153, 136);
-    QTest::newRow("VESK-5000 row 7") << int(kModelVESK5000) << 7 << QPointF(-153, 136);
-    QTest::newRow("KIREL-3000 row 7") << int(kModelKIREL3) << 7 << QPointF(-160, 119);
-    QTest::newRow("KIREL-5000/5100 square") << int(kModelKIREL5) << 7 << QPointF(-170, -10);
+    // Every row starts from L (2, 3), R (8, 9), anchor C (5, 7) on the KIREL-5000/5100 and
+    // clicks a window pixel just off the bed (tile (0, 0) covers x 321..340, y 81..100; the
+    // pixels on the bed are the test above's).
+    QTest::addColumn<QPoint>("pixel");
+    QTest::addColumn<QPoint>("L");
+    QTest::addColumn<QPoint>("C");
+    QTest::newRow("left of the bed, truncated to column 0")
+        << QPoint(302, 90) << QPoint(0, 0) << QPoint(4, 5);
+    QTest::newRow("above the bed, truncated to row 0")
+        << QPoint(330, 62) << QPoint(0, 0) << QPoint(4, 5);
+    QTest::newRow("column -1 ignored") << QPoint(301, 90) << QPoint(2, 3) << QPoint(5, 7);
+    QTest::newRow("row -1 ignored") << QPoint(330, 61) << QPoint(2, 3) << QPoint(5, 7);
+    QTest::newRow("right of the last column ignored")
+        << QPoint(681, 90) << QPoint(2, 3) << QPoint(5, 7);
+    QTest::newRow("below the last row ignored") << QPoint(330, 401) << QPoint(2, 3) << QPoint(5, 7);
 }
 
-void TestAreaSelection::shapedCornerTilesComeAndGo()
+void TestAreaSelection::clicksOffTheBed()
 {
-    QFETCH(int, model);
-    QFETCH(int, row);
-    QFETCH(QPointF, position);
-    QVERIFY(Start(model));
-    ClickTile(0, row);
-    SelectionConsistent();
-    for (QGraphicsItem *graphic : TileItems(model, 0, row)) {
-        QCOMPARE(graphic->scene(), Scene());
-        QCOMPARE(graphic->pos(), position);
-    }
-    // Clicking the row above ends the rectangle there and takes the corner away.
-    ClickTile(0, row - 1);
-    QCOMPARE(scancornerR, QPointF(0, row - 1));
-    for (QGraphicsItem *graphic : TileItems(model, 0, row))
-        QVERIFY(!graphic->scene());
+    QFETCH(QPoint, pixel);
+    QFETCH(QPoint, L);
+    QFETCH(QPoint, C);
+    QVERIFY(Start(kModelKIREL5));
+    ClickTile(8, 9);
+    ClickTile(2, 3);
+    Click(pixel);
+    QCOMPARE(scancornerL, QPointF(L));
+    QCOMPARE(scancornerR, QPointF(8, 9));
+    QCOMPARE(scancornerC, QPointF(C));
     SelectionConsistent();
 }
 
@@ -440,26 +361,13 @@ void TestAreaSelection::platePresets()
     QCOMPARE(scancornerC, QPointF(t.C));
     SelectionConsistent();
     QCOMPARE(FramesShown(), Sorted(t.frames));
-}
-
-// The VESK-1800II's picture sits a little scrolled in its view; neither the wheel nor the
-// keys may move it away from where the click arithmetic expects it.
-void TestAreaSelection::pictureDoesNotScroll()
-{
-    QVERIFY(Start(kModelVESK1800));
-    const QPoint origin = ToWindow(QPointF(0, 0));
-    QWidget *viewport = View()->viewport();
-    for (const QPoint &delta : {QPoint(0, 120), QPoint(0, -120), QPoint(120, 0), QPoint(-120, 0)}) {
-        const QPointF at(viewport->rect().center());
-        QWheelEvent wheel(at, viewport->mapToGlobal(at.toPoint()), QPoint(), delta, Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(viewport, &wheel);
-        QCOMPARE(ToWindow(QPointF(0, 0)), origin);
-    }
-    ClickTile(3, 3);
-    for (Qt::Key key : {Qt::Key_Left, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Home})
-        QTest::keyClick(w.get(), key);
-    QCOMPARE(ToWindow(QPointF(0, 0)), origin);
+    // A plate fixes the area: a click on the bed changes nothing. With the grid chosen again,
+    // clicks work from the plate's rectangle on.
+    const bool grid = t.buttons.last() == QLatin1String("radioButtonGrid");
+    ClickTile(1, 1);
+    QCOMPARE(scancornerL, grid ? QPointF(1, 1) : QPointF(t.L));
+    QCOMPARE(scancornerR, QPointF(t.R));
+    SelectionConsistent();
 }
 
 void TestAreaSelection::latitudeRestrictsSensitivity_data()
@@ -533,45 +441,19 @@ void TestAreaSelection::resolutionRefreshesTheEstimate_data()
         26, 10, 890, "radioButton_Res100", 100, "Read time: 59min 56sec", "File size: 113.7 MB"};
     QTest::newRow("exactly one hour") << EstimateCase{
         26, 10, 891, "radioButton_Res100", 100, "Read time: 1hrs 0min 0sec", "File size: 113.9 MB"};
+    QTest::newRow("one tile at 25um") << EstimateCase{
+        25, 10, 1, "radioButton_Res25", 25, "Read time: 51sec", "File size: 2.0 MB"};
     // 9 x 4 x 0.0319444.. MB: just above 1.15.
     QTest::newRow("nine tiles at 100um") << EstimateCase{
         25, 10, 9, "radioButton_Res100", 100, "Read time: 1min 11sec", "File size: 1.2 MB"};
-}
-
-void TestAreaSelection::fileSizeAtEveryTileCount_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("factor"); // 200 um over the resolution
-    QTest::newRow("200um") << "radioButton_Res200" << 1;
-    QTest::newRow("100um") << "radioButton_Res100" << 2;
-    QTest::newRow("50um") << "radioButton_Res50" << 4;
-    QTest::newRow("25um") << "radioButton_Res25" << 8;
-}
-
-// Every tile count of the bed: a tile is the single-precision value with the bits 3D02D82F
-// megabytes at 200 um, times the square of the factor, rounded to single precision and shown
-// to one decimal. Counts such as 9 at 100 um lie on a rounding boundary.
-void TestAreaSelection::fileSizeAtEveryTileCount()
-{
-    QFETCH(QString, button);
-    QFETCH(int, factor);
-    const quint32 bits = 0x3D02D82Fu;
-    float tileMB = 0;
-    std::memcpy(&tileMB, &bits, sizeof tileMB);
-    QVERIFY(Start(kModelKIREL5));
-    for (int tiles = 1; tiles <= kTileColumns * kTileRows; ++tiles) {
-        scanDur.num = tiles;
-        ClickButton(qPrintable(button));
-        const float size = float(double(tiles) * double(tileMB) * factor * factor);
-        QCOMPARE(Text("labelFileSize"), QString::asprintf("File size: %.1f MB", double(size)));
-    }
 }
 
 void TestAreaSelection::resolutionRefreshesTheEstimate()
 {
     QFETCH(EstimateCase, t);
     QVERIFY(Start(kModelKIREL5));
-    ClickButton("radioButton_Res25");
+    // From another resolution, so that the button under test changes the choice.
+    ClickButton(t.resolution == 25 ? "radioButton_Res200" : "radioButton_Res25");
     scanDur.SHGstart = t.shgStart;
     scanDur.scaninit = t.scanInit;
     scanDur.num = t.tiles;
@@ -584,48 +466,10 @@ void TestAreaSelection::resolutionRefreshesTheEstimate()
     QCOMPARE(QString::fromLatin1(scanDur.filesize), t.fileSize.left(19));
 }
 
-void TestAreaSelection::modesFreeOrForceTheHighVoltage_data()
+void TestAreaSelection::modesSetVoltageLaserAndFilter_data()
 {
-    QTest::addColumn<QString>("freeMode");
-    QTest::newRow("from fluorescence") << "radioButton_FluorescenceMode";
-    QTest::newRow("from digitizing") << "radioButton_DigitizingMode";
-}
-
-void TestAreaSelection::modesFreeOrForceTheHighVoltage()
-{
-    QFETCH(QString, freeMode);
-    QVERIFY(Start(kModelKIREL5));
-    // Start-up in IP mode has all four locked; fluorescence and digitizing free them.
-    QVERIFY(!HV()->isEnabled() && !HVSlider()->isEnabled());
-    QVERIFY(!Laser()->isEnabled() && !Filter()->isEnabled());
-    const int hv = HV()->value();
-    ClickButton(qPrintable(freeMode));
-    QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
-    QVERIFY(Laser()->isEnabled() && Filter()->isEnabled());
-    QCOMPARE(HV()->value(), hv);
-    // The KIREL-5000/5100 keeps its plate sizes in every mode.
-    QVERIFY(!Child<QWidget>(*w, "radioButtonIP2040")->isHidden());
-    HV()->setValue(900);
-    QCOMPARE(HVSlider()->value(), 900);
-
-    ClickButton("radioButton_IPVmode");
-    QCOMPARE(HV()->value(), 900);
-    QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
-
-    ClickButton("radioButton_IPmode");
-    QCOMPARE(HV()->value(), 750);
-    QCOMPARE(HVSlider()->value(), 750);
-    QVERIFY(!HV()->isEnabled() && !HVSlider()->isEnabled());
-
-    // IP-V opens the voltage again at the value IP left.
-    ClickButton("radioButton_IPVmode");
-    QCOMPARE(HV()->value(), 750);
-    QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
-}
-
-void TestAreaSelection::ipModesChooseLaserAndFilter_data()
-{
-    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("freeMode");  // clicked first, from the IP mode of start-up
+    QTest::addColumn<QStringList>("modes"); // then these
     QTest::addColumn<bool>("listBuilt");
     QTest::addColumn<QList<int>>("codes"); // laser code of each list entry
     QTest::addColumn<QStringList>("trayLabels");
@@ -633,28 +477,41 @@ void TestAreaSelection::ipModesChooseLaserAndFilter_data()
     QTest::addColumn<bool>("laserEnabled");
     QTest::addColumn<int>("filter");
     QTest::addColumn<bool>("filterEnabled");
+    QTest::addColumn<int>("hv"); // 900 set in the free mode
 
+    const QString fluorescence = QStringLiteral("radioButton_FluorescenceMode");
+    const QString digitizing = QStringLiteral("radioButton_DigitizingMode");
+    const QStringList ip = {"radioButton_IPmode"};
     const QStringList twoIP = {"Y520", "IP", "O575", "IP"};
     const QStringList noIP = {"Y520", "R665", "O575", ""};
-    // IP-V takes IP's choice of laser and filter: one row shows it does.
-    QTest::newRow("last 635nm entry and last IP position")
-        << "radioButton_IPmode" << true << QList<int>{1, 4, 2, 4, 8} << twoIP << 3 << false << 3
-        << false;
+    const QList<int> codes = {1, 4, 2, 4, 8};
+    // IP scans at 750 V and both IP modes read with the last 635 nm laser through the last IP
+    // position; IP-V leaves the voltage to the operator, at the value IP left.
+    QTest::newRow("IP: last 635nm entry and last IP position")
+        << fluorescence << ip << true << codes << twoIP << 3 << false << 3 << false << 750;
     QTest::newRow("IP-V: last 635nm entry and last IP position")
-        << "radioButton_IPVmode" << true << QList<int>{1, 4, 2, 4, 8} << twoIP << 3 << false << 3
-        << false;
+        << digitizing << QStringList{"radioButton_IPVmode"} << true << codes << twoIP << 3 << false
+        << 3 << false << 900;
+    QTest::newRow("IP-V after IP opens the voltage at 750 V")
+        << fluorescence << QStringList{"radioButton_IPmode", "radioButton_IPVmode"} << true << codes
+        << twoIP << 3 << false << 3 << false << 750;
     QTest::newRow("no 635nm laser takes the first entry")
-        << "radioButton_IPmode" << true << QList<int>{1, 2, 8, 16} << twoIP << 0 << false << 3
-        << false;
+        << fluorescence << ip << true << QList<int>{1, 2, 8, 16} << twoIP << 0 << false << 3
+        << false << 750;
     QTest::newRow("list not built yet leaves the laser")
-        << "radioButton_IPmode" << false << QList<int>{1, 4, 2} << twoIP << 2 << true << 3 << false;
+        << fluorescence << ip << false << QList<int>{1, 4, 2} << twoIP << 2 << true << 3 << false
+        << 750;
     QTest::newRow("tray without IP position leaves the filter")
-        << "radioButton_IPmode" << true << QList<int>{4, 8} << noIP << 0 << false << 2 << true;
+        << fluorescence << ip << true << QList<int>{4, 8} << noIP << 0 << false << 2 << true << 750;
+    QTest::newRow("digitizing after fluorescence keeps every choice")
+        << fluorescence << QStringList{digitizing} << true << codes << twoIP << 4 << true << 2
+        << true << 900;
 }
 
-void TestAreaSelection::ipModesChooseLaserAndFilter()
+void TestAreaSelection::modesSetVoltageLaserAndFilter()
 {
-    QFETCH(QString, mode);
+    QFETCH(QString, freeMode);
+    QFETCH(QStringList, modes);
     QFETCH(bool, listBuilt);
     QFETCH(QList<int>, codes);
     QFETCH(QStringList, trayLabels);
@@ -662,9 +519,21 @@ void TestAreaSelection::ipModesChooseLaserAndFilter()
     QFETCH(bool, laserEnabled);
     QFETCH(int, filter);
     QFETCH(bool, filterEnabled);
+    QFETCH(int, hv);
 
     QVERIFY(Start(kModelKIREL5));
-    ClickButton("radioButton_FluorescenceMode");
+    // Start-up in IP mode has all four locked; fluorescence and digitizing free them.
+    QVERIFY(!HV()->isEnabled() && !HVSlider()->isEnabled());
+    QVERIFY(!Laser()->isEnabled() && !Filter()->isEnabled());
+    const int startHV = HV()->value();
+    ClickButton(qPrintable(freeMode));
+    QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
+    QVERIFY(Laser()->isEnabled() && Filter()->isEnabled());
+    QCOMPARE(HV()->value(), startHV);
+    // The KIREL-5000/5100 keeps its plate sizes in every mode.
+    QVERIFY(!Child<QWidget>(*w, "radioButtonIP2040")->isHidden());
+    HV()->setValue(900);
+    QCOMPARE(HVSlider()->value(), 900);
     // The channel-1 list as the poll builds it from the scanner's lasers.
     for (int i = 0; i < codes.size(); ++i) {
         Laser()->addItem(QStringLiteral("laser %1").arg(codes[i]));
@@ -676,13 +545,19 @@ void TestAreaSelection::ipModesChooseLaserAndFilter()
         filterTray[i].labelCh1 = trayLabels[i];
     Filter()->setCurrentIndex(2);
 
-    ClickButton(qPrintable(mode));
+    for (const QString &mode : modes)
+        ClickButton(qPrintable(mode));
     QCOMPARE(Laser()->currentIndex(), laser);
     QCOMPARE(Laser()->isEnabled(), laserEnabled);
     QCOMPARE(Filter()->currentIndex(), filter);
     QCOMPARE(Filter()->isEnabled(), filterEnabled);
     // Channel 2 follows the filter position.
     QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh2")->currentIndex(), filter);
+    const bool ipMode = modes.last() == QLatin1String("radioButton_IPmode");
+    QCOMPARE(HV()->value(), hv);
+    QCOMPARE(HVSlider()->value(), hv);
+    QCOMPARE(HV()->isEnabled(), !ipMode);
+    QCOMPARE(HVSlider()->isEnabled(), !ipMode);
 }
 
 void TestAreaSelection::kirel3FluorescenceControls()
@@ -722,36 +597,25 @@ void TestAreaSelection::kirel3FluorescenceControls()
     QVERIFY(!Filter()->isEnabled());
 }
 
-void TestAreaSelection::folderChoice_data()
+// The folder chooser starts in the home folder; a chosen folder is taken, a cancelled chooser
+// keeps the folder there was. Help shows the version box.
+void TestAreaSelection::folderAndHelp()
 {
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<bool>("taken");
-    QTest::newRow("chosen folder") << "/data/plates/run 7" << true;
-    QTest::newRow("cancelled keeps the folder") << "" << false;
-}
-
-void TestAreaSelection::folderChoice()
-{
-    QFETCH(QString, answer);
-    QFETCH(bool, taken);
     const FolderChooser dialog = FolderChooserRun;
     FolderChooserRun = ChooserFake;
-    chooser.answer = answer;
     QVERIFY(Start(kModelKIREL5));
-    const QString before = image_dir;
-    QCOMPARE(before, root->path("/home"));
-
-    ClickButton("pushButtonFolder");
+    QCOMPARE(image_dir, root->path("/home"));
+    const QString chosen = QStringLiteral("/data/plates/run 7");
+    for (const QString &answer : {chosen, QString()}) {
+        chooser.answer = answer;
+        ClickButton("pushButtonFolder");
+        QCOMPARE(chooser.start, root->path("/home"));
+        QCOMPARE(image_dir, chosen);
+        QCOMPARE(Text("labelFolder"), chosen);
+    }
     FolderChooserRun = dialog;
-    QCOMPARE(chooser.calls, 1);
-    QCOMPARE(chooser.start, root->path("/home"));
-    QCOMPARE(image_dir, taken ? answer : before);
-    QCOMPARE(Text("labelFolder"), taken ? answer : before);
-}
+    QCOMPARE(chooser.calls, 2);
 
-void TestAreaSelection::helpBox()
-{
-    QVERIFY(Start(kModelKIREL5));
     ClickButton("pushButtonHelp");
     QCOMPARE(boxes->shown.size(), 1);
     QCOMPARE(boxes->shown[0].title, QStringLiteral("Version & Contact  Info"));

@@ -9,6 +9,7 @@
 
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace
@@ -25,14 +26,6 @@ enum class Fault {
     ReadShort,
     Absent // the first write fails: the station takes it as a short write
 };
-
-QByteArray Bytes(std::initializer_list<int> values)
-{
-    QByteArray bytes;
-    for (int v : values)
-        bytes.append(char(v));
-    return bytes;
-}
 
 } // namespace
 
@@ -52,15 +45,10 @@ private slots:
     }
     void cleanup() { bus.reset(); }
 
-    void converterReadings_data();
-    void converterReadings();
-    void diodeSwitch_data();
-    void diodeSwitch();
-    void clockTemperature_data();
-    void clockTemperature();
+    void operations_data();
+    void operations();
     void failures_data();
     void failures();
-    void monitorOpenFailureMessage();
     void deviceGate_data();
     void deviceGate();
     void noDeviceOffThePi();
@@ -69,89 +57,74 @@ private:
     std::unique_ptr<EmulatedI2cBus> bus; // a fresh set of boards for every test
 };
 
-void TestBoards::converterReadings_data()
+void TestBoards::operations_data()
 {
-    QTest::addColumn<quint16>("word");
-    QTest::addColumn<float>("celsius");
-    QTest::addColumn<float>("volts");
-    QTest::newRow("2Eh E0h is 750 counts") << quint16(0x2EE0) << 25.0f << 0.750f;
-    QTest::newRow("zero counts") << quint16(0x0000) << -50.0f << 0.0f;
-    QTest::newRow("low nibble of second byte ignored") << quint16(0x2EEF) << 25.0f << 0.750f;
-    QTest::newRow("full scale 4095") << quint16(0xFFF0) << 359.5f << 4.095f;
+    QTest::addColumn<Operation>("op");
+    QTest::addColumn<int>("input"); // result word, diode mode, or clock registers 11h and 12h
+    QTest::addColumn<float>("reading");
+    QTest::addColumn<QByteArrayList>("sent");
+    const QByteArrayList boardTemp{QByteArray::fromHex("01c483"), QByteArray(1, 0)};
+    const QByteArrayList monitor{QByteArray::fromHex("01d483"), QByteArray(1, 0)};
+    const auto row = [](const char *name, Operation op, int input, float reading,
+                        const QByteArrayList &sent) {
+        QTest::newRow(name) << op << input << reading << sent;
+    };
+    // The converter: 12 bits left-aligned in two bytes, 0.1 degree and 1 mV per count, the
+    // temperature from -50 degrees.
+    row("board temp 2Eh E0h: 750 counts", Operation::BoardTemp, 0x2EE0, 25.0f, boardTemp);
+    row("board temp zero counts", Operation::BoardTemp, 0x0000, -50.0f, boardTemp);
+    row("board temp, low nibble ignored", Operation::BoardTemp, 0x2EEF, 25.0f, boardTemp);
+    row("monitor 750 counts", Operation::Monitor, 0x2EE0, 0.750f, monitor);
+    row("monitor full scale 4095", Operation::Monitor, 0xFFF0, 4.095f, monitor);
+    // The diode's switch: on in mode 1 only (the reading is whether the diode is on).
+    row("switch mode 1 turns on", Operation::Switch, 1, 1, {QByteArray::fromHex("0554")});
+    row("switch mode 0 turns off", Operation::Switch, 0, 0, {QByteArray::fromHex("0555")});
+    row("switch mode 2 turns off", Operation::Switch, 2, 0, {QByteArray::fromHex("0555")});
+    // The clock: whole degrees, then the quarters in the top two bits.
+    row("clock 19h 40h", Operation::ScsiTemp, 0x1940, 25.25f, {QByteArray(1, 0)});
+    row("clock FFh read without sign", Operation::ScsiTemp, 0xFF00, 255.0f, {QByteArray(1, 0)});
+    row("clock bits below the quarters ignored", Operation::ScsiTemp, 0x197F, 25.25f,
+        {QByteArray(1, 0)});
 }
 
-void TestBoards::converterReadings()
+// What the station sends to each board, what it makes of the answer, and the device opened
+// and closed once.
+void TestBoards::operations()
 {
-    QFETCH(quint16, word);
-    QFETCH(float, celsius);
-    QFETCH(float, volts);
-
-    bus->converter.setResultWord(0, word);
-    QCOMPARE(newLD.LDboardtempRead(), 1);
-    QCOMPARE(LDboardtemp, celsius);
-
-    bus->converter.setResultWord(1, word);
-    QCOMPARE(newLD.LD685monitorRead(), 1);
-    QCOMPARE(LD685monit, volts);
-
-    const QList<QByteArray> sent = {Bytes({0x01, 0xC4, 0x83}), Bytes({0x00}),
-                                    Bytes({0x01, 0xD4, 0x83}), Bytes({0x00})};
-    QCOMPARE(bus->converter.writes, sent);
-    QCOMPARE(bus->converter.reads, 2);
-    QCOMPARE(bus->opens, 2);
-    QCOMPARE(bus->closes, 2);
-}
-
-void TestBoards::diodeSwitch_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("command");
-    QTest::addColumn<bool>("on");
-    QTest::newRow("mode 1 turns on") << 1 << 0x54 << true;
-    QTest::newRow("mode 0 turns off") << 0 << 0x55 << false;
-    QTest::newRow("mode 2 turns off") << 2 << 0x55 << false;
-}
-
-void TestBoards::diodeSwitch()
-{
-    QFETCH(int, mode);
-    QFETCH(int, command);
-    QFETCH(bool, on);
-
-    bus->diodeSwitch.setDiodeOn(!on);
-    QCOMPARE(newLD.LD685modecontrol(mode), 1);
-    QCOMPARE(bus->diodeSwitch.writes, QList<QByteArray>{Bytes({0x05, command})});
-    QCOMPARE(bus->diodeSwitch.diodeOn(), on);
-    QCOMPARE(bus->closes, 1);
-}
-
-void TestBoards::clockTemperature_data()
-{
-    QTest::addColumn<int>("whole");
-    QTest::addColumn<int>("fraction");
-    QTest::addColumn<float>("celsius");
-    QTest::newRow("19h 40h") << 0x19 << 0x40 << 25.25f;
-    QTest::newRow("FFh read without sign") << 0xFF << 0x00 << 255.0f;
-    QTest::newRow("bits below the quarters ignored") << 0x19 << 0x7F << 25.25f;
-}
-
-void TestBoards::clockTemperature()
-{
-    QFETCH(int, whole);
-    QFETCH(int, fraction);
-    QFETCH(float, celsius);
-
-    // Every other register holds a value unlike the temperature, so that reading from the
-    // wrong starting register shows.
-    for (int i = 0; i < EmulatedClock::kRegisters; ++i)
-        bus->clock.setRegister(i, BYTE(0xA0 + i));
-    bus->clock.setRegister(17, BYTE(whole));
-    bus->clock.setRegister(18, BYTE(fraction));
-
-    QCOMPARE(newRTC.SCSIboardtempRead(), 1);
-    QCOMPARE(SCSIboardtemp, celsius);
-    QCOMPARE(bus->clock.writes, QList<QByteArray>{Bytes({0x00})});
-    QCOMPARE(bus->clock.reads, 1);
+    QFETCH(Operation, op);
+    QFETCH(int, input);
+    QFETCH(float, reading);
+    QFETCH(QByteArrayList, sent);
+    EmulatedI2cBoard *board = nullptr;
+    switch (op) {
+    case Operation::BoardTemp:
+    case Operation::Monitor:
+        board = &bus->converter;
+        bus->converter.setResultWord(op == Operation::Monitor, quint16(input));
+        QCOMPARE(op == Operation::Monitor ? newLD.LD685monitorRead() : newLD.LDboardtempRead(), 1);
+        QCOMPARE(op == Operation::Monitor ? LD685monit : LDboardtemp, reading);
+        break;
+    case Operation::Switch:
+        board = &bus->diodeSwitch;
+        bus->diodeSwitch.setDiodeOn(reading == 0);
+        QCOMPARE(newLD.LD685modecontrol(input), 1);
+        QCOMPARE(float(bus->diodeSwitch.diodeOn()), reading);
+        break;
+    case Operation::ScsiTemp:
+        // Every other register holds a value unlike the temperature, so that reading from the
+        // wrong starting register shows.
+        board = &bus->clock;
+        for (int i = 0; i < EmulatedClock::kRegisters; ++i)
+            bus->clock.setRegister(i, BYTE(0xA0 + i));
+        bus->clock.setRegister(17, BYTE(input >> 8));
+        bus->clock.setRegister(18, BYTE(input));
+        QCOMPARE(newRTC.SCSIboardtempRead(), 1);
+        QCOMPARE(SCSIboardtemp, reading);
+        break;
+    }
+    QCOMPARE(QByteArrayList(board->writes), sent);
+    QCOMPARE(board->reads, op == Operation::Switch ? 0 : 1);
+    QCOMPARE(bus->opens, 1);
     QCOMPARE(bus->closes, 1);
 }
 
@@ -189,51 +162,23 @@ void TestBoards::failures()
     QFETCH(Operation, op);
     QFETCH(Fault, fault);
     QFETCH(int, code);
-
-    EmulatedI2cBoard *board = &bus->converter;
-    if (op == Operation::Switch)
-        board = &bus->diodeSwitch;
-    else if (op == Operation::ScsiTemp)
-        board = &bus->clock;
-
-    switch (fault) {
-    case Fault::OpenFails:
-        bus->openFails = true;
-        break;
-    case Fault::ClaimedByDriver:
-        board->claimedByDriver = true;
-        break;
-    case Fault::SecondWriteShort:
-        board->shortWriteAt = 2;
-        break;
-    case Fault::ReadShort:
-        board->shortReads = true;
-        break;
-    case Fault::Absent:
-        board->present = false;
-        break;
-    }
+    EmulatedI2cBoard *boards[] = {&bus->converter, &bus->converter, &bus->diodeSwitch, &bus->clock};
+    EmulatedI2cBoard *board = boards[int(op)];
+    bus->openFails = fault == Fault::OpenFails;
+    board->claimedByDriver = fault == Fault::ClaimedByDriver;
+    board->shortWriteAt = fault == Fault::SecondWriteShort ? 2 : 0;
+    board->shortReads = fault == Fault::ReadShort;
+    board->present = fault != Fault::Absent;
     bus->diodeSwitch.setDiodeOn(true);
 
-    int rc = 0;
+    const std::function<int()> calls[] = {
+        [] { return newLD.LDboardtempRead(); }, [] { return newLD.LD685monitorRead(); },
+        [] { return newLD.LD685modecontrol(0); }, [] { return newRTC2.SCSIboardtempRead(); }};
     CapturedStream err;
-    switch (op) {
-    case Operation::BoardTemp:
-        rc = newLD.LDboardtempRead();
-        break;
-    case Operation::Monitor:
-        rc = newLD.LD685monitorRead();
-        break;
-    case Operation::Switch:
-        rc = newLD.LD685modecontrol(0);
-        break;
-    case Operation::ScsiTemp:
-        rc = newRTC2.SCSIboardtempRead();
-        break;
-    }
-    err.text();
-
-    QCOMPARE(rc, code);
+    QCOMPARE(calls[int(op)](), code);
+    // Only the monitor tells of a failed open.
+    const bool told = op == Operation::Monitor && fault == Fault::OpenFails;
+    QCOMPARE(err.text(), told ? QByteArray("Failed to open the i2c bus -1\n") : QByteArray());
     QCOMPARE(LDboardtemp, kUntouched);
     QCOMPARE(LD685monit, kUntouched);
     QCOMPARE(SCSIboardtemp, kUntouched);
@@ -241,17 +186,6 @@ void TestBoards::failures()
     // Every failure after the open closes the device; a failed open has nothing to close.
     QCOMPARE(bus->openDescriptors(), 0);
     QCOMPARE(bus->closes, fault == Fault::OpenFails ? 0 : 1);
-}
-
-void TestBoards::monitorOpenFailureMessage()
-{
-    bus->openFails = true;
-    CapturedStream monitorErr;
-    newLD.LD685monitorRead();
-    QCOMPARE(monitorErr.text(), QByteArray("Failed to open the i2c bus -1\n"));
-    CapturedStream boardTempErr;
-    newLD.LDboardtempRead();
-    QCOMPARE(boardTempErr.text(), QByteArray());
 }
 
 void TestBoards::deviceGate_data()

@@ -1,30 +1,26 @@
-// Test helpers of the bus tests: capture of a standard stream, of the Qt debug traces, and
-// a virtual scanner installed under the bus with the bus brought up as initiator.
+// Test helpers of the bus tests: capture of the standard error and of the Qt debug traces.
 #ifndef BUSFIXTURE_H
 #define BUSFIXTURE_H
-
-#include "initiator.h"
-#include "virtualscanner.h"
 
 #include <QByteArray>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <QtGlobal>
 
 #include <cstdio>
-#include <memory>
 #include <unistd.h>
 
-// Redirects a standard stream (fd 1 or 2) into a temporary file until text() is called
-// or the capture goes.
+// Redirects the standard error into a temporary file until text() is called or the capture
+// goes.
 class CapturedStream
 {
 public:
-    explicit CapturedStream(int fd = STDERR_FILENO) : fd_(fd)
+    CapturedStream()
     {
         file_.open();
-        flush();
-        saved_ = dup(fd_);
-        dup2(file_.handle(), fd_);
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        dup2(file_.handle(), STDERR_FILENO);
     }
     ~CapturedStream() { restore(); }
 
@@ -36,22 +32,16 @@ public:
     }
 
 private:
-    void flush()
-    {
-        std::fflush(stdout);
-        std::fflush(stderr);
-    }
     void restore()
     {
         if (saved_ < 0)
             return;
-        flush();
-        dup2(saved_, fd_);
+        std::fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
         close(saved_);
         saved_ = -1;
     }
 
-    int fd_;
     int saved_ = -1;
     QTemporaryFile file_;
 };
@@ -60,25 +50,22 @@ private:
 class CapturedDebug
 {
 public:
-    CapturedDebug();
-    ~CapturedDebug();
-    QStringList messages() const;
-};
-
-// A virtual scanner under the bus, with Init() and Reset() done as a protocol operation
-// would; the bus is cleaned up and the scanner taken away at the end.
-class ScannerOnBus
-{
-public:
-    ScannerOnBus();
-    ~ScannerOnBus();
-    VirtualScanner &scanner() { return *scanner_; }
-    EmulatedGpio &regs() { return scanner_->registers(); }
-    bool up() const { return up_; }
+    CapturedDebug() : previous_(qInstallMessageHandler(Collect)) { sink().clear(); }
+    ~CapturedDebug() { qInstallMessageHandler(previous_); }
+    QStringList messages() const { return sink(); }
 
 private:
-    std::unique_ptr<VirtualScanner> scanner_;
-    bool up_ = false;
+    static QStringList &sink()
+    {
+        static QStringList messages;
+        return messages;
+    }
+    static void Collect(QtMsgType, const QMessageLogContext &, const QString &text)
+    {
+        sink().append(text);
+    }
+
+    QtMessageHandler previous_;
 };
 
 #endif // BUSFIXTURE_H

@@ -197,18 +197,13 @@ private slots:
     void templateBytes();
     void templatesTrace();
     void moduleBytes();
-    void listEnd_data();
-    void listEnd();
-    void listCap_data();
-    void listCap();
     void writeCap_data();
     void writeCap();
 
     void truncated_data();
     void truncated();
-    void damaged_data();
-    void damaged();
-    void reloadClearsElementPastList();
+    void listLoad_data();
+    void listLoad();
 
     void sysParams();
     void tray_data();
@@ -221,7 +216,6 @@ private slots:
 
     void filterIconName_data();
     void filterIconName();
-    void filterIconsUpdate();
 
 private:
     QScopedPointer<TempStationRoot> root;
@@ -275,58 +269,6 @@ void TestDataFiles::moduleBytes()
     QCOMPARE(root->readFile(FixedPath(ModuleFile)).toHex(' '),
              QByteArray("00 00 00 06 00 4c 00 50 00 52 00 00 02 44 00 00 00 02 00 52 "
                         "00 00 00 00 ff ff ff ff 00 00 03 20"));
-}
-
-void TestDataFiles::listEnd_data()
-{
-    QTest::addColumn<DataFile>("file");
-    QTest::addColumn<QString>("ending");
-    QTest::addColumn<int>("before");
-    QTest::newRow("templates, null name after one") << TemplatesFile << QString() << 1;
-    QTest::newRow("templates, empty first name") << TemplatesFile << QStringLiteral("") << 0;
-    QTest::newRow("modules, empty label after two") << ModuleFile << QStringLiteral("") << 2;
-    QTest::newRow("modules, null first label") << ModuleFile << QString() << 0;
-}
-
-// A null and an empty first field both end the list, whatever follows them.
-void TestDataFiles::listEnd()
-{
-    QFETCH(DataFile, file);
-    QFETCH(QString, ending);
-    QFETCH(int, before);
-    QByteArray bytes;
-    for (int i = 0; i < before; ++i)
-        bytes += SampleRecord(file, i);
-    ScanTempl endTemplate = SampleTemplate(7);
-    endTemplate.name = ending;
-    FilterMod endModule = SampleModule(7);
-    endModule.filterlabel = ending;
-    bytes += file == TemplatesFile ? TemplateBytes(endTemplate) : ModuleBytes(endModule);
-    QVERIFY(root->writeFile(FixedPath(file), bytes + SampleRecord(file, 8)));
-    Load(file);
-    QCOMPARE(ListCount(file), before);
-    QVERIFY(LoadedKey(file, before).isEmpty());
-}
-
-void TestDataFiles::listCap_data()
-{
-    QTest::addColumn<DataFile>("file");
-    QTest::newRow("templates") << TemplatesFile;
-    QTest::newRow("modules") << ModuleFile;
-}
-
-// A file longer than the array loads as many records as the array holds.
-void TestDataFiles::listCap()
-{
-    QFETCH(DataFile, file);
-    const int cap = Capacity(file);
-    QByteArray bytes;
-    for (int i = 0; i < cap + 5; ++i)
-        bytes += SampleRecord(file, i);
-    QVERIFY(root->writeFile(FixedPath(file), bytes));
-    Load(file);
-    QCOMPARE(ListCount(file), cap);
-    QCOMPARE(LoadedRecord(file, cap - 1), SampleRecord(file, cap - 1));
 }
 
 void TestDataFiles::writeCap_data()
@@ -397,37 +339,73 @@ void TestDataFiles::truncated()
     }
 }
 
-void TestDataFiles::damaged_data()
+void TestDataFiles::listLoad_data()
 {
     QTest::addColumn<DataFile>("file");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("expectedCount"); // -1: any count, as long as loading ends
+    QTest::addColumn<bool>("damaged");      // then the list is not written over the file
+    auto records = [](DataFile file, int count) {
+        QByteArray bytes;
+        for (int i = 0; i < count; ++i)
+            bytes += SampleRecord(file, i);
+        return bytes;
+    };
+    // A null and an empty first field both end the list, whatever follows them.
+    auto ended = [&records](DataFile file, int before, const QString &ending) {
+        ScanTempl t = SampleTemplate(7);
+        t.name = ending;
+        FilterMod m = SampleModule(7);
+        m.filterlabel = ending;
+        return records(file, before) + (file == TemplatesFile ? TemplateBytes(t) : ModuleBytes(m)) +
+               SampleRecord(file, 8);
+    };
+    QTest::newRow("templates, null name after one")
+        << TemplatesFile << ended(TemplatesFile, 1, QString()) << 1 << false;
+    QTest::newRow("templates, empty first name")
+        << TemplatesFile << ended(TemplatesFile, 0, QStringLiteral("")) << 0 << false;
+    QTest::newRow("modules, empty label after two")
+        << ModuleFile << ended(ModuleFile, 2, QStringLiteral("")) << 2 << false;
+    QTest::newRow("modules, null first label")
+        << ModuleFile << ended(ModuleFile, 0, QString()) << 0 << false;
+    // A file longer than the array loads as many records as the array holds.
+    QTest::newRow("templates past the array")
+        << TemplatesFile << records(TemplatesFile, kMaxTemplates + 5) << kMaxTemplates << false;
+    QTest::newRow("modules past the array")
+        << ModuleFile << records(ModuleFile, kMaxFilterModules + 5) << kMaxFilterModules << false;
+
     const QByteArray template0 = TemplateBytes(SampleTemplate(0));
     const QByteArray module0 = ModuleBytes(SampleModule(0));
     QTest::newRow("templates, name longer than the file")
-        << TemplatesFile << Be32(0x7ffffffe) + StringBytes("ab") << 0;
-    QTest::newRow("templates, name count 0xfffffffe") << TemplatesFile << Be32(0xfffffffe) << 0;
+        << TemplatesFile << Be32(0x7ffffffe) + StringBytes("ab") << 0 << true;
+    QTest::newRow("templates, name count 0xfffffffe")
+        << TemplatesFile << Be32(0xfffffffe) << 0 << true;
     QTest::newRow("templates, odd name count")
-        << TemplatesFile << Be32(3) + QByteArray("a\0b", 3) << 0;
+        << TemplatesFile << Be32(3) + QByteArray("a\0b", 3) << 0 << true;
     ScanTempl bad = SampleTemplate(1);
     bad.folder = QStringLiteral("/x");
     QByteArray second = TemplateBytes(bad);
     second.replace(second.size() - 8, 4, Be32(0x40000000)); // folder count
     QTest::newRow("templates, folder longer than the file")
-        << TemplatesFile << template0 + second << 1;
-    QTest::newRow("templates, garbage") << TemplatesFile << Garbage(1, 64 * 1024) << -1;
-    QTest::newRow("modules, label longer than the file") << ModuleFile << Be32(0x7ffffffe) << 0;
+        << TemplatesFile << template0 + second << 1 << true;
+    QTest::newRow("templates, garbage") << TemplatesFile << Garbage(1, 64 * 1024) << -1 << true;
+    QTest::newRow("modules, label longer than the file")
+        << ModuleFile << Be32(0x7ffffffe) << 0 << true;
     QTest::newRow("modules, channel 1 label longer than the file")
         << ModuleFile
-        << module0 + StringBytes("M") + Be32(520) + Be32(0x20000000) + StringBytes("x") << 1;
-    QTest::newRow("modules, garbage") << ModuleFile << Garbage(3, 64 * 1024) << -1;
+        << module0 + StringBytes("M") + Be32(520) + Be32(0x20000000) + StringBytes("x") << 1
+        << true;
+    QTest::newRow("modules, garbage") << ModuleFile << Garbage(3, 64 * 1024) << -1 << true;
 }
 
-void TestDataFiles::damaged()
+// The list ends at its end mark, at the array's end or before a damaged record; the records
+// before are loaded whole, and the element past the list is empty.
+void TestDataFiles::listLoad()
 {
     QFETCH(DataFile, file);
     QFETCH(QByteArray, bytes);
     QFETCH(int, expectedCount);
+    QFETCH(bool, damaged);
     QVERIFY(root->writeFile(FixedPath(file), bytes));
     Load(file);
     const int count = ListCount(file);
@@ -435,36 +413,14 @@ void TestDataFiles::damaged()
         QCOMPARE(count, expectedCount);
     QVERIFY(count >= 0 && count <= Capacity(file));
     if (expectedCount > 0)
-        QCOMPARE(LoadedRecord(file, 0), SampleRecord(file, 0));
+        QCOMPARE(LoadedRecord(file, count - 1), SampleRecord(file, count - 1));
     if (count < Capacity(file))
         QVERIFY(LoadedKey(file, count).isEmpty());
     // The records past the damage are still on disk: the list is not written over them.
-    if (expectedCount >= 0) {
+    if (damaged && expectedCount >= 0) {
         QVERIFY(!Write(file, count + 1));
         QCOMPARE(root->readFile(FixedPath(file)), bytes);
     }
-}
-
-// A shorter file loaded over a longer list leaves no stale record just past the new end,
-// where a writer would pick it up again (a module file is written with at least record 0).
-void TestDataFiles::reloadClearsElementPastList()
-{
-    for (int i = 0; i < 3; ++i)
-        filterModule[i] = SampleModule(i);
-    QVERIFY(root->writeFile(FixedPath(ModuleFile), ModuleBytes(SampleModule(0))));
-    FilterModulesLoad();
-    QCOMPARE(filtercount, 1);
-    QVERIFY(filterModule[1].filterlabel.isEmpty());
-    QVERIFY(FilterModulesWrite());
-    FilterModulesLoad();
-    QCOMPARE(filtercount, 1);
-
-    // With no module left the file still holds record 0, whose null label ends the list.
-    QVERIFY(root->writeFile(FixedPath(ModuleFile), QByteArray()));
-    FilterModulesLoad();
-    QCOMPARE(filtercount, 0);
-    QVERIFY(FilterModulesWrite());
-    QCOMPARE(root->readFile(FixedPath(ModuleFile)), ModuleBytes(FilterMod()));
 }
 
 // Without a file the boot and scan logs are on and everything else off (an empty or short
@@ -663,24 +619,6 @@ void TestDataFiles::filterIconName()
     QFETCH(QString, icon);
     QCOMPARE(FilterIconName(code), icon);
     QCOMPARE(FilterIconName(code).isNull(), icon.isNull());
-}
-
-void TestDataFiles::filterIconsUpdate()
-{
-    const int ch1[kTrayPositions] = {520, 0, 550, 580};
-    const int ch2[kTrayPositions] = {0, 665, 139, 570};
-    for (int i = 0; i < kTrayPositions; ++i) {
-        filterTray[i].filterCh1 = ch1[i];
-        filterTray[i].filterCh2 = ch2[i];
-        iconnameCh1Pos[i] = iconnameCh2Pos[i] = QStringLiteral("stale");
-    }
-    FilterIconsUpdate();
-    for (int i = 0; i < kTrayPositions; ++i) {
-        QCOMPARE(iconnameCh1Pos[i], FilterIconName(ch1[i]));
-        QCOMPARE(iconnameCh2Pos[i], FilterIconName(ch2[i]));
-        QCOMPARE(iconCh1Pos[i].isNull(), ch1[i] == 0);
-        QCOMPARE(iconCh2Pos[i].isNull(), ch2[i] == 0);
-    }
 }
 
 QTEST_MAIN(TestDataFiles)

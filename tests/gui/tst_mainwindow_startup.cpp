@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QGraphicsView>
 #include <QGroupBox>
 #include <QLabel>
@@ -70,20 +71,10 @@ private slots:
     }
     void cleanup() { root.reset(); }
 
-    void formShapePerModel_data();
-    void formShapePerModel();
-    void gapsClosedAndNothingOverlaps_data();
-    void gapsClosedAndNothingOverlaps();
-    void defaultsWithoutTemplates_data();
-    void defaultsWithoutTemplates();
+    void firstStartPerModel_data();
+    void firstStartPerModel();
     void settingsRestoredFromTemplates_data();
     void settingsRestoredFromTemplates();
-    void cornersOffTheBedGiveTheDefaultArea_data();
-    void cornersOffTheBedGiveTheDefaultArea();
-    void notConnectedUntilThePollFindsTheScanner_data();
-    void notConnectedUntilThePollFindsTheScanner();
-    void traySelectors_data();
-    void traySelectors();
 };
 
 // Widget names, separated by spaces. The shown lists name what the model could lose by mistake;
@@ -93,7 +84,7 @@ static QStringList Names(const char *names)
     return QString::fromLatin1(names).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-void TestMainWindowStartup::formShapePerModel_data()
+void TestMainWindowStartup::firstStartPerModel_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<QString>("title");
@@ -102,6 +93,9 @@ void TestMainWindowStartup::formShapePerModel_data()
     QTest::addColumn<QStringList>("hidden");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("checkedAndLocked");
+    QTest::addColumn<QPoint>("origin");   // where scene point (0, 0) sits in the window
+    QTest::addColumn<QStringList>("ch1"); // the filter selectors
+    QTest::addColumn<QStringList>("ch2");
 
     // Every control each model hides, whole: a control a list forgets stays on the form.
     const QStringList alwaysHidden = Names("pushButton_LD685toggle pushButton_Config");
@@ -113,6 +107,10 @@ void TestMainWindowStartup::formShapePerModel_data()
                              "labelLDtemperature");
     const QStringList fixedReading =
         Names("radioButton radioButton1000 radioButton10000 radioButton30000");
+    // The tray file's labels. The KIREL-3000's channel 1 is its fixed tray whatever the file
+    // holds (the data files' test); its channel 2 is the file's.
+    const QStringList ch1 = {"Y520", "", "O575", "R670"};
+    const QStringList ch2 = {"C2a", "", "C2c", ""};
 
     QTest::newRow("KIREL-5000/5100")
         << int(kModelKIREL5) << "KIREL5 IMAGE READER"
@@ -122,7 +120,7 @@ void TestMainWindowStartup::formShapePerModel_data()
                                 "label_scannercondition")
         << Names("groupBox_ScanMode radioButton_Res25 groupBox_Channel2 radioButtonIP3543 "
                  "pushButtonTemplates labelLDmonitor labelSCSIboardTemp")
-        << QStringList{};
+        << QStringList{} << QPoint(501, 241) << ch1 << ch2;
     QTest::newRow("KIREL-3000")
         << int(kModelKIREL3) << "KIREL3 IMAGE READER"
         << "KIREL-3000 "
@@ -134,7 +132,8 @@ void TestMainWindowStartup::formShapePerModel_data()
                      "labelLDmonitor labelLDtemperature spinBox_HVch1 horizontalSlider_HVch1")
         << Names("radioButton_FluorescenceMode groupBox_Channel1 radioButtonIP2040 "
                  "groupBoxScanSensitivity label_statuslog")
-        << Names("radioButton5 radioButton4000");
+        << Names("radioButton5 radioButton4000") << QPoint(501, 239)
+        << QStringList{"IP", "R R665", "G O575", "B Y520"} << ch2;
     // The VESK-5000 writes no line at 200 um: that button goes too.
     QTest::newRow("VESK-5000") << int(kModelVESK5000) << "VESK IMAGE READER"
                                << "VESK-5000 "
@@ -142,16 +141,22 @@ void TestMainWindowStartup::formShapePerModel_data()
                                << veskHidden + Names("radioButtonIP2325 radioButton_Res200")
                                << Names("radioButton_Res25 radioButton radioButton1000 "
                                         "radioButton30000 radioButtonIP2025 label_statuslog")
-                               << QStringList{};
+                               << QStringList{} << QPoint(501, 242) << ch1 << ch2;
     QTest::newRow("VESK-1800II")
         << int(kModelVESK1800) << "VESK IMAGE READER"
         << "VESK-1800II "
         << "Status Log" << veskHidden + fixedReading + Names("radioButton_Res25")
         << Names("radioButtonIP2325 groupBoxScanSensitivity groupBoxScanLatitude")
-        << Names("radioButton5 radioButton4000");
+        << Names("radioButton5 radioButton4000") << QPoint(491, 234) << ch1 << ch2;
 }
 
-void TestMainWindowStartup::formShapePerModel()
+// A first start of each model, over stale run state from before: the form the model gets,
+// its controls stacked without holes or overlaps, the settings' defaults, the logs it opens,
+// the "not connected yet" state with the poll running, and the scan-area view where the
+// click-to-tile arithmetic expects it: that arithmetic works in window pixels with offsets of
+// its own per model (the KIREL-5000/5100's tile (0, 0) covers window x 321..340, y 81..100;
+// the tests of the area selection click every tile).
+void TestMainWindowStartup::firstStartPerModel()
 {
     QFETCH(int, model);
     QFETCH(QString, title);
@@ -160,8 +165,23 @@ void TestMainWindowStartup::formShapePerModel()
     QFETCH(QStringList, hidden);
     QFETCH(QStringList, shown);
     QFETCH(QStringList, checkedAndLocked);
+    QFETCH(QPoint, origin);
+    QFETCH(QStringList, ch1);
+    QFETCH(QStringList, ch2);
+    QVERIFY(root->writeFile(
+        FilterTrayFixedPath(),
+        ModulesBytes({Module("LPY", 520, "Y520", 510, "C2a", 0), Module("EMPTY", 0, "", 0, "", 0),
+                      Module("LPO", 575, "O575", 600, "C2c", 0),
+                      Module("LPR", 670, "R670", 0, "", 0)})));
+    ResetSharedState(model);
+    scannerconfig[28] = 1;
+    LDconfig[0] = 1;
+    LD685status = 1;
+    newscansetup.lastsensekey = 6;
+    auto w = std::make_unique<MainWindow>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
 
-    auto w = StartModel(model);
     QCOMPARE(ScannerType, model);
     QCOMPARE(w->windowTitle(), title);
     QCOMPARE(Child<QLabel>(*w, "labelbannerR")->text(), banner);
@@ -178,24 +198,8 @@ void TestMainWindowStartup::formShapePerModel()
     if (model == kModelKIREL3)
         QCOMPARE(Child<QGroupBox>(*w, "groupBox_Channel1")->title(),
                  QStringLiteral("Laser and Filter"));
-}
 
-void TestMainWindowStartup::gapsClosedAndNothingOverlaps_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5);
-    QTest::newRow("KIREL-3000") << int(kModelKIREL3);
-    QTest::newRow("VESK-5000") << int(kModelVESK5000);
-    QTest::newRow("VESK-1800II") << int(kModelVESK1800);
-}
-
-// The groups a model keeps are stacked without holes, and no two visible controls of the
-// window lie on each other (the status-log labels share the status group on purpose).
-void TestMainWindowStartup::gapsClosedAndNothingOverlaps()
-{
-    QFETCH(int, model);
-    auto w = StartModel(model);
-
+    // The groups a model keeps are stacked without holes.
     const char *const column[] = {"groupBox_Resolution",     "groupBox_ScanMode",
                                   "groupBox_Channel1",       "groupBox_Channel2",
                                   "groupBoxScanSensitivity", "groupBoxScanLatitude"};
@@ -208,14 +212,17 @@ void TestMainWindowStartup::gapsClosedAndNothingOverlaps()
             QVERIFY2(group->y() > bottom && group->y() - bottom <= 10, name);
         bottom = group->geometry().bottom();
     }
-
-    QWidget *central = w->centralWidget();
+    // No two visible controls lie on each other (the status-log labels share the status
+    // group on purpose), and all lie under the menu bar.
     QList<QWidget *> visible;
-    for (QWidget *child : central->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+    for (QWidget *child :
+         w->centralWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
         if (!child->isHidden())
             visible << child;
     const QStringList overlayOnStatus = {"label_statuslog", "label_scannercondition"};
-    for (int i = 0; i < visible.size(); ++i)
+    for (int i = 0; i < visible.size(); ++i) {
+        QVERIFY2(QRect(0, 0, 1000, 785 - 20).contains(visible[i]->geometry()),
+                 qPrintable(visible[i]->objectName()));
         for (int j = i + 1; j < visible.size(); ++j) {
             QWidget *a = visible[i];
             QWidget *b = visible[j];
@@ -226,10 +233,7 @@ void TestMainWindowStartup::gapsClosedAndNothingOverlaps()
                 QVERIFY2(!a->geometry().intersects(b->geometry()),
                          qPrintable(a->objectName() + " / " + b->objectName()));
         }
-    const QRect centralArea(0, 0, 1000, 785 - 20); // under the menu bar
-    for (QWidget *w2 : visible)
-        QVERIFY2(centralArea.contains(w2->geometry()), qPrintable(w2->objectName()));
-
+    }
     // The plate-size buttons the model keeps stand side by side without holes.
     QList<QWidget *> plates;
     for (const char *name : {"radioButtonGrid", "radioButtonIP2040", "radioButtonIP2340",
@@ -238,30 +242,8 @@ void TestMainWindowStartup::gapsClosedAndNothingOverlaps()
             plates << Child<QWidget>(*w, name);
     for (int i = 1; i < plates.size(); ++i)
         QCOMPARE(plates[i]->x() - plates[i - 1]->x(), plates[1]->x() - plates[0]->x());
-}
 
-void TestMainWindowStartup::defaultsWithoutTemplates_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QPoint>("origin"); // where scene point (0, 0) sits in the window
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << QPoint(501, 241);
-    QTest::newRow("KIREL-3000") << int(kModelKIREL3) << QPoint(501, 239);
-    QTest::newRow("VESK-5000") << int(kModelVESK5000) << QPoint(501, 242);
-    QTest::newRow("VESK-1800II") << int(kModelVESK1800) << QPoint(491, 234);
-}
-
-// The settings of a first start, the logs it opens, and the scan-area view where the
-// click-to-tile arithmetic expects it: that arithmetic works in window pixels with offsets of
-// its own per model (the KIREL-5000/5100's tile (0, 0) covers window x 321..340, y 81..100; the
-// tests of the area selection click every tile).
-void TestMainWindowStartup::defaultsWithoutTemplates()
-{
-    QFETCH(int, model);
-    QFETCH(QPoint, origin);
-    auto w = StartModel(model);
-    w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-
+    // The settings of a first start.
     QCOMPARE(templatecount, 0);
     QVERIFY(Child<QAbstractButton>(*w, "radioButton_IPmode")->isChecked());
     QVERIFY(Child<QAbstractButton>(*w, "radioButtonGrid")->isChecked());
@@ -272,7 +254,6 @@ void TestMainWindowStartup::defaultsWithoutTemplates()
     QCOMPARE(scanTemplate[0].resolution, 200);
     QCOMPARE(scancornerR, QPointF(0, 0));
     QCOMPARE(FlaggedTiles(), QList<QPoint>{QPoint(0, 0)});
-    QCOMPARE(item[0][0]->scene(), Child<QGraphicsView>(*w, "graphicsView_ScanArea")->scene());
     QCOMPARE(image_dir, root->path("/home"));
     QCOMPARE(Child<QLabel>(*w, "labelScanTime")->text(), model == kModelVESK5000
                                                              ? QStringLiteral("Read time: 39sec")
@@ -285,21 +266,68 @@ void TestMainWindowStartup::defaultsWithoutTemplates()
         QVERIFY(Child<QAbstractButton>(*w, "radioButton30000")->isChecked());
         QVERIFY(!Child<QAbstractButton>(*w, "radioButton1000")->isEnabled());
     }
-
     // Each model's log names and header lines are the log files' test.
     for (const QString &log : {BootLogPath(), ErrorLogPath(), ScanLogPath()})
         QVERIFY2(QFileInfo::exists(log), qPrintable(log));
 
+    // Not connected until the poll finds the scanner; nothing of a run before survives.
+    QVERIFY(!Child<QPushButton>(*w, "pushButton_Scan")->isEnabled());
+    QCOMPARE(Child<QLabel>(*w, "labelstatus")->text(),
+             QStringLiteral("No connection - Power off?"));
+    QCOMPARE(KIREL5connectStatus, -1);
+    QCOMPARE(scanpassnumber, -1);
+    QCOMPARE(logeventnumber, 1);
+    QCOMPARE(LD685status, 0);
+    QCOMPARE(int(scannerconfig[28]), 0);
+    QCOMPARE(int(LDconfig[0]), 0);
+    QCOMPARE(newscansetup.lastsensekey, 0);
+    bool polling = false;
+    for (QTimer *timer : w->findChildren<QTimer *>())
+        polling =
+            polling || (timer->isActive() && timer->interval() == 500 && !timer->isSingleShot());
+    QVERIFY(polling);
+
+    // The selectors list the tray; a position without a code shows no text and no icon.
+    // Choosing a position on one channel chooses it on the other.
+    auto *filter1 = Child<QComboBox>(*w, "comboBox_FilterCh1");
+    auto *filter2 = Child<QComboBox>(*w, "comboBox_FilterCh2");
+    QCOMPARE(ComboTexts(filter1), ch1);
+    QCOMPARE(ComboTexts(filter2), ch2);
+    for (int i = 0; i < kTrayPositions; ++i) {
+        QCOMPARE(filter1->itemIcon(i).isNull(), ch1[i].isEmpty());
+        QCOMPARE(filter2->itemIcon(i).isNull(), ch2[i].isEmpty());
+    }
+    filter1->setCurrentIndex(3);
+    QCOMPARE(filter2->currentIndex(), 3);
+    filter2->setCurrentIndex(2);
+    QCOMPARE(filter1->currentIndex(), 2);
+
     auto *view = Child<QGraphicsView>(*w, "graphicsView_ScanArea");
+    QCOMPARE(item[0][0]->scene(), view->scene());
     QCOMPARE(view->viewport()->mapTo(w.get(), view->mapFromScene(QPointF(0, 0))), origin);
     // The whole bed picture is inside the view.
     QVERIFY(view->viewport()->rect().contains(
         view->mapFromScene(view->scene()->itemsBoundingRect()).boundingRect()));
+    // The KIREL-5000/5100's rows, numbered from the bottom up, are labelled on both sides of
+    // the bed; the two-digit numbers stand 5 further left, so that they clear the bed.
+    if (model != kModelKIREL5)
+        return;
+    QMultiMap<QString, QPointF> labels;
+    for (QGraphicsItem *graphic : view->scene()->items())
+        if (auto *text = qgraphicsitem_cast<QGraphicsTextItem *>(graphic))
+            labels.insert(text->toPlainText(), text->pos());
+    for (int n = 1; n <= 16; ++n) {
+        const QString number = QString::number(n);
+        const QPointF left(n < 10 ? -195 : -200, 138 - 20 * (n - 1));
+        QCOMPARE(labels.count(number), 2);
+        QVERIFY2(labels.contains(number, left), qPrintable(number));
+        QVERIFY2(labels.contains(number, left + QPointF(380, 0)), qPrintable(number));
+    }
 }
 
 struct RestoreCase {
     int model, mode, area;
-    QPoint L, R;
+    QPointF L, R;
     int resolution, filter;
     const char *modeButton, *areaButton; // after "radioButton"
     int shownResolution;
@@ -307,7 +335,7 @@ struct RestoreCase {
 };
 Q_DECLARE_METATYPE(RestoreCase)
 
-static void RestoreRow(const char *tag, int model, int mode, int area, QPoint L, QPoint R,
+static void RestoreRow(const char *tag, int model, int mode, int area, QPointF L, QPointF R,
                        int resolution, int filter, const char *modeButton, const char *areaButton,
                        int shownResolution, bool hvEditable, bool laserAndFilterEditable)
 {
@@ -346,14 +374,36 @@ void TestMainWindowStartup::settingsRestoredFromTemplates_data()
                {9, 7}, 200, 0, "_IPmode", "IP2025", 100, false, false);
     RestoreRow("KIREL-3000 reads no 25um: 200um", kModelKIREL3, kModeFluorescence, kArea2025,
                {0, 0}, {9, 7}, 25, 1, "_FluorescenceMode", "IP2025", 200, true, true);
+    // A 35x43cm plate whose corner is no number or lies off the model's bed is no area: the
+    // station starts on the default one, the first tile of the grid.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        const char *tag;
+        int model;
+        QPointF L, R;
+    } offBed[] = {{"NaN", kModelKIREL5, {nan, 0}, {1, 1}},
+                  {"+Inf", kModelKIREL5, {0, 0}, {inf, 1}},
+                  {"-Inf", kModelKIREL5, {0, -inf}, {1, 1}},
+                  {"1e300", kModelKIREL5, {0, 0}, {1, 1e300}},
+                  {"-1e300", kModelKIREL5, {-1e300, 0}, {1, 1}},
+                  {"(40, 15): 1025 mm wide on a 460 mm bed", kModelKIREL5, {0, 0}, {40, 15}},
+                  {"left corner right of the right one", kModelKIREL5, {5, 0}, {1, 1}},
+                  // The KIREL-5000/5100's plate reaches past the reader's 10 x 9 tiles.
+                  {"35x43 plate on the VESK-1800II", kModelVESK1800, {0, 2}, {16, 16}}};
+    for (const auto &o : offBed)
+        RestoreRow(o.tag, o.model, kModeIP, kArea3543, o.L, o.R, 200, 0, "_IPmode", "Grid", 200,
+                   false, false);
 }
 
 void TestMainWindowStartup::settingsRestoredFromTemplates()
 {
     QFETCH(RestoreCase, t);
-    const QPoint L = t.L, R = t.R;
-    ScanTempl file =
-        Startup(t.mode, t.area, L, R, QPointF((L.x() + R.x()) / 2, (L.y() + R.y()) / 2 + 1));
+    const bool offBed = t.area != kAreaGrid && t.areaButton == QLatin1String("Grid");
+    const QPoint L = offBed ? QPoint(0, 0) : t.L.toPoint(),
+                 R = offBed ? QPoint(0, 0) : t.R.toPoint();
+    ScanTempl file = Startup(t.mode, t.area, t.L, t.R,
+                             offBed ? t.L : QPointF((L.x() + R.x()) / 2, (L.y() + R.y()) / 2 + 1));
     file.resolution = t.resolution;
     file.filterCh1 = file.filterCh2 = t.filter;
     file.HVch1 = 600;
@@ -367,7 +417,7 @@ void TestMainWindowStartup::settingsRestoredFromTemplates()
         QVERIFY2(Child<QAbstractButton>(*w, button)->isChecked(), qPrintable(button));
     QCOMPARE(scancornerL, QPointF(L));
     QCOMPARE(scancornerR, QPointF(R));
-    QCOMPARE(scancornerC, file.scancornerC);
+    QCOMPARE(scancornerC, offBed ? QPointF(0, 0) : file.scancornerC);
     QCOMPARE(FlaggedTiles(), TilesBetween(L, R));
     QCOMPARE(scanDur.num, (R.x() - L.x() + 1) * (R.y() - L.y() + 1));
     QCOMPARE(scanDur.resolution, t.shownResolution);
@@ -380,129 +430,6 @@ void TestMainWindowStartup::settingsRestoredFromTemplates()
     const int position = t.filter >= 0 && t.filter < kTrayPositions ? t.filter : 0;
     QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh1")->currentIndex(), position);
     QCOMPARE(Child<QComboBox>(*w, "comboBox_FilterCh2")->currentIndex(), position);
-}
-
-void TestMainWindowStartup::cornersOffTheBedGiveTheDefaultArea_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QPointF>("L");
-    QTest::addColumn<QPointF>("R");
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    QTest::newRow("NaN") << int(kModelKIREL5) << QPointF(nan, 0) << QPointF(1, 1);
-    QTest::newRow("+Inf") << int(kModelKIREL5) << QPointF(0, 0) << QPointF(inf, 1);
-    QTest::newRow("-Inf") << int(kModelKIREL5) << QPointF(0, -inf) << QPointF(1, 1);
-    QTest::newRow("1e300") << int(kModelKIREL5) << QPointF(0, 0) << QPointF(1, 1e300);
-    QTest::newRow("-1e300") << int(kModelKIREL5) << QPointF(-1e300, 0) << QPointF(1, 1);
-    // 1025 mm wide on a 460 mm bed.
-    QTest::newRow("(40, 15) past the bed") << int(kModelKIREL5) << QPointF(0, 0) << QPointF(40, 15);
-    QTest::newRow("left corner right of the right one")
-        << int(kModelKIREL5) << QPointF(5, 0) << QPointF(1, 1);
-    // The KIREL-5000/5100's 35x43cm plate reaches past the reader's 10 x 9 tiles.
-    QTest::newRow("35x43 plate on the VESK-1800II")
-        << int(kModelVESK1800) << QPointF(0, 2) << QPointF(16, 16);
-}
-
-// A corner that is no number or lies off the model's bed is no area: the station starts on
-// the default one (the first tile of the grid), whose scan is 25 x 25 mm.
-void TestMainWindowStartup::cornersOffTheBedGiveTheDefaultArea()
-{
-    QFETCH(int, model);
-    QFETCH(QPointF, L);
-    QFETCH(QPointF, R);
-    QVERIFY(root->writeFile(TemplatesFixedPath(model),
-                            StartupFile(Startup(kModeIP, kArea3543, L, R, L))));
-    auto w = StartModel(model);
-    QVERIFY(Child<QAbstractButton>(*w, "radioButtonGrid")->isChecked());
-    QCOMPARE(FlaggedTiles(), QList<QPoint>{QPoint(0, 0)});
-    QCOMPARE(scanDur.num, 1);
-    ScanChoice choice;
-    choice.area = kAreaGrid;
-    choice.cornerL = scancornerL;
-    choice.cornerR = scancornerR;
-    const ScanAreaUm area = ScanAreaCompute(choice);
-    QCOMPARE(area.width, qint64(25000));
-    QCOMPARE(area.height, qint64(25000));
-}
-
-void TestMainWindowStartup::notConnectedUntilThePollFindsTheScanner_data()
-{
-    gapsClosedAndNothingOverlaps_data();
-}
-
-void TestMainWindowStartup::notConnectedUntilThePollFindsTheScanner()
-{
-    QFETCH(int, model);
-    // Stale run state from before must not survive start-up.
-    ResetSharedState(model);
-    scannerconfig[28] = 1;
-    LDconfig[0] = 1;
-    LD685status = 1;
-    newscansetup.lastsensekey = 6;
-    auto w = std::make_unique<MainWindow>();
-
-    QVERIFY(!Child<QPushButton>(*w, "pushButton_Scan")->isEnabled());
-    QCOMPARE(Child<QLabel>(*w, "labelstatus")->text(),
-             QStringLiteral("No connection - Power off?"));
-    QCOMPARE(KIREL5connectStatus, -1);
-    QCOMPARE(scanpassnumber, -1);
-    QCOMPARE(logeventnumber, 1);
-    QCOMPARE(LD685status, 0);
-    QCOMPARE(int(scannerconfig[28]), 0);
-    QCOMPARE(int(LDconfig[0]), 0);
-    QCOMPARE(newscansetup.lastsensekey, 0);
-    QCOMPARE(ScannerType, model);
-
-    bool polling = false;
-    for (QTimer *timer : w->findChildren<QTimer *>())
-        polling =
-            polling || (timer->isActive() && timer->interval() == 500 && !timer->isSingleShot());
-    QVERIFY(polling);
-}
-
-void TestMainWindowStartup::traySelectors_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QStringList>("ch1");
-    QTest::addColumn<QStringList>("ch2");
-    // The KIREL-3000's fixed tray, its codes and their icons are the data files' test; its
-    // channel 2 is not fixed and keeps what the file holds.
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << QStringList{"Y520", "", "O575", "R670"}
-                                     << QStringList{"C2a", "", "C2c", ""};
-    QTest::newRow("KIREL-3000") << int(kModelKIREL3)
-                                << QStringList{"IP", "R R665", "G O575", "B Y520"}
-                                << QStringList{"C2a", "", "C2c", ""};
-}
-
-// The selectors list the tray; an empty position shows no text and no icon.
-void TestMainWindowStartup::traySelectors()
-{
-    QFETCH(int, model);
-    QFETCH(QStringList, ch1);
-    QFETCH(QStringList, ch2);
-    QVERIFY(root->writeFile(
-        FilterTrayFixedPath(),
-        ModulesBytes({Module("LPY", 520, "Y520", 510, "C2a", 0), Module("EMPTY", 0, "", 0, "", 0),
-                      Module("LPO", 575, "O575", 600, "C2c", 0),
-                      Module("LPR", 670, "R670", 0, "", 0)})));
-
-    auto w = StartModel(model);
-    auto *filter1 = Child<QComboBox>(*w, "comboBox_FilterCh1");
-    auto *filter2 = Child<QComboBox>(*w, "comboBox_FilterCh2");
-    QCOMPARE(ComboTexts(filter1), ch1);
-    QCOMPARE(ComboTexts(filter2), ch2);
-    if (model == kModelKIREL3)
-        return;
-    QVERIFY(iconnameCh1Pos[1].isEmpty());
-    for (int i = 0; i < kTrayPositions; ++i) {
-        QCOMPARE(filter1->itemIcon(i).isNull(), ch1[i].isEmpty());
-        QCOMPARE(filter2->itemIcon(i).isNull(), ch2[i].isEmpty());
-    }
-    // Choosing a tray position on one channel chooses it on the other.
-    filter1->setCurrentIndex(3);
-    QCOMPARE(filter2->currentIndex(), 3);
-    filter2->setCurrentIndex(2);
-    QCOMPARE(filter1->currentIndex(), 2);
 }
 
 QTEST_MAIN(TestMainWindowStartup)

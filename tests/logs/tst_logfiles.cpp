@@ -17,30 +17,20 @@
 namespace
 {
 
-QDateTime FixedClock()
-{
-    return QDateTime(QDate(2026, 3, 3), QTime(9, 5, 7));
-}
-
+const QDateTime kNow(QDate(2026, 3, 3), QTime(9, 5, 7));
 const QByteArray kStamp = "Tue Mar 03 2026 09:05:07 ";
 const QByteArray kWeb = SCANSTATION_MAKER_WEB;
 const QByteArray kOldContent = "old line\n";
 
-enum Writer { Boot, Error, Scan, Scanning, Plain, ScanHead, Dated };
+enum Writer { Boot, Error, Scan, Scanning, ScanHead, Dated };
 
 // Fixed path of the file each writer lands in on the KIREL-5000/5100.
 QString TargetPath(Writer w)
 {
-    switch (w) {
-    case Boot:
-        return QStringLiteral("/home/pi/KIREL5-IR/KIREL5_boot.log");
-    case Error:
-        return QStringLiteral("/home/pi/KIREL5-IR/KIREL5_error.log");
-    case Scan:
-        return QStringLiteral("/home/pi/KIREL5-IR/KIREL5_scan.log");
-    default:
-        return QStringLiteral("/home/gel 1.log");
-    }
+    static const char *const kLogs[] = {"/home/pi/KIREL5-IR/KIREL5_boot.log",
+                                        "/home/pi/KIREL5-IR/KIREL5_error.log",
+                                        "/home/pi/KIREL5-IR/KIREL5_scan.log"};
+    return QLatin1String(w <= Scan ? kLogs[w] : "/home/gel 1.log");
 }
 
 // Calls a writer the way its callers do: the file-object writers with kirelscanfile_log
@@ -56,16 +46,13 @@ int CallWriter(Writer w, const QString &targetPath, const QString &text)
     case Scanning:
         kirelscanfile_log.setFileName(targetPath);
         return w == Scan ? ScanLogWrite(text) : ScanningLogWrite(text);
-    case Plain:
     case ScanHead:
     case Dated: {
         QFile file(targetPath);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
             return 0;
         LOGdatastream.setDevice(&file);
-        const int result = w == Plain      ? LogFileWrite(text)
-                           : w == ScanHead ? ScanLogHeadFileWrite(text)
-                                           : LogDateFileWrite(text);
+        const int result = w == ScanHead ? ScanLogHeadFileWrite(text) : LogDateFileWrite(text);
         LOGdatastream.setDevice(nullptr);
         return result;
     }
@@ -95,10 +82,8 @@ private slots:
 
     void headers_data();
     void headers();
-    void existingLogsUntouched();
 
-    void statusLogElevenEvents();
-    void statusLogReplacesNewest();
+    void statusLogWindow();
 
     void scanLogRecord_data();
     void scanLogRecord();
@@ -111,7 +96,7 @@ void TestLogFiles::initTestCase()
 {
     // A machine set to German must still log English day and month names.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    QVERIFY(QLocale().toString(FixedClock(), QStringLiteral("ddd MMM")) != "Tue Mar");
+    QVERIFY(QLocale().toString(kNow, QStringLiteral("ddd MMM")) != "Tue Mar");
 }
 
 void TestLogFiles::init()
@@ -119,7 +104,7 @@ void TestLogFiles::init()
     root.reset(new TempStationRoot);
     QVERIFY(root->isValid());
     ResetSharedState(kModelKIREL5);
-    LogClock = FixedClock;
+    LogClock = [] { return kNow; };
     kirelscanfile_log.setFileName(QString());
 }
 
@@ -143,7 +128,6 @@ void TestLogFiles::writers_data()
     QTest::newRow("error log") << Error << kStamp;
     QTest::newRow("scan log: two blanks") << Scan << kStamp + ' ';
     QTest::newRow("scanning log") << Scanning << kStamp;
-    QTest::newRow("undated line on the stream") << Plain << QByteArray();
     QTest::newRow("scanning-log head on the stream") << ScanHead << QByteArray();
     QTest::newRow("dated line on the stream: two blanks") << Dated << kStamp + ' ';
 }
@@ -170,7 +154,6 @@ void TestLogFiles::unopenableLogsSkipped()
     const QString inMissingFolder = root->path(QStringLiteral("/home/pi/KIREL5-IR/gel.log"));
     for (Writer w : {Boot, Error, Scan, Scanning})
         QCOMPARE(CallWriter(w, inMissingFolder, QStringLiteral("x")), 1);
-    QCOMPARE(LogFileWrite(QStringLiteral("no stream")), 1);
     QCOMPARE(LogDateFileWrite(QStringLiteral("no stream")), 1);
     kirelscanfile_log.setFileName(QString());
     QCOMPARE(ScanLogWrite(QStringLiteral("no name")), 1);
@@ -229,26 +212,23 @@ void TestLogFiles::headers_data()
     QTest::addColumn<QString>("stem"); // fixed path without "_boot.log" and the like
     QTest::addColumn<QByteArray>("title");
     QTest::addColumn<QByteArray>("columns");
-    QTest::newRow("KIREL-5000/5100")
-        << int(kModelKIREL5) << QStringLiteral("/home/pi/KIREL5-IR/KIREL5")
-        << QByteArray("KIREL-5000/5100")
-        << QByteArray("Date,Time,File,Mode,Resolution,StartW,StartH,Width,Height,Laser1,Filter1,"
-                      "HV1,Laser2,Filter2,HV2");
-    QTest::newRow("KIREL-3000")
-        << int(kModelKIREL3) << QStringLiteral("/home/pi/KIREL3-IR/KIREL3")
-        << QByteArray("KIREL-3000")
-        << QByteArray("Date,Time,File,Mode,Resolution,StartW,StartH,Width,Height,Laser,Filter,"
-                      "Sensitivity");
-    QTest::newRow("VESK-5000") << int(kModelVESK5000) << QStringLiteral("/home/pi/VESK-IR/VESK")
-                               << QByteArray("VESK-5000")
-                               << QByteArray(
-                                      "Date,Time,File,Resolution,StartW,StartH,Width,Height");
-    QTest::newRow("VESK-1800II") << int(kModelVESK1800) << QStringLiteral("/home/pi/VESK-IR/VESK")
-                                 << QByteArray("VESK-1802")
-                                 << QByteArray(
-                                        "Date,Time,File,Resolution,StartW,StartH,Width,Height");
+    const auto row = [](const char *name, int model, const char *stem, const char *columns) {
+        QTest::newRow(name) << model << QString(stem) << QByteArray(name)
+                            << "Date,Time,File," + QByteArray(columns);
+    };
+    row("KIREL-5000/5100", kModelKIREL5, "/home/pi/KIREL5-IR/KIREL5",
+        "Mode,Resolution,StartW,StartH,Width,Height,Laser1,Filter1,HV1,Laser2,Filter2,HV2");
+    row("KIREL-3000", kModelKIREL3, "/home/pi/KIREL3-IR/KIREL3",
+        "Mode,Resolution,StartW,StartH,Width,Height,Laser,Filter,Sensitivity");
+    row("VESK-5000", kModelVESK5000, "/home/pi/VESK-IR/VESK",
+        "Resolution,StartW,StartH,Width,Height");
+    // The VESK-1800II's logs carry the name of its VESK-1802 variant.
+    row("VESK-1802", kModelVESK1800, "/home/pi/VESK-IR/VESK",
+        "Resolution,StartW,StartH,Width,Height");
 }
 
+// Headers go only into a log that is missing at start-up: a second start-up finds the logs
+// there and adds nothing.
 void TestLogFiles::headers()
 {
     QFETCH(int, model);
@@ -257,67 +237,28 @@ void TestLogFiles::headers()
     QFETCH(QByteArray, columns);
     ScannerType = model;
     LogFilesCreate();
+    const QByteArray scanLog = title + " SCAN LOG - " + kWeb + "\n" + columns + "\n";
     QCOMPARE(root->readFile(stem + QStringLiteral("_boot.log")),
              title + " BOOT LOG - " + kWeb + "\n");
     QCOMPARE(root->readFile(stem + QStringLiteral("_error.log")),
              title + " ERROR LOG - " + kWeb + "\n");
-    QCOMPARE(root->readFile(stem + QStringLiteral("_scan.log")),
-             title + " SCAN LOG - " + kWeb + "\n" + columns + "\n");
+    QCOMPARE(root->readFile(stem + QStringLiteral("_scan.log")), scanLog);
     QVERIFY(!LOGdatastream.device());
     // The KIREL-3000 keeps its error log's header and nothing more.
     QCOMPARE(ErrorLogWrite(QStringLiteral("Sense Key: 02h Sense Code: 0401h")), 1);
-    QCOMPARE(root->readFile(stem + QStringLiteral("_error.log")).count('\n'),
-             model == kModelKIREL3 ? 1 : 2);
-}
-
-// Headers go only into a log that is missing at start-up: a second start-up or an existing
-// log adds nothing, a deleted log comes back with all its header lines before any record.
-void TestLogFiles::existingLogsUntouched()
-{
-    const QString scanLog = TargetPath(Scan);
-    const QByteArray custom = "KIREL-5000/5100 SCAN LOG - old\nrecord 1\n";
-    QVERIFY(root->writeFile(scanLog, custom));
+    const QByteArray errorLog = root->readFile(stem + QStringLiteral("_error.log"));
+    QCOMPARE(errorLog.count('\n'), model == kModelKIREL3 ? 1 : 2);
+    QVERIFY(root->writeFile(stem + QStringLiteral("_scan.log"), "record 1\n"));
     LogFilesCreate();
-    QCOMPARE(root->readFile(scanLog), custom);
-    const QByteArray bootHeader = root->readFile(TargetPath(Boot));
-    QVERIFY(bootHeader.startsWith("KIREL-5000/5100 BOOT LOG - "));
-    LogFilesCreate();
-    QCOMPARE(root->readFile(TargetPath(Boot)), bootHeader);
-
-    QVERIFY(QFile::remove(root->path(scanLog)));
-    LogFilesCreate();
-    kirelscanfile_log.setFileName(ScanLogPath());
-    ScanLogWrite(QStringLiteral("/home/gel,2"));
-    const QList<QByteArray> lines = root->readFile(scanLog).split('\n');
-    QCOMPARE(lines.size(), 4); // two header lines, the record, and nothing after its line feed
-    QCOMPARE(lines[0], "KIREL-5000/5100 SCAN LOG - " + kWeb);
-    QVERIFY(lines[1].startsWith("Date,Time,File,"));
-    QCOMPARE(lines[2], kStamp + " /home/gel,2");
+    QCOMPARE(root->readFile(stem + QStringLiteral("_error.log")), errorLog);
+    QCOMPARE(root->readFile(stem + QStringLiteral("_scan.log")), QByteArray("record 1\n"));
 }
 
 // Callers add a line by incrementing logeventnumber first; past ten lines the oldest goes.
-void TestLogFiles::statusLogElevenEvents()
-{
-    logeventnumber = 1; // as start-up leaves it
-    QStringList shown;
-    for (int event = 1; event <= 11; ++event) {
-        if (event > 1)
-            ++logeventnumber;
-        QCOMPARE(StatusLogUpdate(QStringLiteral("event %1").arg(event)), 1);
-        shown << QStringLiteral("event %1").arg(event);
-        if (shown.size() > kStatusLogLines)
-            shown.removeFirst();
-        QCOMPARE(QNewStatusString, shown.join('\n'));
-    }
-    QCOMPARE(logeventnumber, kStatusLogLines);
-    QCOMPARE(QStatusString[0], QStringLiteral("event 2"));
-    QCOMPARE(QStatusString[kStatusLogLines - 1], QStringLiteral("event 11"));
-}
-
 // Without an increment the newest line is rewritten, also once the window is full. An event
 // before start-up has set the count takes the first line instead of writing in front of the
 // array.
-void TestLogFiles::statusLogReplacesNewest()
+void TestLogFiles::statusLogWindow()
 {
     logeventnumber = 0;
     StatusLogUpdate(QStringLiteral("No Connect"));
@@ -329,11 +270,20 @@ void TestLogFiles::statusLogReplacesNewest()
     StatusLogUpdate(QStringLiteral("Connected"));
     QCOMPARE(QNewStatusString, QStringLiteral("No Connect\nConnected"));
 
-    logeventnumber = kStatusLogLines;
-    for (int i = 0; i < kStatusLogLines; ++i)
-        QStatusString[i] = QString::number(i);
+    QStringList shown{"No Connect", "Connected"};
+    for (int event = 3; event <= 11; ++event) {
+        ++logeventnumber;
+        QCOMPARE(StatusLogUpdate(QStringLiteral("event %1").arg(event)), 1);
+        shown << QStringLiteral("event %1").arg(event);
+        if (shown.size() > kStatusLogLines)
+            shown.removeFirst();
+        QCOMPARE(QNewStatusString, shown.join('\n'));
+    }
+    QCOMPARE(logeventnumber, kStatusLogLines);
+    QCOMPARE(QStatusString[0], QStringLiteral("Connected"));
     StatusLogUpdate(QStringLiteral("Ready"));
-    QCOMPARE(QNewStatusString, QStringLiteral("0\n1\n2\n3\n4\n5\n6\n7\n8\nReady"));
+    shown.last() = QStringLiteral("Ready");
+    QCOMPARE(QNewStatusString, shown.join('\n'));
 }
 
 void TestLogFiles::scanLogRecord_data()

@@ -1,15 +1,8 @@
-// Test fixture of the scan starts and readouts: a scan set up the way Start Scan and the
-// scan window leave it, a virtual scanner with its scanning handlers under the bus, and
-// its areas and shading table in the terms of the expectations (phantomexpect.h).
-//
-// What the fixture does in place of the windows (and nothing more):
-//   - newscansetup geometry and scanparams filled by the scan request itself from an area
-//     in micrometres (KIREL-5000/5100) or in millimetres (imaging-plate readers);
-//   - the .img (and .raw) files opened, zero-filled, streams attached, ScanFileSize;
-//   - the preview geometry (so that the preview sampling has somewhere to go);
-//   - scanrunningflag 1, and a clock that the test moves (ScanClockMs and the scanner's).
-// It does not write the .inf or .log files and runs no timers: the test calls the
-// operations itself, as the run controller would.
+// Test fixture of the scan starts and readouts: a virtual scanner with its scanning handlers
+// under the bus, and a scan set up as Start Scan and the scan window leave it (the request
+// filled from an area, the image files zero-filled, the preview geometry, scanrunningflag 1)
+// on a clock the test moves. No .inf or .log is written and no timer runs: the test calls
+// the operations itself, as the run controller would.
 #ifndef READOUTFIXTURE_H
 #define READOUTFIXTURE_H
 

@@ -1,17 +1,21 @@
-// Whole readouts against the virtual scanner: the images must be the picture of the area
-// asked for, row for row, with values worked out from the phantom and the scanner's
-// documented layouts (phantomexpect.h); then the faults the scan must survive or end on.
-// Last, the fast shading correction against the per-pixel formula with its nine square roots:
-// bit for bit, on random tables, pixels and positions, at every grid pitch.
+// The scan starts and whole readouts against the virtual scanner. The starts: what goes over
+// the bus, the correction factors made of the shading table, the .sd file, and the
+// imaging-plate start with and without a plate. The readouts: the images must be the picture
+// of the area asked for, row for row, with values worked out from the phantom and the
+// scanner's documented layouts (phantomexpect.h); then the faults the scan must survive or
+// end on. Last, the fast shading correction against the per-pixel formula with its nine
+// square roots: bit for bit, on random tables, pixels and positions, at every grid pitch.
 #include "readoutfixture.h"
 
 #include "initiator.h"
 #include "kirelscan.h"
 #include "logfiles.h"
 #include "scanstate.h"
+#include "scanwindow.h"
 #include "scsicommands.h"
 #include "shadingcorrection.h"
 #include "shadingreference.h"
+#include "standardcommands.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -19,6 +23,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 using namespace expect;
@@ -28,10 +33,18 @@ class TestReadout : public QObject
     Q_OBJECT
 
 private slots:
+    void kirel5Start_data();
+    void kirel5Start();
+    void shadingFactorsWithoutFile_data();
+    void shadingFactorsWithoutFile();
+    void plateStartDisconnects_data();
+    void plateStartDisconnects();
+    void plateMissingGivesMinus99();
+    void readyCheckNotSelectedFailsTheStart_data();
+    void readyCheckNotSelectedFailsTheStart();
+
     void kirel5Image_data();
     void kirel5Image();
-    void plateImage_data();
-    void plateImage();
     void plateSettlesBeforeFirstRead();
     void plateReadWhoseMessagesAreLostIsNotSentTwice();
     void faultDuringReadout_data();
@@ -41,8 +54,6 @@ private slots:
 
     void matchesFormula_data();
     void matchesFormula();
-    void neighboursOutsideTableTakeEdgeNode_data();
-    void neighboursOutsideTableTakeEdgeNode();
     void pixelOnNodeTakesThatNode();
     void binEdgesCountLikeFormula();
 };
@@ -86,6 +97,7 @@ void LogsOn(ReadoutFixture &f)
     LogFilesCreate();
 }
 
+const Kirel5Area kSmallArea{25000, 50000, 4000, 2000, 200, 2};
 const Kirel5Area kFaultArea{23000, 48000, 12000, 6000, 200, 2}; // 60 x 30, pieces of 5 lines
 const PlateArea kFaultPlate{4, 100, 30, 5, 35, 10};             // 50 lines of 100
 
@@ -135,12 +147,182 @@ private:
 };
 } // namespace
 
+// The start sends the whole block and reads the shading table of the mode and laser.
+void TestReadout::kirel5Start_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("laser");
+    QTest::addColumn<int>("selector");
+    QTest::newRow("473 nm") << 2 << 1 << 3;
+    QTest::newRow("IP mode whatever the laser") << 0 << 8 << 1;
+    QTest::newRow("IP-V mode") << 1 << 2 << 1;
+}
+
+void TestReadout::kirel5Start()
+{
+    QFETCH(int, mode);
+    QFETCH(int, laser);
+    QFETCH(int, selector);
+    ReadoutFixture f(kModelKIREL5);
+    Kirel5Area area = kSmallArea;
+    area.laser = laser;
+    f.setup(area);
+    scanTemplate[0].mode = mode;
+    result = 7;
+    QCOMPARE(f.start(), 7); // a start that passes leaves result as it was
+
+    // The 30 bytes themselves are compared in the whole scans.
+    QVERIFY(f.traceOf(kOpModeSelect6).contains(QStringLiteral("\"cdb\":\"15 10 00 00 1e 00\"")));
+    const QString cdb =
+        QStringLiteral("e0 00 80 00 00 %1 00 0f c8 00").arg(selector, 2, 16, QLatin1Char('0'));
+    QVERIFY(f.traceOf(kOpVendorShadingRead).contains(cdb));
+    // The steps in their order, START last and the scanner scanning.
+    QStringList opcodes;
+    for (const QString &line : f.trace())
+        opcodes << line.mid(8, 2);
+    QCOMPARE(opcodes, QStringList({"00", "c1", "03", "00", "c1", "e0", "15", "1b"}));
+    QVERIFY(f.scan->started());
+    QCOMPARE(f.scanner->resetsSeen(), 1); // the start opens with a bus reset
+}
+
+void TestReadout::shadingFactorsWithoutFile_data()
+{
+    QTest::addColumn<int>("obstacle"); // -1: not asked for, -2: a full disk
+    QTest::newRow("not asked for") << -1;
+    QTest::newRow("full disk") << -2;
+    QTest::newRow("link in its place") << int(Obstacle::Link);
+    QTest::newRow("dangling link in its place") << int(Obstacle::DanglingLink);
+}
+
+// The .sd file itself is compared in the whole scans, which save it. Without it the factors
+// are the same; one that could not be saved is noted for the end of the scan, and nothing
+// is written through a link in its place.
+void TestReadout::shadingFactorsWithoutFile()
+{
+    QFETCH(int, obstacle);
+    ReadoutFixture f(kModelKIREL5);
+    f.setup(kSmallArea); // 532 nm: the sloped table
+    sysparams.shadingdatasave = obstacle == -1 ? 0 : 1;
+    const QString sd = f.imagePath() + QStringLiteral(".sd");
+    QTemporaryDir outside;
+    if (obstacle >= 0)
+        QVERIFY(ObstaclePlace(Obstacle(obstacle), sd, outside.path()));
+    {
+        std::optional<DiskFull> full;
+        if (obstacle == -2)
+            full.emplace();
+        f.start();
+    }
+    // Value k of the answer is the factor of node [k mod 48][k div 48].
+    float expected[48][42];
+    ExpectedFactors(4, expected);
+    for (int x = 0; x < 48; ++x)
+        for (int y = 0; y < 42; ++y)
+            QCOMPARE(shadingdata[x][y], expected[x][y]);
+    if (obstacle >= 0)
+        QVERIFY(ObstacleUntouched(Obstacle(obstacle), sd, outside.path()));
+    else
+        QVERIFY(!QFile::exists(sd));
+    QCOMPARE(ScanFileNotes().contains(QStringLiteral("The shading data was not saved: ") + sd),
+             obstacle != -1);
+}
+
+Q_DECLARE_METATYPE(CableFault)
+
+void TestReadout::plateStartDisconnects_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<CableFault>("fault");
+    QTest::newRow("VESK-1800II") << int(kModelVESK1800) << CableFault::None;
+    QTest::newRow("VESK-5000") << int(kModelVESK5000) << CableFault::None;
+    // The readout waits, touching nothing, for a reader that does not come back as itself.
+    QTest::newRow("VESK-1800II never reselects") << int(kModelVESK1800) << CableFault::NoReselect;
+    QTest::newRow("VESK-5000 reselects as ID 6")
+        << int(kModelVESK5000) << CableFault::WrongReselect;
+}
+
+void TestReadout::plateStartDisconnects()
+{
+    QFETCH(int, model);
+    QFETCH(CableFault, fault);
+    ReadoutFixture f(model);
+    f.setup(PlateArea{model, 50, 30, 5, 35, 10});
+    f.scanner->setCableFault(fault);
+    f.start();
+    QCOMPARE(ScannerPhase, 1);
+    QCOMPARE(f.scanner->resetsSeen(), 1); // the start opens with a bus reset
+    const QString modeSelect = f.traceOf(kOpModeSelect6);
+    QVERIFY(modeSelect.contains(QStringLiteral("\"cdb\":\"15 00 00 00 0c 00\"")));
+    // START ends with a disconnect: no status until the reader comes back.
+    QVERIFY(f.traceOf(kOpStartStop).endsWith(QStringLiteral("\"status\":null}")));
+    // The reader comes back when the start is done: the readout's phase 1 takes it.
+    kirel5scan k;
+    int got = 0;
+    for (int call = 0; call < 3 && ScannerPhase == 1; ++call)
+        got = model == kModelVESK5000 ? k.readVESK5scan() : k.readVESK18IIscan();
+    if (fault != CableFault::None) {
+        QCOMPARE(got, 1); // waiting
+        QCOMPARE(ScannerPhase, 1);
+        QCOMPARE(f.trace().size(), 4); // INQUIRY, TEST UNIT READY, MODE SELECT, START
+        return;
+    }
+    QCOMPARE(ScannerPhase, 2);
+    QCOMPARE(scanstart_epochsecs, ReadoutFixture::clockMs); // settling starts, in ms
+}
+
+void TestReadout::plateMissingGivesMinus99()
+{
+    ReadoutFixture f(kModelVESK1800);
+    f.setup(kFaultPlate);
+    f.scan->takePlateOut();
+    QCOMPARE(f.start(), -99);
+    QCOMPARE(result, -99);
+    QCOMPARE(newscansetup.scanrunningerror, 1);
+    QCOMPARE(newscansetup.scansensekey, QStringLiteral("02h"));
+    QCOMPARE(newscansetup.scansensecode, QStringLiteral("2100h"));
+    QVERIFY(f.traceOf(kOpModeSelect6).isEmpty());
+    QVERIFY(f.traceOf(kOpStartStop).isEmpty());
+    QCOMPARE(ScannerPhase, 0);
+}
+
+void TestReadout::readyCheckNotSelectedFailsTheStart_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("lastAnswered"); // the scanner is switched off after this command
+    QTest::addColumn<int>("code");
+    QTest::newRow("KIREL-5000/5100, second TEST UNIT READY")
+        << int(kModelKIREL5) << int(kOpRequestSense) << -69;
+    QTest::newRow("VESK-1800II, TEST UNIT READY") << int(kModelVESK1800) << int(kOpInquiry) << -70;
+}
+
+// A TEST UNIT READY that finds no scanner to select fails the start with a code of its own:
+// 0 would read as a start that went well.
+void TestReadout::readyCheckNotSelectedFailsTheStart()
+{
+    QFETCH(int, model);
+    QFETCH(int, lastAnswered);
+    QFETCH(int, code);
+    ReadoutFixture f(model);
+    if (model == kModelKIREL5)
+        f.setup(kSmallArea);
+    else
+        f.setup(PlateArea{model, 50, 30, 5, 35, 10});
+    const CommandEntry answer = StandardCommandHandlers().value(BYTE(lastAnswered));
+    f.scanner->setHandler(BYTE(lastAnswered), {[answer](VirtualScanner &s, VirtualCommand &cmd) {
+                                                   answer.command(s, cmd);
+                                                   s.faults().powerOff = true;
+                                               },
+                                               answer.dataOut, answer.cdbLength});
+    result = 0;
+    QCOMPARE(f.start(), code);
+    QVERIFY(f.traceOf(kOpStartStop).isEmpty());
+}
+
 void TestReadout::kirel5Image_data()
 {
     QTest::addColumn<Kirel5Area>("area");
     QTest::addColumn<int>("lineMs"); // the scanner's pace; 0: every line is there at once
     // x0, y0, width, height (um), resolution, laser
-    QTest::newRow("200 um, bed corner") << Kirel5Area{0, 0, 12000, 6000, 200, 2} << 0;
     QTest::newRow("200 um, last piece short")
         << Kirel5Area{440000, 390000, 20000, 5800, 200, 4} << 0; // 29 lines, far edge
     QTest::newRow("685 nm diode") << Kirel5Area{60000, 60000, 10000, 4000, 100, 16} << 0;
@@ -178,51 +360,6 @@ void TestReadout::kirel5Image()
     QVERIFY(f.fileBytes(QStringLiteral(".log")).contains("DIN: STAT=0"));
 }
 
-void TestReadout::plateImage_data()
-{
-    QTest::addColumn<PlateArea>("area");
-    QTest::addColumn<int>("lineEnd"); // the first pixel past the reader's line, 0: none
-    // model, resolution, left (mm), width (mm), lower edge (0.1 mm), height (mm)
-    QTest::newRow("VESK-1800II 50 um, two halves") << PlateArea{4, 50, 30, 5, 35, 10} << 0;
-    QTest::newRow("VESK-5000 25 um, four quarters") << PlateArea{8, 25, 30, 2, 35, 5} << 0;
-    // 8192-byte reader lines (204.8 mm): a lower edge at 200 mm leaves 96 of the 200 wanted
-    // pixels on the line; the rest must be 0, not the next line.
-    QTest::newRow("VESK-5000 50 um, cut past the line's end")
-        << PlateArea{8, 50, 30, 1, 2000, 10} << 96;
-}
-
-void TestReadout::plateImage()
-{
-    QFETCH(PlateArea, area);
-    QFETCH(int, lineEnd);
-    ReadoutFixture f(area.model);
-    LogsOn(f);
-    f.setup(area);
-    QVERIFY(f.filesOpen());
-    f.start();
-    f.readAll();
-
-    const ScanSetup &s = newscansetup;
-    QCOMPARE(s.scanrunningflag, 0);
-    QCOMPARE(s.scanstatus, s.width);
-    QCOMPARE(scanwriteerror, 0);
-    const Picture img = ImageFile(f);
-    QCOMPARE(PictureDifference(img, PlateImage(area)), QString());
-    // Every row is written: no zero pixel is left before the line's end.
-    for (int row = 0; row < img.rows; ++row) {
-        QVERIFY(!img.values.mid(row * img.columns, lineEnd ? lineEnd : img.columns).contains(0));
-        if (lineEnd) {
-            QCOMPARE(img.at(row, lineEnd), 0);
-            QCOMPARE(img.at(row, img.columns - 1), 0);
-        }
-    }
-    // The reader was asked for every piece once: reader lines / lines per piece.
-    int reads = 0;
-    for (const QString &line : f.trace())
-        reads += line.startsWith(QStringLiteral("{\"cdb\":\"28")) ? 1 : 0;
-    QCOMPARE(reads, f.scan->scanLines() / s.bufferlines);
-}
-
 void TestReadout::plateSettlesBeforeFirstRead()
 {
     ReadoutFixture f(kModelVESK1800);
@@ -245,8 +382,8 @@ void TestReadout::plateSettlesBeforeFirstRead()
 }
 
 // The second READ (the first asked for right after a piece) loses its message bytes: the
-// station waits for the reselection instead of sending it again, and every piece comes
-// once.
+// station waits for the reselection instead of sending it again, every piece comes once,
+// and the live preview gets every line.
 void TestReadout::plateReadWhoseMessagesAreLostIsNotSentTwice()
 {
     ReadoutFixture f(kModelVESK1800);
@@ -259,9 +396,20 @@ void TestReadout::plateReadWhoseMessagesAreLostIsNotSentTwice()
     }
     QVERIFY(f.results.contains(-48));
     QCOMPARE(newscansetup.scanrunningflag, 0);
-    QCOMPARE(PictureDifference(ImageFile(f), PlateImage(kFaultPlate)), QString());
+    const Picture img = ImageFile(f);
+    QCOMPARE(PictureDifference(img, PlateImage(kFaultPlate)), QString());
     QCOMPARE(f.trace().filter(QStringLiteral("{\"cdb\":\"28")).size(),
              f.scan->scanLines() / newscansetup.bufferlines);
+    // At scale 1 preview row k is line k (the file's rows run from the end), each pixel its
+    // high byte, rounded up when a remainder is left.
+    QCOMPARE(newscansetup.previewscale, 1.0f);
+    QCOMPARE(newscansetup.previewwidth, img.columns);
+    for (int line = 0; line < img.rows; ++line)
+        for (int i = 0; i < img.columns; ++i) {
+            const int v = img.at(img.rows - 1 - line, i);
+            const int shown = (v >> 8) + ((v & 0xFF) && v < 0xFF00 ? 1 : 0);
+            QCOMPARE(int(scanimage[line * img.columns + i]), shown);
+        }
 }
 
 void TestReadout::faultDuringReadout_data()
@@ -428,35 +576,6 @@ void TestReadout::matchesFormula()
         raw.push_back(static_cast<unsigned char>(v));
     }
     CompareWithFormula(raw, width, lines, xstart, firstLine, pitch);
-}
-
-void TestReadout::neighboursOutsideTableTakeEdgeNode_data()
-{
-    QTest::addColumn<int>("x");
-    QTest::addColumn<int>("y");
-    QTest::addColumn<int>("column");
-    QTest::addColumn<int>("row");
-    // At 200 um (pitch 50) a pixel at bed x 2400 has its node column at 48, one past the
-    // table; at bed y 2100 its node row is 42.
-    QTest::newRow("right of the table") << 2400 << 1000 << 47 << -1;
-    QTest::newRow("above the table") << 1000 << 2100 << -1 << 41;
-    QTest::newRow("beyond the corner") << 2450 << 2150 << 47 << 41;
-}
-
-void TestReadout::neighboursOutsideTableTakeEdgeNode()
-{
-    QFETCH(int, x);
-    QFETCH(int, y);
-    QFETCH(int, column);
-    QFETCH(int, row);
-    // The edge column or row alone is 0.8: every node the pixel mixes is taken from it.
-    for (int i = 0; i < 48; ++i)
-        for (int j = 0; j < 42; ++j)
-            shadingdata[i][j] = (i == column || j == row) ? 0.8f : 1.0f;
-    const unsigned char raw[2] = {0x30, 0x00}; // 12288
-    unsigned char out[2] = {};
-    ShadingCorrectPiece(raw, out, 1, 1, x, y, 50);
-    QCOMPARE(out[0] << 8 | out[1], int(12288 / 0.8f));
 }
 
 void TestReadout::pixelOnNodeTakesThatNode()

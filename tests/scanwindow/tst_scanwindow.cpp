@@ -76,7 +76,17 @@ QStringList ScanFiles(const QString &dir)
 }
 
 // How a scripted run ends.
-enum Ending { kComplete, kSenseError, kWriteFailure, kScanningLogLost, kNoData, kBusHeld };
+enum Ending {
+    kComplete,
+    kSenseError,
+    kWriteFailure,
+    kScanningLogLost,
+    kNoData,
+    kBusHeld,
+    kStopButton, // the operator stops it: with the Stop button, Escape or the close button
+    kEscape,
+    kCloseButton
+};
 // Why a scan ends before its first read.
 enum Refusal {
     kMissingFolder,
@@ -91,8 +101,6 @@ enum Refusal {
     kFifoAsLog,
     kStartFails
 };
-// How the operator stops a running scan.
-enum StopBy { kStopButton, kEscape, kCloseButton };
 
 // The lines of the model's error log.
 QStringList ErrorLogLines()
@@ -234,10 +242,8 @@ private slots:
 
     void previewGeometry_data();
     void previewGeometry();
-    void previewShown_data();
-    void previewShown();
-    void histogramBin_data();
-    void histogramBin();
+    void pixelShown_data();
+    void pixelShown();
     void previewSampling();
     void previewDrawnBottomUpAfterTheSecondRefresh();
     void histogramBars();
@@ -248,17 +254,14 @@ private slots:
     void progressTexts();
     void endBoxes_data();
     void endBoxes();
-    void stopButtonPerModel_data();
-    void stopButtonPerModel();
-    void laserDiodeReadingsShown();
+    void modelLabels_data();
+    void modelLabels();
 
     void areaGeometryAndParameterBlock_data();
     void areaGeometryAndParameterBlock();
     void resolutionNotOfferedIsRefused();
     void fileNameChecks_data();
     void fileNameChecks();
-    void folderChecks_data();
-    void folderChecks();
     void fieldsTellWhatTheyCut();
     void startScanRecordsTemplateAndRunsTheWindow();
     void readerLatitudeAndSensitivityAsClicked_data();
@@ -531,73 +534,53 @@ void TestScanWindow::previewGeometry()
     QCOMPARE(int(scanimage[575 * 500 - 1]), 255);
 }
 
-// A pixel's preview byte (its high byte, rounded up) in the display colour and background.
-void TestScanWindow::previewShown_data()
+// A pixel's preview byte (its high byte, rounded up) in the display colour and background,
+// and its histogram bin: value x 160 / 65535, the top value alone in the undrawn bin 160.
+void TestScanWindow::pixelShown_data()
 {
     QTest::addColumn<int>("pixel");
     QTest::addColumn<int>("colour");
     QTest::addColumn<int>("background");
     QTest::addColumn<QColor>("shown");
-    QTest::newRow("0x00FF rounds up to 1") << 0x00FF << 0 << 0 << QColor(1, 1, 1);
-    QTest::newRow("0xFF01 stays 255") << 0xFF01 << 0 << 0 << QColor(255, 255, 255);
-    QTest::newRow("0x0100 is 1") << 0x0100 << 0 << 0 << QColor(1, 1, 1);
-    QTest::newRow("zero") << 0 << 0 << 0 << QColor(0, 0, 0);
-    QTest::newRow("grey white 254") << 0xFE00 << 0 << 255 << QColor(1, 1, 1);
-    QTest::newRow("red white") << 0x6400 << 1 << 255 << QColor(255, 155, 155);
-    QTest::newRow("green black") << 0x6400 << 2 << 0 << QColor(0, 100, 0);
-    QTest::newRow("blue white") << 0x6400 << 3 << 255 << QColor(155, 155, 255);
+    QTest::addColumn<int>("bin"); // -1: a zero pixel is not counted
+    QTest::newRow("0x00FF rounds up to 1") << 0x00FF << 0 << 0 << QColor(1, 1, 1) << 0;
+    QTest::newRow("0xFF01 stays 255") << 0xFF01 << 0 << 0 << QColor(255, 255, 255) << 159;
+    QTest::newRow("0x0100 is 1") << 0x0100 << 0 << 0 << QColor(1, 1, 1) << 0;
+    QTest::newRow("zero") << 0 << 0 << 0 << QColor(0, 0, 0) << -1;
+    QTest::newRow("grey white 254") << 0xFE00 << 0 << 255 << QColor(1, 1, 1) << 158;
+    QTest::newRow("red white") << 0x6400 << 1 << 255 << QColor(255, 155, 155) << 62;
+    QTest::newRow("green black") << 0x6400 << 2 << 0 << QColor(0, 100, 0) << 62;
+    QTest::newRow("blue white") << 0x6400 << 3 << 255 << QColor(155, 155, 255) << 62;
+    QTest::newRow("409 in bin 0") << 409 << 0 << 0 << QColor(2, 2, 2) << 0;
+    QTest::newRow("410 in bin 1") << 410 << 0 << 0 << QColor(2, 2, 2) << 1;
+    QTest::newRow("65534 in bin 159") << 65534 << 0 << 0 << QColor(255, 255, 255) << 159;
+    QTest::newRow("65535 in bin 160") << 65535 << 0 << 0 << QColor(255, 255, 255) << 160;
 }
 
-void TestScanWindow::previewShown()
+void TestScanWindow::pixelShown()
 {
     QFETCH(int, pixel);
     QFETCH(int, colour);
     QFETCH(int, background);
     QFETCH(QColor, shown);
+    QFETCH(int, bin);
     BYTE rgb[3] = {};
     PreviewColour(PreviewByte(BYTE(pixel >> 8), BYTE(pixel)), colour, background, rgb);
     QCOMPARE(QColor(rgb[0], rgb[1], rgb[2]), shown);
-}
-
-void TestScanWindow::histogramBin_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("bin");
-    QTest::newRow("409 in bin 0") << 409 << 0;
-    QTest::newRow("410 in bin 1") << 410 << 1;
-    QTest::newRow("65534 in bin 159") << 65534 << 159;
-    QTest::newRow("65535 in the undrawn bin 160") << 65535 << 160;
-}
-
-void TestScanWindow::histogramBin()
-{
-    QFETCH(int, value);
-    QFETCH(int, bin);
-    QCOMPARE(HistogramBin(value), bin);
     std::memset(histval, 0, sizeof histval);
-    const BYTE line[] = {BYTE(value >> 8), BYTE(value), 0, 0};
+    const BYTE line[] = {BYTE(pixel >> 8), BYTE(pixel), 0, 0};
     HistogramLinesCount(line, 1, 2, 4);
-    QCOMPARE(histval[bin], 1.0f); // the zero pixel is not counted
     float total = 0;
     for (float v : histval)
         total += v;
-    QCOMPARE(total, 1.0f);
+    QCOMPARE(total, bin < 0 ? 0.0f : 1.0f); // the zero pixel beside it is not counted
+    if (bin >= 0)
+        QCOMPARE(histval[bin], 1.0f);
 }
 
 void TestScanWindow::previewSampling()
 {
     ScanSetup &s = newscansetup;
-    std::memset(scanimage, 255, 575 * 500);
-    // Scale 1: every pixel has its own preview pixel; lines go to rows scanstatus + k.
-    s.previewwidth = 3;
-    s.previewheight = 3;
-    s.previewscale = 1.0f;
-    s.scanstatus = 1;
-    const BYTE lines[] = {0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00, 0x06, 0x01};
-    PreviewLinesSample(lines, 2, 3, 6);
-    QCOMPARE(QByteArray(reinterpret_cast<char *>(scanimage), 9),
-             QByteArray("\xFF\xFF\xFF\x01\x02\x03\x04\x05\x07", 9));
-
     // Scale 0.5: the later pixel of a pair wins; a row past the end lands in the last row.
     s.previewwidth = 2;
     s.previewheight = 1;
@@ -756,56 +739,82 @@ void TestScanWindow::progressTexts()
     QCOMPARE(Child<QLabel>(w, "label_buffer")->text(), QStringLiteral("Buffer size: 1234"));
 }
 
+// Every way a running scan ends: the boxes in order, the image kept and on record when it
+// is not whole, the scanning log's last line, the bus left clean and the 685 nm diode off.
 void TestScanWindow::endBoxes_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<int>("ending");
+    QTest::addColumn<int>("answer"); // to the question to stop
     QTest::addColumn<QStringList>("titles");
     QTest::addColumn<QString>("firstText");
     QTest::addColumn<int>("reads");
+    const int yes = QMessageBox::Yes, no = QMessageBox::No;
     const QStringList complete{QStringLiteral("SCAN COMPLETE")};
     const QStringList error{QStringLiteral("SCAN ERROR"), QStringLiteral("SCAN END")};
+    const QString done = QStringLiteral("SCAN SUCCESSFULLY COMPLETED");
     const QString sense =
         QStringLiteral("Scan Error:<ul><li>Sense Key:   03h</li><li>Sense Code: 3A00h</li></ul>");
     const QString write = QStringLiteral("The image could not be written to disk");
     const QString noData = QStringLiteral("The scanner stopped sending image data");
     QTest::newRow("kirel5 complete")
-        << int(kModelKIREL5) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED" << 1;
+        << int(kModelKIREL5) << int(kComplete) << yes << complete << done << 1;
     QTest::newRow("vesk5000 complete")
-        << int(kModelVESK5000) << int(kComplete) << complete << "SCAN SUCCESSFULLY COMPLETED" << 1;
+        << int(kModelVESK5000) << int(kComplete) << yes << complete << done << 1;
     QTest::newRow("kirel5 readout error")
-        << int(kModelKIREL5) << int(kSenseError) << error << sense << 1;
+        << int(kModelKIREL5) << int(kSenseError) << yes << error << sense << 1;
     QTest::newRow("vesk1800 readout error")
-        << int(kModelVESK1800) << int(kSenseError) << error << sense << 1;
+        << int(kModelVESK1800) << int(kSenseError) << yes << error << sense << 1;
     QTest::newRow("kirel5 write failure")
-        << int(kModelKIREL5) << int(kWriteFailure) << error << write << 1;
+        << int(kModelKIREL5) << int(kWriteFailure) << yes << error << write << 1;
     QTest::newRow("vesk5000 write failure")
-        << int(kModelVESK5000) << int(kWriteFailure) << error << write << 1;
+        << int(kModelVESK5000) << int(kWriteFailure) << yes << error << write << 1;
     // Each read moves the watch on by a quarter of the limit; the first brings 5 lines, the
     // fourth read after it reaches the limit. The lines that came are kept.
-    QTest::newRow("kirel5 no data") << int(kModelKIREL5) << int(kNoData) << error << noData << 5;
+    QTest::newRow("kirel5 no data")
+        << int(kModelKIREL5) << int(kNoData) << yes << error << noData << 5;
     QTest::newRow("vesk1800 no reselection")
-        << int(kModelVESK1800) << int(kNoData) << error << noData << 5;
+        << int(kModelVESK1800) << int(kNoData) << yes << error << noData << 5;
     // A bus held with no sense (-37) ends after three reads, before the time limit.
     QTest::newRow("kirel5 bus held three reads")
-        << int(kModelKIREL5) << int(kBusHeld) << error << noData << 3;
+        << int(kModelKIREL5) << int(kBusHeld) << yes << error << noData << 3;
     // A scanning log that stops on a full disk costs the log, not the image.
     QTest::newRow("kirel5 scanning log lost")
-        << int(kModelKIREL5) << int(kScanningLogLost)
-        << QStringList{QStringLiteral("SCAN COMPLETE"), QStringLiteral("FILE ERROR")}
-        << "SCAN SUCCESSFULLY COMPLETED" << 1;
+        << int(kModelKIREL5) << int(kScanningLogLost) << yes
+        << QStringList{QStringLiteral("SCAN COMPLETE"), QStringLiteral("FILE ERROR")} << done << 1;
+    // The operator stops at the first read; answered no, the scan runs on to its end.
+    // Escape and the close button ask the same question and end the same way. The readers
+    // say nothing more.
+    const QString ask = QStringLiteral("Do You Want To Stop The Scan?");
+    const QStringList stopped{QStringLiteral("Stop Scan"), QStringLiteral("SCAN STOPPED")};
+    const QStringList goesOn{QStringLiteral("Stop Scan"), QStringLiteral("SCAN COMPLETE")};
+    QTest::newRow("kirel5 stopped")
+        << int(kModelKIREL5) << int(kStopButton) << yes << stopped << ask << 1;
+    QTest::newRow("vesk1800 stopped without a box")
+        << int(kModelVESK1800) << int(kStopButton) << yes << QStringList{"Stop Scan"} << ask << 1;
+    QTest::newRow("kirel5 answered no scans on")
+        << int(kModelKIREL5) << int(kStopButton) << no << goesOn << ask << 2;
+    QTest::newRow("kirel5 escape")
+        << int(kModelKIREL5) << int(kEscape) << yes << stopped << ask << 1;
+    QTest::newRow("vesk5000 close button")
+        << int(kModelVESK5000) << int(kCloseButton) << yes << QStringList{"Stop Scan"} << ask << 1;
+    QTest::newRow("kirel5 close button answered no")
+        << int(kModelKIREL5) << int(kCloseButton) << no << goesOn << ask << 2;
 }
 
 void TestScanWindow::endBoxes()
 {
     QFETCH(int, model);
     QFETCH(int, ending);
+    QFETCH(int, answer);
     QFETCH(QStringList, titles);
     QFETCH(QString, firstText);
     QFETCH(int, reads);
     ScanPrepare(model, 10, 10, home());
     sysparams.readlog = 1;
+    LD685status = 1;
     static int scriptedEnding;
+    static ScanWindow *window = nullptr;
     scriptedEnding = ending;
     if (ending == kBusHeld)
         Fake().readResult = -37;
@@ -813,12 +822,28 @@ void TestScanWindow::endBoxes()
         ScanSetup &s = newscansetup;
         // The scanner still reports whole pieces waiting when the scan has ended.
         s.buffersize = 10 * s.bufferreadsize;
-        if (scriptedEnding == kNoData || scriptedEnding == kBusHeld) {
+        if (scriptedEnding >= kStopButton && call == 1) {
+            if (scriptedEnding == kStopButton)
+                Child<QPushButton>(*window, "pushButton_stop")->click();
+            else if (scriptedEnding == kEscape)
+                QTest::keyClick(window, Qt::Key_Escape);
+            else
+                window->close();
+        } else if (scriptedEnding == kNoData || scriptedEnding == kBusHeld) {
             s.buffersize = 0;
             if (call == 1)
                 s.scanstatus = 5;
             watchMs += kScanNoDataLimitMs / 4;
-        } else if (scriptedEnding == kComplete || scriptedEnding == kScanningLogLost) {
+        } else if (scriptedEnding == kSenseError) {
+            s.scansensekey = QStringLiteral("03h");
+            s.scansensecode = QStringLiteral("3A00h");
+            s.scanrunningerror = 1;
+            s.scanrunningflag = -1;
+        } else if (scriptedEnding == kWriteFailure) {
+            // The last piece arrived but could not be written.
+            scanwriteerror = 1;
+            s.scanrunningflag = 0;
+        } else {
             s.scanstatus = 10;
             if (scriptedEnding == kComplete) {
                 // Every line in one piece: the refresh of this pass books its rows and shows
@@ -831,19 +856,11 @@ void TestScanWindow::endBoxes()
                 DiskFull full;
                 ScanningLogWrite(QStringLiteral("-37: STAT=0"));
             }
-        } else if (scriptedEnding == kSenseError) {
-            s.scansensekey = QStringLiteral("03h");
-            s.scansensecode = QStringLiteral("3A00h");
-            s.scanrunningerror = 1;
-            s.scanrunningflag = -1;
-        } else {
-            // The last piece arrived but could not be written.
-            scanwriteerror = 1;
-            s.scanrunningflag = 0;
         }
     };
-    BoxAnswerer boxes;
+    BoxAnswerer boxes{QMessageBox::StandardButton(answer)};
     ScanWindow w;
+    window = &w;
     w.exec();
     QCOMPARE(boxes.titles(), titles);
     QVERIFY2(boxes.boxes[0].text.contains(firstText), qPrintable(boxes.boxes[0].text));
@@ -857,10 +874,13 @@ void TestScanWindow::endBoxes()
         QCOMPARE(scanpreviewItem->pixmap().height(), newscansetup.previewheight);
         QCOMPARE(scanpreviewItem->pos(), QPointF(0, 0));
     }
-    const bool complete = ending == kComplete || ending == kScanningLogLost;
+    const bool complete = ending == kComplete || ending == kScanningLogLost ||
+                          (ending >= kStopButton && answer == QMessageBox::No);
     QCOMPARE(Fake().connectionTests, model == kModelKIREL5 ? 1 : 0);
     // A reader left mid-scan gets a bus reset; the connection test begins with one.
     QCOMPARE(Fake().busResets, model != kModelKIREL5 && !complete ? 1 : 0);
+    // The fluorescence scanner's 685 nm diode is switched off at the end.
+    QCOMPARE(LD685status, model == kModelKIREL5 ? 0 : 1);
     // The image written so far stays on disk, closed; one that is not whole is on record.
     QVERIFY(!kirelscanfile_img.isOpen());
     const QString image = home() + QStringLiteral("/scan1.img");
@@ -879,79 +899,62 @@ void TestScanWindow::endBoxes()
     QCOMPARE(Fake().reads, reads);
 }
 
-void TestScanWindow::stopButtonPerModel_data()
+// What the window shows of the scan: channel 1's laser on the KIREL-5000/5100 (the 670 nm
+// laser has no text of its own), the laser-diode board's readings from the start once the
+// status poll has found the board, and what each model hides.
+void TestScanWindow::modelLabels_data()
 {
     QTest::addColumn<int>("model");
-    QTest::addColumn<int>("by");
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QStringList>("titles");
-    const QStringList stopped{QStringLiteral("Stop Scan"), QStringLiteral("SCAN STOPPED")};
-    QTest::newRow("kirel5 stopped")
-        << int(kModelKIREL5) << int(kStopButton) << int(QMessageBox::Yes) << stopped;
-    QTest::newRow("vesk1800 stopped without a box")
-        << int(kModelVESK1800) << int(kStopButton) << int(QMessageBox::Yes)
-        << QStringList{QStringLiteral("Stop Scan")};
-    QTest::newRow("kirel5 answered no scans on")
-        << int(kModelKIREL5) << int(kStopButton) << int(QMessageBox::No)
-        << QStringList{QStringLiteral("Stop Scan"), QStringLiteral("SCAN COMPLETE")};
-    // Escape and the close button ask the same question and end the same way.
-    QTest::newRow("kirel5 escape")
-        << int(kModelKIREL5) << int(kEscape) << int(QMessageBox::Yes) << stopped;
-    QTest::newRow("vesk5000 close button")
-        << int(kModelVESK5000) << int(kCloseButton) << int(QMessageBox::Yes)
-        << QStringList{QStringLiteral("Stop Scan")};
-    QTest::newRow("kirel5 close button answered no")
-        << int(kModelKIREL5) << int(kCloseButton) << int(QMessageBox::No)
-        << QStringList{QStringLiteral("Stop Scan"), QStringLiteral("SCAN COMPLETE")};
+    QTest::addColumn<int>("laserCode"); // channel 1's, as the scan request sent it
+    QTest::addColumn<bool>("diodeBoard");
+    QTest::addColumn<QString>("laserText");
+    QTest::addColumn<QStringList>("hidden");
+    const QStringList always{"label_QLaverage", "label_QLmax", "label_displaystyle",
+                             "comboBox_DisplayColour", "comboBox_DisplayBkg"};
+    const QStringList diode{"label_LDmonitor", "label_LDtemperature"};
+    const QStringList laser{"label_lasertext", "label_lasericon", "label_filtertext",
+                            "label_filtericon"};
+    const QStringList channel{"label_channel"};
+    QTest::newRow("kirel5 635nm without the diode board")
+        << int(kModelKIREL5) << 4 << false << "Laser:  635nm" << always + diode;
+    QTest::newRow("kirel5 670nm with the diode board")
+        << int(kModelKIREL5) << 8 << true << "Laser" << always;
+    QTest::newRow("vesk1800") << int(kModelVESK1800) << 0 << true << QString()
+                              << always + diode + channel + laser;
+    QTest::newRow("kirel3 keeps laser and filter")
+        << int(kModelKIREL3) << 0 << true << "Laser" << always + diode + channel;
 }
 
-void TestScanWindow::stopButtonPerModel()
+void TestScanWindow::modelLabels()
 {
     QFETCH(int, model);
-    QFETCH(int, by);
-    QFETCH(int, answer);
-    QFETCH(QStringList, titles);
-    ScanPrepare(model, 10, 10, home());
-    static ScanWindow *window = nullptr;
-    static int stopBy;
-    stopBy = by;
-    Fake().onRead = [](int call) {
-        if (call > 1)
-            newscansetup.scanrunningflag = 0;
-        else if (stopBy == kStopButton)
-            Child<QPushButton>(*window, "pushButton_stop")->click();
-        else if (stopBy == kEscape)
-            QTest::keyClick(window, Qt::Key_Escape);
-        else
-            window->close();
-    };
-    LD685status = 1;
-    BoxAnswerer boxes{QMessageBox::StandardButton(answer)};
-    ScanWindow w;
-    window = &w;
-    w.exec();
-    QCOMPARE(boxes.titles(), titles);
-    QCOMPARE(Fake().reads, answer == QMessageBox::Yes ? 1 : 2);
-    QVERIFY(!kirelscanfile_img.isOpen());
-    // The fluorescence scanner's 685 nm diode is switched off at the end.
-    QCOMPARE(LD685status, model == kModelKIREL5 ? 0 : 1);
-}
-
-// With the laser-diode board found by the status poll, its labels show the board's readings
-// from the start, not the form's placeholders.
-void TestScanWindow::laserDiodeReadingsShown()
-{
+    QFETCH(int, laserCode);
+    QFETCH(bool, diodeBoard);
+    QFETCH(QString, laserText);
+    QFETCH(QStringList, hidden);
     EmulatedI2cBus boards;
     boards.converter.setBoardTemperature(25.0f);
     boards.converter.setMonitorVoltage(0.25f);
     I2cInstallBus(&boards);
-    ScanPrepare(kModelKIREL5, 10, 10, home());
-    LDconfig[0] = 1;
+    ScanPrepare(model, 10, 10, home());
+    scanparams[9] = BYTE(laserCode);
+    LDconfig[0] = diodeBoard ? 1 : 0;
     ScanWindow w;
     I2cInstallBus(nullptr);
-    QCOMPARE(Child<QLabel>(w, "label_LDtemperature")->text(),
-             QStringLiteral("LD685 Temperature: 25.0 C"));
-    QCOMPARE(Child<QLabel>(w, "label_LDmonitor")->text(), QStringLiteral("LD Monitor: 0.250 V"));
+    for (const char *name :
+         {"label_QLaverage", "label_QLmax", "label_displaystyle", "comboBox_DisplayColour",
+          "comboBox_DisplayBkg", "label_LDmonitor", "label_LDtemperature", "label_lasertext",
+          "label_lasericon", "label_filtertext", "label_filtericon", "label_channel"})
+        QVERIFY2(Child<QWidget>(w, name)->isVisibleTo(&w) != hidden.contains(QLatin1String(name)),
+                 name);
+    if (!laserText.isEmpty())
+        QCOMPARE(Child<QLabel>(w, "label_lasertext")->text(), laserText);
+    if (model == kModelKIREL5 && diodeBoard) {
+        QCOMPARE(Child<QLabel>(w, "label_LDtemperature")->text(),
+                 QStringLiteral("LD685 Temperature: 25.0 C"));
+        QCOMPARE(Child<QLabel>(w, "label_LDmonitor")->text(),
+                 QStringLiteral("LD Monitor: 0.250 V"));
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -965,14 +968,9 @@ void TestScanWindow::areaGeometryAndParameterBlock_data()
     const Um oneTile{0, 0, 25000, 25000};
     QTest::newRow("kirel5 one tile bottom-left 200um")
         << Kirel5(bottomLeft, bottomLeft, 200, oneTile, 5, 1250);
-    RequestCase c = Kirel5({16, 15}, {17, 15}, 100, {400000, 0, 60000, 25000}, 10, 600 * 20, 4);
-    c.choice.filterIndex = 2;
-    QTest::newRow("kirel5 column 17 is 10mm wider") << c; // column 17 is 35 mm wide
-    // 80000 bytes would pass 64 KiB
-    QTest::newRow("kirel5 25um 1000px read two lines at a time")
-        << Kirel5(bottomLeft, bottomLeft, 25, oneTile, 2, 1000 * 80 / 40 * 2);
-    // The preset's corner lies one row under the grid.
-    c = Kirel5(origin, {17, 16}, 200, {0, 0, 435000, 359000}, 5, 2175 * 10);
+    // The preset's corner lies one row under the grid. (Column 17, 35 mm wide, the reads of
+    // two 25 um lines and the VESK-5000's averaged bottom row: compared in the whole scans.)
+    RequestCase c = Kirel5(origin, {17, 16}, 200, {0, 0, 435000, 359000}, 5, 2175 * 10);
     c.choice.mode = kModeIP;
     c.choice.area = kArea3543;
     QTest::newRow("kirel5 35x43 corner below the grid keeps lower edge 0") << c;
@@ -991,10 +989,6 @@ void TestScanWindow::areaGeometryAndParameterBlock_data()
     QTest::newRow("vesk5000 grid 25um stays inside the line")
         << Reader(kModelVESK5000, kAreaGrid, origin, {9, 7}, 25, {0, 3500, 250000, 200000}, 163840,
                   35 * 8, 16384);
-    // 3.5 mm = 70 reader pixels of 50 um
-    QTest::newRow("vesk5000 100um averaged offset in whole pixels")
-        << Reader(kModelVESK5000, kAreaGrid, {0, 3}, {0, 7}, 100, {0, 3500, 25000, 125000}, 81920,
-                  35 * 4, 8192, true);
     QTest::newRow("kirel3 20x25 plate 50um")
         << Reader(kModelKIREL3, kArea2025, origin, {9, 8}, 50, {0, 27000, 256000, 205000}, 92800,
                   270 * 4, 9280);
@@ -1051,61 +1045,68 @@ void TestScanWindow::resolutionNotOfferedIsRefused()
     QCOMPARE(scanparams[3], BYTE(0x55));
 }
 
+// Start Scan refuses what the files cannot hold: the name, the comment and the destination
+// folder are stored one byte per character, and a name in use is not written over.
 void TestScanWindow::fileNameChecks_data()
 {
     QTest::addColumn<QString>("name");    // as typed
     QTest::addColumn<QString>("comment"); // as typed
+    QTest::addColumn<QString>("folder");  // under the test's home, as the folder dialog gave it
     QTest::addColumn<QString>("stored");  // the name kept in image_name
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("model");
-    const int kirel5 = int(kModelKIREL5);
-    const QString input = QStringLiteral("Input Error");
+    const QString note = QStringLiteral("note");
+    auto refused = [&note](const char *tag, const QString &name, const QString &stored,
+                           const QString &text, const QString &comment = QString(),
+                           const QString &folder = QString()) {
+        QTest::newRow(tag) << name << (comment.isNull() ? note : comment) << folder << stored
+                           << "Input Error" << text << int(kModelKIREL5);
+    };
+    const QString blank = QStringLiteral("File Name Cannot Be Blank!");
     const QString separator =
         QStringLiteral("File Name Cannot Contain \"/\", \",\" Or Control Characters!");
     const QString latin1 = QStringLiteral(": Only Latin-1 Characters Can Be Stored!");
-    const QString note = QStringLiteral("note");
-    QTest::newRow("blank") << QString() << note << QString() << input
-                           << "File Name Cannot Be Blank!" << kirel5;
-    QTest::newRow("only spaces and .img")
-        << "  .img " << note << QString() << input << "File Name Cannot Be Blank!" << kirel5;
-    QTest::newRow("folder separator")
-        << "../escape" << note << "../escape" << input << separator << kirel5;
-    QTest::newRow("tab") << "a\tb" << note << "a\tb" << input << separator << kirel5;
+    refused("blank", QString(), QString(), blank);
+    refused("only spaces and .img", "  .img ", QString(), blank);
+    refused("folder separator", "../escape", "../escape", separator);
+    refused("tab", "a\tb", "a\tb", separator);
     // A comma would split the scan log's record.
-    QTest::newRow("comma") << "gel,2" << note << "gel,2" << input << separator << kirel5;
+    refused("comma", "gel,2", "gel,2", separator);
     // Direction marks and line separators would show the operator another name than is
     // stored; Latin-1 cannot hold them either.
-    QTest::newRow("right-to-left override")
-        << "gel\u202Egmi" << note << "gel\u202Egmi" << input << separator << kirel5;
-    QTest::newRow("line separator")
-        << "ge\u2028l" << note << "ge\u2028l" << input << separator << kirel5;
-    QTest::newRow("not Latin-1") << "\u017B\u00F3\u0142w" << note << "\u017B\u00F3\u0142w" << input
-                                 << "File Name Cannot Contain U+017B" + latin1 << kirel5;
+    refused("right-to-left override", "gel\u202Egmi", "gel\u202Egmi", separator);
+    refused("line separator", "ge\u2028l", "ge\u2028l", separator);
+    refused("not Latin-1", "\u017B\u00F3\u0142w", "\u017B\u00F3\u0142w",
+            "File Name Cannot Contain U+017B" + latin1);
     // A pasted line feed would move the .inf lines after the comment.
-    QTest::newRow("line feed in the comment")
-        << "gel"
-        << "a\nb"
-        << "gel" << input << "Comment Cannot Contain Line Breaks Or Control Characters!" << kirel5;
-    QTest::newRow("comment not Latin-1")
-        << "gel"
-        << "\u4E2D\u6587 \u20AC"
-        << "gel" << input << "Comment Cannot Contain U+4E2D" + latin1 << kirel5;
+    refused("line feed in the comment", "gel", "gel",
+            "Comment Cannot Contain Line Breaks Or Control Characters!", "a\nb");
+    refused("comment not Latin-1", "gel", "gel", "Comment Cannot Contain U+4E2D" + latin1,
+            "\u4E2D\u6587 \u20AC");
+    // A comma would split the scan log's record, a line feed the .inf's folder line.
+    const QString folderSeparator =
+        QStringLiteral("Destination Folder Cannot Contain \",\" Or Control Characters!");
+    refused("comma in the folder", "gel", "gel", folderSeparator, note, "gels,2026");
+    refused("line feed in the folder", "gel", "gel", folderSeparator, note, "a\nb");
+    refused("folder not Latin-1", "gel", "gel", "Destination Folder Cannot Contain U+4E2D" + latin1,
+            note, "\u4E2D");
     const QString taken = QStringLiteral("File Name Already Exists!");
     // The name is stored without the spaces around it and without a typed ".img".
     QTest::newRow("name in use, typed with .img and spaces")
-        << " taken.IMG " << note << "taken"
-        << "File Name Error" << taken << kirel5;
+        << " taken.IMG " << note << QString() << "taken"
+        << "File Name Error" << taken << int(kModelKIREL5);
     for (const char *ext : {"inf", "raw", "sd", "log"})
         QTest::addRow("only the .%s of the name exists", ext)
-            << QStringLiteral("other-%1").arg(QLatin1String(ext)) << note
+            << QStringLiteral("other-%1").arg(QLatin1String(ext)) << note << QString()
             << QStringLiteral("other-%1").arg(QLatin1String(ext)) << "File Name Error" << taken
-            << kirel5;
-    QTest::newRow("a dangling link has the name") << "dangling" << note << "dangling"
-                                                  << "File Name Error" << taken << kirel5;
+            << int(kModelKIREL5);
+    QTest::newRow("a dangling link has the name")
+        << "dangling" << note << QString() << "dangling"
+        << "File Name Error" << taken << int(kModelKIREL5);
     // The KIREL-3000 cannot scan: refused before a scan window opens.
     QTest::newRow("kirel3 has no scan path")
-        << "gel" << note << "gel"
+        << "gel" << note << QString() << "gel"
         << "SCAN ERROR"
         << "Scan Error:<ul><li>Scanning is not available on this model</li></ul>"
         << int(kModelKIREL3);
@@ -1115,6 +1116,7 @@ void TestScanWindow::fileNameChecks()
 {
     QFETCH(QString, name);
     QFETCH(QString, comment);
+    QFETCH(QString, folder);
     QFETCH(QString, stored);
     QFETCH(QString, title);
     QFETCH(QString, text);
@@ -1126,6 +1128,10 @@ void TestScanWindow::fileNameChecks()
                                 QByteArray("x")));
     QVERIFY(QFile::link(root->path(QStringLiteral("/nowhere")),
                         root->path(QStringLiteral("/home/dangling.log"))));
+    if (!folder.isEmpty()) {
+        image_dir = root->path(QStringLiteral("/home/") + folder);
+        QVERIFY(QDir().mkpath(image_dir));
+    }
     const QStringList before = QDir(root->path(QStringLiteral("/home"))).entryList(QDir::Files);
     Child<QLineEdit>(*w, "lineEdit_filename")->setText(name);
     Child<QLineEdit>(*w, "lineEdit_comment")->setText(comment);
@@ -1142,39 +1148,7 @@ void TestScanWindow::fileNameChecks()
     QCOMPARE(Fake().starts, 0);
     QVERIFY(!QFile::exists(TemplatesFilePath()));
     QCOMPARE(QDir(root->path(QStringLiteral("/home"))).entryList(QDir::Files), before);
-}
-
-void TestScanWindow::folderChecks_data()
-{
-    QTest::addColumn<QString>("folder"); // under the test's home, as the folder dialog gave it
-    QTest::addColumn<QString>("text");
-    // A comma would split the scan log's record, a line feed the .inf's folder line.
-    QTest::newRow("comma") << "gels,2026"
-                           << "Destination Folder Cannot Contain \",\" Or Control Characters!";
-    QTest::newRow("line feed") << "a\nb"
-                               << "Destination Folder Cannot Contain \",\" Or Control Characters!";
-    QTest::newRow("not Latin-1")
-        << "\u4E2D"
-        << "Destination Folder Cannot Contain U+4E2D: Only Latin-1 Characters Can Be Stored!";
-}
-
-// The destination folder is stored one byte per character beside the name: refused like it.
-void TestScanWindow::folderChecks()
-{
-    QFETCH(QString, folder);
-    QFETCH(QString, text);
-    auto w = StartModel(int(kModelKIREL5));
-    image_dir = root->path(QStringLiteral("/home/") + folder);
-    QVERIFY(QDir().mkpath(image_dir));
-    Child<QLineEdit>(*w, "lineEdit_filename")->setText(QStringLiteral("gel"));
-
-    BoxAnswerer boxes;
-    w->on_pushButton_Scan_clicked();
-    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("Input Error")});
-    QCOMPARE(boxes.boxes[0].text, text);
-    QCOMPARE(Fake().starts, 0);
-    QVERIFY(!QFile::exists(TemplatesFilePath()));
-    QVERIFY(QDir(image_dir).isEmpty());
+    QVERIFY(folder.isEmpty() || QDir(image_dir).isEmpty());
 }
 
 // The name holds 100 characters and the comment 32: a key past that is not taken, and the

@@ -157,26 +157,6 @@ QString Shown(TemplatesDialog &d, const char *label)
 const QString kOrange = QStringLiteral(":/img/KIREL5-Filter-O575_i.png");
 const QString kRed = QStringLiteral(":/img/KIREL5-Filter-R665_i.png");
 
-ScanTempl Templ(const QString &name, int mode, int area, int resolution, QPointF l, QPointF r,
-                int filterPosition, int HV, const QString &folder)
-{
-    ScanTempl t;
-    t.name = name;
-    t.comment = QLatin1String("");
-    t.mode = mode;
-    t.area = area;
-    t.scancornerL = l;
-    t.scancornerR = r;
-    t.scancornerC = QPointF(l.x() + int((r.x() - l.x()) / 2), l.y() + int((r.y() - l.y()) / 2) + 1);
-    t.resolution = resolution;
-    t.filterCh1 = filterPosition;
-    t.filterCh2 = filterPosition;
-    t.filterLabel = QStringLiteral("label");
-    t.HVch1 = HV;
-    t.folder = folder;
-    return t;
-}
-
 // Runs the template dialog from the window: action on the dialog, then Exit.
 void TemplatesRun(MainWindow &w, std::function<void(TemplatesDialog *)> action)
 {
@@ -225,74 +205,26 @@ private slots:
     }
     void cleanup() { root.reset(); }
 
-    void moduleListEnds_data();
-    void moduleListEnds();
     void traySelection_data();
     void traySelection();
     void addModule_data();
     void addModule();
-    void addRefused_data();
-    void addRefused();
-    void okWritesFiles_data();
-    void okWritesFiles();
-    void cancelWritesNothing_data();
-    void cancelWritesNothing();
-    void unwritableFileKeepsSettings_data();
-    void unwritableFileKeepsSettings();
-    void imagingPlateLayout_data();
-    void imagingPlateLayout();
+    void dialogCloses_data();
+    void dialogCloses();
 
     void saveKeepsCurrentSettingsUnlisted_data();
     void saveKeepsCurrentSettingsUnlisted();
-    void tableNewestFirst();
     void currentSettingsTexts_data();
     void currentSettingsTexts();
-    void deleteClosesGap();
-    void loadCopiesIntoElementZero();
+    void deleteThenLoad();
     void refusedChangesNothing_data();
     void refusedChangesNothing();
-    void loadedTemplateShown();
-    void loadedTemplateModeLocks_data();
-    void loadedTemplateModeLocks();
+    void loadedTemplateApplied_data();
+    void loadedTemplateApplied();
     void captureBeforeDialog();
-    void settingsRebuildFilterSelectors_data();
-    void settingsRebuildFilterSelectors();
-    void settingsCancelKeepsSelectors();
+    void settingsFromTheWindow_data();
+    void settingsFromTheWindow();
 };
-
-void TestSettingsDialogs::moduleListEnds_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("modules");
-
-    // A null name ends the list as an empty one does: the data files' test.
-    const FilterMod unnamed = Module("", 100, "x", 0, "", 0);
-    QTest::newRow("no file") << QByteArray() << 0;
-    QTest::newRow("third name empty") << ModulesBytes({kGfp, kCy5, unnamed, kGfpTwin}) << 2;
-    QTest::newRow("51 records read up to 50") << NumberedModules(51) << 50;
-}
-
-void TestSettingsDialogs::moduleListEnds()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(int, modules);
-    if (!file.isEmpty())
-        QVERIFY(root->writeFile(FilterModuleFixedPath(), file));
-    const FilterMod installed[kTrayPositions] = {kGfp, kCy5, kGfpTwin, kGfp};
-    std::copy(installed, installed + kTrayPositions, filterTray);
-
-    ConfigDialog d(nullptr);
-    QCOMPARE(filtercount, modules);
-    for (int position = 1; position <= kTrayPositions; ++position)
-        QCOMPARE(TrayBox(d, position)->count(), modules);
-    if (modules > 0)
-        return;
-    // With no module to choose from, OK keeps the tray as installed.
-    ButtonPress(d, QDialogButtonBox::Ok);
-    for (int k = 0; k < kTrayPositions; ++k)
-        QVERIFY(SameModule(filterTray[k], installed[k]));
-    QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kGfp, kCy5, kGfpTwin, kGfp}));
-}
 
 void TestSettingsDialogs::traySelection_data()
 {
@@ -329,255 +261,184 @@ void TestSettingsDialogs::traySelection()
 
 void TestSettingsDialogs::addModule_data()
 {
+    QTest::addColumn<QByteArray>("file");   // the module file before
     QTest::addColumn<QStringList>("texts"); // name, channel 1 label, channel 2 label
     QTest::addColumn<QList<int>>("digits"); // hundreds, tens, units of channel 1, then 2
     QTest::addColumn<int>("model");
-    QTest::addColumn<QByteArray>("module"); // what OK will store
-    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("module"); // what OK will store; empty when refused
+    QTest::addColumn<QString>("entry");     // the new entry, or part of the refusal
 
+    const QByteArray one = ModulesBytes({kCy5});
+    const QList<int> digits = {5, 1, 0, 0, 0, 0};
     QTest::newRow("digits 5 1 0 give 510, code 0 shows 000")
-        << QStringList{"GFP", "Y510", "none"} << QList<int>{5, 1, 0, 0, 0, 0} << 12
+        << one << QStringList{"GFP", "Y510", "none"} << digits << 12
         << ModuleBytes(Module("GFP", 510, "Y510", 0, "none", 12)) << "GFP 510/000";
-    QTest::newRow("empty texts") << QStringList{"", "", ""} << QList<int>{1, 4, 0, 1, 7, 0} << 0
+    QTest::newRow("empty texts") << one << QStringList{"", "", ""} << QList<int>{1, 4, 0, 1, 7, 0}
+                                 << 0
                                  << ModuleBytes(Module("BLANK", 140, "-EMPTY-", 170, "-EMPTY-", 0))
                                  << "BLANK 140/170";
+    QTest::newRow("list full") << NumberedModules(kMaxFilterModules) << QStringList{"New", "a", "b"}
+                               << digits << 0 << QByteArray() << "full";
+    // The name field as the form opens it is a prompt, not a module's name.
+    QTest::newRow("name not entered")
+        << one << QStringList{"Filter name", "a", "b"} << digits << 0 << QByteArray() << "name";
 }
 
 void TestSettingsDialogs::addModule()
 {
+    QFETCH(QByteArray, file);
     QFETCH(QStringList, texts);
     QFETCH(QList<int>, digits);
     QFETCH(int, model);
     QFETCH(QByteArray, module);
     QFETCH(QString, entry);
-    QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes({kCy5})));
+    QVERIFY(root->writeFile(FilterModuleFixedPath(), file));
 
     ConfigDialog d(nullptr);
+    const int before = filtercount;
     ModuleAdd(d, texts[0], texts[1], texts[2], digits, model);
 
-    QCOMPARE(filtercount, 2);
-    QCOMPARE(ModuleBytes(filterModule[1]), module);
+    const bool added = !module.isEmpty();
+    QCOMPARE(filtercount, before + (added ? 1 : 0));
+    if (added)
+        QCOMPARE(ModuleBytes(filterModule[before]), module);
+    else
+        QVERIFY(boxes->OneShown("Input Error", entry));
     for (int position = 1; position <= kTrayPositions; ++position) {
-        QCOMPARE(TrayBox(d, position)->count(), 2);
-        QCOMPARE(TrayBox(d, position)->itemText(1), entry);
+        QCOMPARE(TrayBox(d, position)->count(), filtercount);
+        if (added)
+            QCOMPARE(TrayBox(d, position)->itemText(before), entry);
     }
     // Nothing is stored before OK.
-    QCOMPARE(root->readFile(FilterModuleFixedPath()), ModulesBytes({kCy5}));
+    QCOMPARE(root->readFile(FilterModuleFixedPath()), file);
 }
 
-void TestSettingsDialogs::addRefused_data()
+void TestSettingsDialogs::dialogCloses_data()
 {
-    QTest::addColumn<int>("modules");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("list full") << kMaxFilterModules << "New"
-                               << "full";
-    // The name field as the form opens it is a prompt, not a module's name.
-    QTest::newRow("name not entered") << 1 << "Filter name"
-                                      << "name";
-}
-
-void TestSettingsDialogs::addRefused()
-{
-    QFETCH(int, modules);
-    QFETCH(QString, name);
-    QFETCH(QString, reason);
-    QVERIFY(root->writeFile(FilterModuleFixedPath(), NumberedModules(modules)));
-
-    ConfigDialog d(nullptr);
-    QCOMPARE(filtercount, modules);
-    Child<QLineEdit>(&d, "lineEdit_FilterModuleName")->setText(name);
-    Child<QPushButton>(&d, "pushButton")->click();
-    QVERIFY(boxes->OneShown("Input Error", reason));
-    QCOMPARE(filtercount, modules);
-    QCOMPARE(TrayBox(d, 1)->count(), modules);
-}
-
-void TestSettingsDialogs::okWritesFiles_data()
-{
-    // The VESK-1800II takes the VESK-5000's way.
     QTest::addColumn<int>("model");
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5);
-    QTest::newRow("KIREL-3000") << int(kModelKIREL3);
-    QTest::newRow("VESK-5000") << int(kModelVESK5000);
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("moduleFile");
+    QTest::addColumn<QString>("blocked");   // a folder in this file's place: unwritable to all
+    QTest::addColumn<QList<int>>("choice"); // module chosen for each tray position, -1 none
+
+    // The VESK-1800II takes the VESK-5000's way.
+    const QList<int> mixed = {1, 0, 2, 1};
+    QTest::newRow("OK, KIREL-5000/5100") << int(kModelKIREL5) << true << true << "" << mixed;
+    QTest::newRow("OK, KIREL-3000") << int(kModelKIREL3) << true << true << "" << mixed;
+    QTest::newRow("OK, VESK-5000") << int(kModelVESK5000) << true << true << "" << mixed;
+    QTest::newRow("OK, tray file unwritable")
+        << int(kModelKIREL5) << true << true << FilterTrayFixedPath() << mixed;
+    QTest::newRow("OK, system parameters unwritable")
+        << int(kModelKIREL5) << true << true << SysParamFixedPath(kModelKIREL5) << mixed;
+    // A position left without a choice keeps its module.
+    QTest::newRow("OK, module file unwritable")
+        << int(kModelKIREL5) << true << false << FilterModuleFixedPath()
+        << QList<int>{0, -1, 0, -1};
+    QTest::newRow("Cancel") << int(kModelKIREL5) << false << true << "" << mixed;
+    QTest::newRow("Cancel, new station without a module file")
+        << int(kModelKIREL5) << false << false << "" << QList<int>{0, 0, 0, 0};
 }
 
-void TestSettingsDialogs::okWritesFiles()
+// The dialog shows the settings, takes a new module, a tray and the system parameters, and
+// is closed. OK stores each file that can be written (the tray and the modules on the
+// KIREL-5000/5100 alone) and keeps the settings of a file that cannot be; Cancel stores
+// nothing and keeps every setting.
+void TestSettingsDialogs::dialogCloses()
 {
     QFETCH(int, model);
-    ResetSharedState(model);
-    const QByteArray modulesBefore = ModulesBytes({kGfp, kCy5});
-    const QByteArray trayBefore = ModulesBytes({kGfp, kGfp, kGfp, kGfp});
-    QVERIFY(root->writeFile(FilterModuleFixedPath(), modulesBefore));
-    QVERIFY(root->writeFile(FilterTrayFixedPath(), trayBefore));
-    FilterMod installed[kTrayPositions] = {kGfp, kGfp, kGfp, kGfp};
-    std::copy(installed, installed + kTrayPositions, filterTray);
-    sysparams = {0, 1, 1, 0, 0};
-
-    ConfigDialog d(nullptr);
-    const FilterMod added = Module("New", 139, "a", 140, "b", 7);
-    ModuleAdd(d, "New", "a", "b", {1, 3, 9, 1, 4, 0}, 7);
-    const int choice[kTrayPositions] = {1, 0, 2, 1};
-    for (int k = 0; k < kTrayPositions; ++k)
-        TrayBox(d, k + 1)->setCurrentIndex(choice[k]);
-    for (const char *box : {"checkBox_RawDataSave", "checkBox_scanlog", "checkBox_readinglog",
-                            "checkBox_LD685manctrl"})
-        Child<QCheckBox>(&d, box)->setChecked(true);
-    for (const char *box : {"checkBox_ShadingDataSave", "checkBox_bootlog"})
-        Child<QCheckBox>(&d, box)->setChecked(false);
-    ButtonPress(d, QDialogButtonBox::Ok);
-
-    QCOMPARE(d.result(), int(QDialog::Accepted));
-    QVERIFY(boxes->shown.isEmpty());
-    QCOMPARE(root->readFile(SysParamFixedPath(model)), SysParamBytes(1, 0, 0, 1, 1));
-    QCOMPARE(sysparams.readlog, 1);
-
-    const FilterMod chosen[kTrayPositions] = {kCy5, kGfp, added, kCy5};
-    if (model == kModelKIREL5) {
-        QCOMPARE(root->readFile(FilterTrayFixedPath()), ModulesBytes({kCy5, kGfp, added, kCy5}));
-        QCOMPARE(root->readFile(FilterModuleFixedPath()), ModulesBytes({kGfp, kCy5, added}));
-        QCOMPARE(filtertraystatus, 1);
-        QCOMPARE(LD685manctrl, 1);
-    } else {
-        QCOMPARE(root->readFile(FilterTrayFixedPath()), trayBefore);
-        QCOMPARE(root->readFile(FilterModuleFixedPath()), modulesBefore);
-        QCOMPARE(filtertraystatus, 0);
-        QCOMPARE(LD685manctrl, 0);
-    }
-    // The imaging-plate readers still take the hidden choices; the KIREL-3000 keeps its
-    // fixed tray.
-    for (int k = 0; k < kTrayPositions; ++k)
-        QVERIFY(SameModule(filterTray[k], model == kModelKIREL3 ? installed[k] : chosen[k]));
-}
-
-void TestSettingsDialogs::cancelWritesNothing_data()
-{
-    QTest::addColumn<bool>("moduleFile");
-    QTest::newRow("module file") << true;
-    QTest::newRow("new station without one") << false;
-}
-
-void TestSettingsDialogs::cancelWritesNothing()
-{
+    QFETCH(bool, ok);
     QFETCH(bool, moduleFile);
-    const QByteArray modules = ModulesBytes({kGfp, kCy5});
-    const int stored = moduleFile ? 2 : 0;
+    QFETCH(QString, blocked);
+    QFETCH(QList<int>, choice);
+    ResetSharedState(model);
+    QList<FilterMod> modules;
     if (moduleFile)
-        QVERIFY(root->writeFile(FilterModuleFixedPath(), modules));
+        modules = {kGfp, kCy5};
+    const QByteArray modulesBefore = moduleFile ? ModulesBytes(modules) : QByteArray();
+    const QByteArray trayBefore = ModulesBytes({kGfp, kGfp, kGfp, kGfp});
+    if (moduleFile)
+        QVERIFY(root->writeFile(FilterModuleFixedPath(), modulesBefore));
+    if (blocked != FilterTrayFixedPath())
+        QVERIFY(root->writeFile(FilterTrayFixedPath(), trayBefore));
+    if (!blocked.isEmpty())
+        QVERIFY(QDir().mkpath(root->path(blocked)));
     std::fill(filterTray, filterTray + kTrayPositions, kGfp);
     sysparams = {1, 0, 1, 0, 0};
     LD685manctrl = 1;
-    {
-        ConfigDialog d(nullptr);
-        // The boxes show the settings, each its own; the station's trigger stays hidden.
-        const struct {
-            const char *box;
-            bool on;
-        } shown[] = {{"checkBox_RawDataSave", true}, {"checkBox_ShadingDataSave", false},
-                     {"checkBox_bootlog", true},     {"checkBox_scanlog", false},
-                     {"checkBox_readinglog", false}, {"checkBox_LD685manctrl", true}};
-        for (const auto &b : shown)
-            QVERIFY2(Child<QCheckBox>(&d, b.box)->isChecked() == b.on, b.box);
+
+    ConfigDialog d(nullptr);
+    // The imaging-plate readers have no filters: their dialog keeps the system parameters and
+    // the logs, its buttons moved up under them.
+    const bool reduced = model == kModelVESK5000;
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox")->isHidden(), reduced);
+    QCOMPARE(Child<QGroupBox>(&d, "groupBox_FilterTray")->isHidden(), reduced);
+    QCOMPARE(Child<QCheckBox>(&d, "checkBox_LD685manctrl")->isHidden(), reduced);
+    QCOMPARE(d.size(), reduced ? QSize(649, 242) : QSize(649, 682));
+    if (reduced)
+        QCOMPARE(Child<QDialogButtonBox>(&d, "buttonBox")->geometry(), QRect(270, 190, 341, 32));
+    // The boxes show the settings, each its own.
+    const struct {
+        const char *box;
+        bool on;
+    } shown[] = {{"checkBox_RawDataSave", true}, {"checkBox_ShadingDataSave", false},
+                 {"checkBox_bootlog", true},     {"checkBox_scanlog", false},
+                 {"checkBox_readinglog", false}, {"checkBox_LD685manctrl", true}};
+    for (const auto &b : shown)
+        QVERIFY2(Child<QCheckBox>(&d, b.box)->isChecked() == b.on, b.box);
+    if (model == kModelKIREL5)
         QVERIFY(Child<QCheckBox>(&d, "checkBox_FlipVeskImage")->isHidden());
-        ModuleAdd(d, "X", "x1", "x2", {5, 1, 0, 0, 0, 0}, 1);
-        for (int k = 1; k <= kTrayPositions; ++k)
-            TrayBox(d, k)->setCurrentIndex(1);
-        Child<QCheckBox>(&d, "checkBox_readinglog")->setChecked(true);
-        Child<QCheckBox>(&d, "checkBox_LD685manctrl")->setChecked(false);
-        ButtonPress(d, QDialogButtonBox::Cancel);
-        QCOMPARE(d.result(), int(QDialog::Rejected));
+    const FilterMod added = Module("New", 139, "a", 140, "b", 7);
+    ModuleAdd(d, "New", "a", "b", {1, 3, 9, 1, 4, 0}, 7);
+    modules << added;
+    QList<FilterMod> chosen;
+    for (int k = 0; k < kTrayPositions; ++k) {
+        TrayBox(d, k + 1)->setCurrentIndex(choice[k]);
+        chosen << (choice[k] < 0 ? kGfp : modules[choice[k]]);
     }
-    QVERIFY(!QFile::exists(root->path(FilterTrayFixedPath())));
-    QVERIFY(!QFile::exists(root->path(SysParamFixedPath(kModelKIREL5))));
-    QCOMPARE(root->readFile(FilterModuleFixedPath()), moduleFile ? modules : QByteArray());
-    QCOMPARE(sysparams.readlog, 0);
-    QCOMPARE(LD685manctrl, 1);
-    for (const FilterMod &position : filterTray)
-        QVERIFY(SameModule(position, kGfp));
-    // The list is again what its file holds: the module given up is gone, and OK in the
-    // next dialog does not store it.
+    for (const char *box : {"checkBox_RawDataSave", "checkBox_scanlog", "checkBox_readinglog"})
+        Child<QCheckBox>(&d, box)->setChecked(true);
+    for (const char *box :
+         {"checkBox_ShadingDataSave", "checkBox_bootlog", "checkBox_LD685manctrl"})
+        Child<QCheckBox>(&d, box)->setChecked(false);
+    ButtonPress(d, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+    QCOMPARE(d.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
+
+    const bool kirel5 = ok && model == kModelKIREL5;
+    const bool trayWritten = kirel5 && blocked != FilterTrayFixedPath();
+    const bool modulesWritten = kirel5 && blocked != FilterModuleFixedPath();
+    const bool sysWritten = ok && blocked != SysParamFixedPath(model);
+    if (blocked.isEmpty())
+        QVERIFY(boxes->shown.isEmpty());
+    else
+        QVERIFY(boxes->OneShown("FILE ERROR", root->path(blocked)));
+    if (blocked != FilterTrayFixedPath())
+        QCOMPARE(root->readFile(FilterTrayFixedPath()),
+                 trayWritten ? ModulesBytes(chosen) : trayBefore);
+    if (blocked != FilterModuleFixedPath())
+        QCOMPARE(root->readFile(FilterModuleFixedPath()),
+                 modulesWritten ? ModulesBytes(modules) : modulesBefore);
+    if (blocked != SysParamFixedPath(model))
+        QCOMPARE(root->readFile(SysParamFixedPath(model)),
+                 sysWritten ? SysParamBytes(1, 0, 0, 1, 1) : QByteArray());
+    QCOMPARE(sysparams.readlog, sysWritten ? 1 : 0);
+    QCOMPARE(filtertraystatus, trayWritten ? 1 : 0);
+    QCOMPARE(LD685manctrl, kirel5 ? 0 : 1);
+    // The imaging-plate readers still take the hidden choices; the KIREL-3000 keeps its
+    // fixed tray.
+    const bool trayTaken = ok && model != kModelKIREL3 && blocked != FilterTrayFixedPath();
+    for (int k = 0; k < kTrayPositions; ++k)
+        QVERIFY(SameModule(filterTray[k], trayTaken ? chosen[k] : kGfp));
+    if (ok && model != kModelKIREL5)
+        return;
+    // The list is what its file holds: a module not stored is gone, and OK in the next
+    // dialog does not store it.
+    const int stored = modules.size() - (modulesWritten ? 0 : 1);
     QCOMPARE(filtercount, stored);
     QVERIFY(filterModule[stored].filterlabel.isEmpty());
     ConfigDialog again(nullptr);
     ButtonPress(again, QDialogButtonBox::Ok);
     FilterModulesLoad();
     QCOMPARE(filtercount, stored);
-}
-
-void TestSettingsDialogs::unwritableFileKeepsSettings_data()
-{
-    QTest::addColumn<QString>("blocked");
-    QTest::newRow("tray file") << FilterTrayFixedPath();
-    QTest::newRow("module file") << FilterModuleFixedPath();
-    QTest::newRow("system parameters") << SysParamFixedPath(kModelKIREL5);
-}
-
-void TestSettingsDialogs::unwritableFileKeepsSettings()
-{
-    QFETCH(QString, blocked);
-    const bool modulesBlocked = blocked == FilterModuleFixedPath();
-    if (!modulesBlocked)
-        QVERIFY(root->writeFile(FilterModuleFixedPath(), ModulesBytes({kGfp, kCy5})));
-    // A folder in the file's place: no one, not even root, can write the file there.
-    QVERIFY(QDir().mkpath(root->path(blocked)));
-    std::fill(filterTray, filterTray + kTrayPositions, kGfp);
-    sysparams = {0, 0, 1, 1, 0};
-
-    ConfigDialog d(nullptr);
-    if (modulesBlocked)
-        ModuleAdd(d, "X", "x1", "x2", {5, 1, 0, 0, 0, 0}, 1); // the only module
-    else
-        for (int k = 1; k <= kTrayPositions; ++k)
-            TrayBox(d, k)->setCurrentIndex(1);
-    Child<QCheckBox>(&d, "checkBox_RawDataSave")->setChecked(true);
-    ButtonPress(d, QDialogButtonBox::Ok);
-
-    QVERIFY(boxes->OneShown("FILE ERROR", root->path(blocked)));
-    QCOMPARE(d.result(), int(QDialog::Accepted));
-
-    if (blocked == FilterTrayFixedPath()) {
-        for (const FilterMod &position : filterTray)
-            QVERIFY(SameModule(position, kGfp));
-        QCOMPARE(filtertraystatus, 0);
-    } else {
-        QCOMPARE(filtertraystatus, 1);
-    }
-    if (modulesBlocked) {
-        // As on disk: no module list, and nothing left over for the next OK to store.
-        QCOMPARE(filtercount, 0);
-        QVERIFY(filterModule[0].filterlabel.isEmpty());
-    } else {
-        QCOMPARE(filtercount, 2);
-    }
-    if (blocked == SysParamFixedPath(kModelKIREL5)) {
-        QCOMPARE(sysparams.rawdatasave, 0);
-    } else {
-        QCOMPARE(sysparams.rawdatasave, 1);
-        QCOMPARE(root->readFile(SysParamFixedPath(kModelKIREL5)), SysParamBytes(1, 0, 1, 1, 0));
-    }
-}
-
-void TestSettingsDialogs::imagingPlateLayout_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<bool>("reduced");
-    QTest::newRow("KIREL-5000/5100") << int(kModelKIREL5) << false;
-    QTest::newRow("VESK-5000") << int(kModelVESK5000) << true;
-}
-
-void TestSettingsDialogs::imagingPlateLayout()
-{
-    QFETCH(int, model);
-    QFETCH(bool, reduced);
-    ResetSharedState(model);
-    ConfigDialog d(nullptr);
-    QCOMPARE(Child<QGroupBox>(&d, "groupBox")->isHidden(), reduced);
-    QCOMPARE(Child<QGroupBox>(&d, "groupBox_FilterTray")->isHidden(), reduced);
-    QCOMPARE(Child<QCheckBox>(&d, "checkBox_LD685manctrl")->isHidden(), reduced);
-    // The reduced dialog moves its buttons up under the two groups it keeps.
-    if (reduced)
-        QCOMPARE(Child<QDialogButtonBox>(&d, "buttonBox")->geometry(), QRect(270, 190, 341, 32));
-    QCOMPARE(d.size(), reduced ? QSize(649, 242) : QSize(649, 682));
 }
 
 // Element 0 stays the current settings; the template goes after the list, so that the next
@@ -621,25 +482,6 @@ void TestSettingsDialogs::saveKeepsCurrentSettingsUnlisted()
     QCOMPARE(TemplateBytes(scanTemplate[file.size() - 1]), TemplateBytes(saved));
     QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes(file));
     QCOMPARE(RowNames(d), afterB ? QStringList({"A", "B"}) : QStringList({"A"}));
-}
-
-void TestSettingsDialogs::tableNewestFirst()
-{
-    ScanTempl c = kC;
-    c.laserCh2 = 0;
-    c.filterCh2 = 3;
-    c.HVch2 = 0;
-    ListSet({kCurrent, kA, kB, c});
-
-    TemplatesDialog d(nullptr);
-    QTableWidget *table = Table(d);
-    QCOMPARE(RowNames(d), (QStringList{"C", "B", "A"}));
-    QCOMPARE(table->columnCount(), 12);
-    const QStringList cells = {"C",     "C comment", "Fluorescence", "23x40cm", "50",
-                               "473nm", "none",      "R R665",       "3",       "800",
-                               "0",     "/home/c"};
-    for (int col = 0; col < 12; ++col)
-        QCOMPARE(table->item(0, col)->text(), cells[col]);
 }
 
 void TestSettingsDialogs::currentSettingsTexts_data()
@@ -687,7 +529,8 @@ void TestSettingsDialogs::currentSettingsTexts()
     laserCh1wavelength[1] = slot0;
     ScanTempl t = Templ("X", mode, area, resolution, laser, "G O575", HV, "/home/x");
     t.laserCh2 = BYTE(laser);
-    ListSet({kCurrent, t});
+    t.filterCh2 = 3;
+    ListSet({kCurrent, kA, kB, t});
     scanTemplate[0] = t;
 
     TemplatesDialog d(nullptr);
@@ -698,12 +541,21 @@ void TestSettingsDialogs::currentSettingsTexts()
     QCOMPARE(Shown(d, "label_HVch1text"), texts[4]);
     QCOMPARE(Shown(d, "label_filterch1text"), QStringLiteral("G O575"));
     QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/x"));
-    // The table names the lasers by the same rule, on both channels.
-    QCOMPARE(Table(d)->item(0, 5)->text(), texts[3]);
-    QCOMPARE(Table(d)->item(0, 6)->text(), texts[3]);
+    // The table lists the newest first and words its cells by the same rules, the lasers on
+    // both channels; numbers are shown plain.
+    QCOMPARE(RowNames(d), (QStringList{"X", "B", "A"}));
+    const QStringList cells = {
+        "X",      "X comment", texts[0], texts[1], QString::number(resolution),
+        texts[3], texts[3],    "G O575", "3",      QString::number(HV),
+        "0",      "/home/x"};
+    QCOMPARE(Table(d)->columnCount(), cells.size());
+    for (int col = 0; col < cells.size(); ++col)
+        QCOMPARE(Table(d)->item(0, col)->text(), cells[col]);
 }
 
-void TestSettingsDialogs::deleteClosesGap()
+// Delete closes the gap and stores the list; Load then copies a template into element 0
+// without storing anything.
+void TestSettingsDialogs::deleteThenLoad()
 {
     ListSet({kCurrent, kA, kB, kC});
 
@@ -718,28 +570,22 @@ void TestSettingsDialogs::deleteClosesGap()
     ScanTempl current = kCurrent;
     current.name = QStringLiteral("Last Settings");
     current.comment = QStringLiteral("Not displayed");
-    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes({current, kA, kC}));
+    const QByteArray stored = TemplatesBytes({current, kA, kC});
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), stored);
     QCOMPARE(TemplateBytes(scanTemplate[2]), TemplateBytes(kC));
     // The scan request writes one record past the list: that record must end the list
     // instead of repeating the last template.
     QCOMPARE(TemplateBytes(scanTemplate[3]), TemplateBytes(ScanTempl()));
-}
 
-void TestSettingsDialogs::loadCopiesIntoElementZero()
-{
-    ListSet({kCurrent, kA, kB, kC});
-
-    TemplatesDialog d(nullptr);
     Table(d)->selectRow(0);
     Press(d, "pushButton_Delete_2");
-
     QCOMPARE(templateload, 1);
     QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(kC));
-    QCOMPARE(templatecount, 4);
+    QCOMPARE(templatecount, 3);
     // The group shows the loaded template; how it words each setting is the test above's.
     QCOMPARE(Shown(d, "label_areatext"), QStringLiteral("23x40cm"));
     QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/c"));
-    QVERIFY(!FileWritten());
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), stored);
 }
 
 // Refused or failed, a button leaves the list, element 0 and the file as they were.
@@ -813,21 +659,56 @@ void TestSettingsDialogs::refusedChangesNothing()
     QCOMPARE(FileWritten(), blocked); // the folder, nothing written
 }
 
-// Templates "A", "B", "C": loading row 0 puts C onto the window.
-void TestSettingsDialogs::loadedTemplateShown()
+void TestSettingsDialogs::loadedTemplateApplied_data()
 {
-    const ScanTempl startup =
-        Templ("startup", kModeIP, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/home/start");
-    const ScanTempl c =
-        Templ("C", kModeFluorescence, kArea2340, 50, {2, 3}, {4, 5}, 2, 800, "/data/c");
-    auto w = Start({startup, Templ("A", kModeIP, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/a"),
-                    Templ("B", kModeIPV, kAreaGrid, 100, {0, 0}, {2, 2}, 1, 500, "/b"), c});
+    QTest::addColumn<int>("startMode");
+    QTest::addColumn<int>("loadedMode");
+    QTest::addColumn<QString>("modeButton");
+    QTest::addColumn<bool>("voltageFree");
+    QTest::addColumn<bool>("filterFree");
+    QTest::addColumn<int>("laser"); // list entry selected after the load
+
+    // The list holds 473, 635 and 670 nm, the 670 nm laser selected: IP and IP-V read with
+    // the 635 nm laser; another mode keeps the operator's laser.
+    QTest::newRow("fluorescence after IP frees all")
+        << int(kModeIP) << int(kModeFluorescence) << "radioButton_FluorescenceMode" << true << true
+        << 2;
+    QTest::newRow("IP locks all") << int(kModeFluorescence) << int(kModeIP) << "radioButton_IPmode"
+                                  << false << false << 1;
+    QTest::newRow("IP-V locks laser and filter")
+        << int(kModeIP) << int(kModeIPV) << "radioButton_IPVmode" << true << false << 1;
+}
+
+// Templates "A", "B", "C": loading row 0 puts C onto the window.
+void TestSettingsDialogs::loadedTemplateApplied()
+{
+    QFETCH(int, startMode);
+    QFETCH(int, loadedMode);
+    QFETCH(QString, modeButton);
+    QFETCH(bool, voltageFree);
+    QFETCH(bool, filterFree);
+    QFETCH(int, laser);
+    ScanTempl startup = Templ("startup", startMode, kAreaGrid, 200, 0, "IP", 750, "/home/start");
+    startup.scancornerL = startup.scancornerR = startup.scancornerC = QPointF(0, 0);
+    ScanTempl c = kC;
+    c.mode = loadedMode;
+    c.filterCh1 = c.filterCh2 = 2; // the startup record's is 1
+    auto w = Start({startup, kA, kB, c});
     QCOMPARE(templatecount, 4);
+    // The channel-1 list as the poll builds it from the scanner's lasers.
+    auto *lasers = Child<QComboBox>(w.get(), "comboBox_Laser1");
+    const BYTE codes[] = {1, 4, 8};
+    for (BYTE code : codes) {
+        laserCh1[lasers->count()] = code;
+        lasers->addItem(QString::number(code));
+    }
+    scannerconfig[28] = 1;
+    lasers->setCurrentIndex(2);
 
     NewestTemplateLoad(*w);
 
     QCOMPARE(templateload, 1);
-    QVERIFY(Child<QRadioButton>(w.get(), "radioButton_FluorescenceMode")->isChecked());
+    QVERIFY(Child<QRadioButton>(w.get(), modeButton)->isChecked());
     QVERIFY(Child<QRadioButton>(w.get(), "radioButtonIP2340")->isChecked());
     QVERIFY(Child<QRadioButton>(w.get(), "radioButton_Res50")->isChecked());
     QCOMPARE(scancornerL, QPointF(2, 3));
@@ -840,48 +721,10 @@ void TestSettingsDialogs::loadedTemplateShown()
     QCOMPARE(Child<QLabel>(w.get(), "labelScanTime")->text(),
              QStringLiteral("Read time: 1min 47sec"));
     QCOMPARE(Child<QLabel>(w.get(), "labelFileSize")->text(), QStringLiteral("File size: 4.6 MB"));
-    QCOMPARE(Child<QLabel>(w.get(), "labelFolder")->text(), QStringLiteral("/data/c"));
+    QCOMPARE(Child<QLabel>(w.get(), "labelFolder")->text(), QStringLiteral("/home/c"));
     QCOMPARE(scan_HVch1, 800);
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->value(), 800);
     QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->currentIndex(), 2);
-}
-
-void TestSettingsDialogs::loadedTemplateModeLocks_data()
-{
-    QTest::addColumn<int>("startMode");
-    QTest::addColumn<int>("loadedMode");
-    QTest::addColumn<bool>("voltageFree");
-    QTest::addColumn<bool>("filterFree");
-    QTest::addColumn<int>("laser"); // list entry selected after the load
-
-    // The list holds 473, 635 and 670 nm, the 670 nm laser selected: IP and IP-V read with
-    // the 635 nm laser; another mode keeps the operator's laser.
-    QTest::newRow("IP locks all") << int(kModeFluorescence) << int(kModeIP) << false << false << 1;
-    QTest::newRow("IP-V locks laser and filter")
-        << int(kModeIP) << int(kModeIPV) << true << false << 1;
-    QTest::newRow("fluorescence after IP frees all")
-        << int(kModeIP) << int(kModeFluorescence) << true << true << 2;
-}
-
-void TestSettingsDialogs::loadedTemplateModeLocks()
-{
-    QFETCH(int, startMode);
-    QFETCH(int, loadedMode);
-    QFETCH(bool, voltageFree);
-    QFETCH(bool, filterFree);
-    QFETCH(int, laser);
-    auto w = Start({Templ("startup", startMode, kAreaGrid, 200, {0, 0}, {0, 0}, 0, 750, "/s"),
-                    Templ("T", loadedMode, kAreaGrid, 200, {1, 1}, {1, 1}, 1, 600, "/t")});
-    // The channel-1 list as the poll builds it from the scanner's lasers.
-    auto *lasers = Child<QComboBox>(w.get(), "comboBox_Laser1");
-    const BYTE codes[] = {1, 4, 8};
-    for (BYTE code : codes) {
-        laserCh1[lasers->count()] = code;
-        lasers->addItem(QString::number(code));
-    }
-    scannerconfig[28] = 1;
-    lasers->setCurrentIndex(2);
-    NewestTemplateLoad(*w);
 
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->isEnabled(), voltageFree);
     QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->isEnabled(), filterFree);
@@ -896,8 +739,7 @@ void TestSettingsDialogs::captureBeforeDialog()
         FilterTrayFixedPath(),
         ModulesBytes({Module("a", 0, "", 0, "", 0), Module("b", 0, "", 0, "", 0),
                       Module("c", 0, "", 0, "", 0), Module("R", 670, "R R665", 0, "", 4)})));
-    auto w =
-        Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {1, 1}, 0, 750, "/s")});
+    auto w = Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, 0, "IP", 750, "/s")});
     // What the poll does when the scanner reports its lasers: here a 635 nm laser, code 4.
     laserCh1[0] = 1;
     laserCh1[1] = 4;
@@ -921,7 +763,7 @@ void TestSettingsDialogs::captureBeforeDialog()
     QCOMPARE(seen.name, QStringLiteral("startup"));
     QCOMPARE(seen.mode, int(kModeDigitizing));
     QCOMPARE(seen.area, int(kAreaGrid));
-    QCOMPARE(seen.scancornerR, QPointF(1, 1));
+    QCOMPARE(seen.scancornerR, QPointF(4, 5));
     QCOMPARE(seen.resolution, 100);
     QCOMPARE(int(seen.laserCh1), 5); // the laser code plus one
     QCOMPARE(int(seen.laserCh2), 0);
@@ -935,89 +777,72 @@ void TestSettingsDialogs::captureBeforeDialog()
     QCOMPARE(image_dir, QStringLiteral("/data/now"));
 }
 
-void TestSettingsDialogs::settingsRebuildFilterSelectors_data()
+void TestSettingsDialogs::settingsFromTheWindow_data()
 {
+    QTest::addColumn<bool>("ok");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("icon");
 
     // The colour bands of the codes are the data files' test.
-    QTest::newRow("170 red") << 170 << kRed;
-    QTest::newRow("0 none") << 0 << QString();
+    QTest::newRow("OK, code 170 red") << true << 170 << kRed;
+    QTest::newRow("OK, code 0 no icon") << true << 0 << QString();
+    QTest::newRow("Cancel") << false << 170 << kRed;
 }
 
-// The tray saved in the dialog: channel 1 and channel 2 of position 3 carry the code under
-// test, and both selectors list the new tray with the icons of its codes.
-void TestSettingsDialogs::settingsRebuildFilterSelectors()
+// "System Settings" from the window: a tray saved in the dialog, whose position 3 carries the
+// code under test on both channels, rebuilds both selectors with the icons of its codes;
+// Cancel leaves them, and the position chosen on the window, as they were.
+void TestSettingsDialogs::settingsFromTheWindow()
 {
+    QFETCH(bool, ok);
     QFETCH(int, code);
     QFETCH(QString, icon);
-    QVERIFY(root->writeFile(FilterModuleFixedPath(),
-                            ModulesBytes({Module("One", 520, "Y520", 0, "", 1),
-                                          Module("Two", 580, "R580", 550, "O550", 2),
-                                          Module("Test", code, "T1", code, "T2", 3)})));
-    auto w =
-        Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, {0, 0}, {0, 0}, 1, 750, "/s")});
-    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
-
-    WhenShown<ConfigDialog>([](ConfigDialog *d) {
-        const int choice[] = {0, 1, 2, 1};
-        for (int k = 0; k < kTrayPositions; ++k)
-            Child<QComboBox>(d, QStringLiteral("comboBox_TrayPos%1").arg(k + 1))
-                ->setCurrentIndex(choice[k]);
-        Child<QCheckBox>(d, "checkBox_LD685manctrl")->setChecked(true);
-        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Ok)->click();
-    });
-    Child<QPushButton>(w.get(), "pushButtonSettings")->click();
-
-    QCOMPARE(filtertraystatus, 1);
-    QVERIFY(!Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
-    QCOMPARE(iconnameCh1Pos[2], icon);
-    QCOMPARE(iconnameCh2Pos[2], icon);
-    QCOMPARE(iconnameCh2Pos[1], kOrange);
-
-    auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
-    auto *ch2 = Child<QComboBox>(w.get(), "comboBox_FilterCh2");
-    QCOMPARE(ComboTexts(ch1), (QStringList{"Y520", "R580", "T1", "R580"}));
-    QCOMPARE(ComboTexts(ch2), (QStringList{"", "O550", "T2", "O550"}));
-    QCOMPARE(ch1->itemIcon(2).isNull(), icon.isEmpty());
-    QCOMPARE(ch2->itemIcon(2).isNull(), icon.isEmpty());
-    QVERIFY(ch2->itemIcon(0).isNull());
-    // The position of the current settings is selected again.
-    QCOMPARE(ch1->currentIndex(), 1);
-    QCOMPARE(ch2->currentIndex(), 1);
-}
-
-void TestSettingsDialogs::settingsCancelKeepsSelectors()
-{
     QVERIFY(root->writeFile(
         FilterTrayFixedPath(),
         ModulesBytes({Module("a", 520, "A1", 0, "", 0), Module("b", 580, "B1", 0, "", 0),
                       Module("c", 550, "C1", 0, "", 0), Module("d", 0, "", 0, "", 0)})));
-    QVERIFY(
-        root->writeFile(FilterModuleFixedPath(), ModuleBytes(Module("Other", 670, "X", 0, "", 0))));
-    auto w = MainWindowStart(kModel);
+    QVERIFY(root->writeFile(FilterModuleFixedPath(),
+                            ModulesBytes({Module("One", 520, "Y520", 0, "", 1),
+                                          Module("Two", 580, "R580", 550, "O550", 2),
+                                          Module("Test", code, "T1", code, "T2", 3)})));
+    auto w = Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, 0, "IP", 750, "/s")});
     auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
+    auto *ch2 = Child<QComboBox>(w.get(), "comboBox_FilterCh2");
     ch1->setCurrentIndex(2);
+    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
 
-    WhenShown<ConfigDialog>([](ConfigDialog *d) {
+    WhenShown<ConfigDialog>([ok](ConfigDialog *d) {
+        const int choice[] = {0, 1, 2, 1};
+        for (int k = 0; k < kTrayPositions; ++k)
+            TrayBox(*d, k + 1)->setCurrentIndex(choice[k]);
         Child<QCheckBox>(d, "checkBox_LD685manctrl")->setChecked(true);
-        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
+        ButtonPress(*d, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
     });
     Child<QPushButton>(w.get(), "pushButtonSettings")->click();
 
-    QCOMPARE(filtertraystatus, 0);
-    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
-    QCOMPARE(ch1->itemText(0), QStringLiteral("A1"));
-    QCOMPARE(ch1->itemText(2), QStringLiteral("C1"));
-    QCOMPARE(ch1->currentIndex(), 2);
-    QCOMPARE(filterTray[0].labelCh1, QStringLiteral("A1"));
+    QCOMPARE(filtertraystatus, ok ? 1 : 0);
+    QCOMPARE(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden(), !ok);
+    const QStringList ch1Texts =
+        ok ? QStringList{"Y520", "R580", "T1", "R580"} : QStringList{"A1", "B1", "C1", ""};
+    QCOMPARE(ComboTexts(ch1), ch1Texts);
+    QCOMPARE(filterTray[0].labelCh1, ch1Texts[0]);
+    // A new tray selects the position of the current settings (the startup record's 1) again.
+    QCOMPARE(ch1->currentIndex(), ok ? 1 : 2);
+    QCOMPARE(ch2->currentIndex(), ch1->currentIndex());
+    if (ok) {
+        QCOMPARE(ComboTexts(ch2), (QStringList{"", "O550", "T2", "O550"}));
+        QCOMPARE(iconnameCh1Pos[2], icon);
+        QCOMPARE(iconnameCh2Pos[2], icon);
+        QCOMPARE(iconnameCh2Pos[1], kOrange);
+        QCOMPARE(ch1->itemIcon(2).isNull(), icon.isEmpty());
+        QCOMPARE(ch2->itemIcon(2).isNull(), icon.isEmpty());
+        QVERIFY(ch2->itemIcon(0).isNull());
+    }
 
     // The configuration button opens the same dialog and nothing else.
-    WhenShown<ConfigDialog>([](ConfigDialog *d) {
-        Child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
-    });
+    WhenShown<ConfigDialog>([](ConfigDialog *d) { ButtonPress(*d, QDialogButtonBox::Cancel); });
     Child<QPushButton>(w.get(), "pushButton_Config")->click();
-    QCOMPARE(ch1->itemText(0), QStringLiteral("A1"));
+    QCOMPARE(ComboTexts(ch1), ch1Texts);
 }
 
 QTEST_MAIN(TestSettingsDialogs)

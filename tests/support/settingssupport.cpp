@@ -47,7 +47,7 @@ QByteArray StringBytes(const QString &s)
     return b;
 }
 
-QByteArray DoubleBytes(double value)
+static QByteArray DoubleBytes(double value)
 {
     quint64 bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
@@ -57,7 +57,7 @@ QByteArray DoubleBytes(double value)
     return b;
 }
 
-QByteArray PointBytes(const QPointF &p)
+static QByteArray PointBytes(const QPointF &p)
 {
     return DoubleBytes(p.x()) + DoubleBytes(p.y());
 }

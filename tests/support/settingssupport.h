@@ -33,8 +33,6 @@ QString TemplatesFixedPath(int model);
 // byte first; 0xFFFFFFFF for a null string.
 QByteArray Be32(quint32 value);
 QByteArray StringBytes(const QString &s);
-QByteArray DoubleBytes(double value);
-QByteArray PointBytes(const QPointF &p);
 QByteArray ModuleBytes(const FilterMod &m);
 QByteArray ModulesBytes(const QList<FilterMod> &modules);
 QByteArray TemplateBytes(const ScanTempl &t);

@@ -14,10 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-const QByteArray kObstacleTarget("the link's target, not the station's");
-
 namespace
 {
+
+const QByteArray kObstacleTarget("the link's target, not the station's");
 
 QString TargetOf(Obstacle obstacle, const QString &outside)
 {

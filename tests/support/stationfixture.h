@@ -28,9 +28,8 @@ private:
 
 // Things a test puts where the station expects one of its files, as an attacker or an
 // accident would. A link points into `outside`, a folder beyond the station's root: at a
-// file there holding kObstacleTarget, or (dangling) at a name there that does not exist.
+// file there holding a text of its own, or (dangling) at a name there that does not exist.
 enum class Obstacle { Link, DanglingLink, Fifo, Folder };
-extern const QByteArray kObstacleTarget;
 bool ObstaclePlace(Obstacle obstacle, const QString &path, const QString &outside);
 // The obstacle is still there as placed, and a link's target is unchanged (not created).
 bool ObstacleUntouched(Obstacle obstacle, const QString &path, const QString &outside);

@@ -30,7 +30,7 @@ QByteArray ReadAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// argv or envp for execve: the bytes live in `storage`, which must outlive the pointers.
+// argv for execve: the bytes live in `storage`, which must outlive the pointers.
 std::vector<char *> PointerList(std::vector<QByteArray> &storage)
 {
     std::vector<char *> list;
@@ -49,11 +49,6 @@ TestProgram::~TestProgram()
         kill();
 }
 
-void TestProgram::setEnv(const QByteArray &name, const QByteArray &value)
-{
-    extraEnv.append({name, value});
-}
-
 bool TestProgram::start(const QString &program, const QStringList &arguments)
 {
     if (!dir.isValid() || pid > 0)
@@ -67,19 +62,7 @@ bool TestProgram::start(const QString &program, const QStringList &arguments)
     std::vector<QByteArray> argStorage;
     for (const QString &w : words)
         argStorage.push_back(w.toLocal8Bit());
-    std::vector<QByteArray> envStorage;
-    for (char **e = environ; *e; ++e) {
-        const QByteArray entry(*e);
-        bool replaced = false;
-        for (const auto &kv : extraEnv)
-            replaced = replaced || entry.startsWith(kv.first + '=');
-        if (!replaced)
-            envStorage.push_back(entry);
-    }
-    for (const auto &kv : extraEnv)
-        envStorage.push_back(kv.first + '=' + kv.second);
     std::vector<char *> argv = PointerList(argStorage);
-    std::vector<char *> envp = PointerList(envStorage);
     const QByteArray outPath = QFile::encodeName(OutputPath(dir, "stdout"));
     const QByteArray errPath = QFile::encodeName(OutputPath(dir, "stderr"));
 
@@ -90,7 +73,7 @@ bool TestProgram::start(const QString &program, const QStringList &arguments)
         const int in = open("/dev/null", O_RDONLY);
         if (out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
             _exit(127);
-        execve(argv[0], argv.data(), envp.data());
+        execve(argv[0], argv.data(), environ);
         _exit(127);
     }
     ended = false;

@@ -9,8 +9,6 @@
 #define TESTPROGRAM_H
 
 #include <QByteArray>
-#include <QList>
-#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -25,10 +23,9 @@ public:
     TestProgram(const TestProgram &) = delete;
     TestProgram &operator=(const TestProgram &) = delete;
 
-    // Sets one environment variable for the next start; the rest is the test's own.
-    void setEnv(const QByteArray &name, const QByteArray &value);
-    // Starts the program, directly on a native build, through the build's emulator when
-    // the tests themselves run under one. False when it could not be started.
+    // Starts the program with the test's environment, directly on a native build, through
+    // the build's emulator when the tests themselves run under one. False when it could not
+    // be started.
     bool start(const QString &program, const QStringList &arguments);
     // False when the program is still running after msecs.
     bool waitForFinished(int msecs);
@@ -45,7 +42,6 @@ public:
 
 private:
     QTemporaryDir dir;
-    QList<QPair<QByteArray, QByteArray>> extraEnv;
     pid_t pid = -1;
     int status = 0;
     bool ended = false;
