@@ -211,6 +211,8 @@ private slots:
 
     void remainingTime_data();
     void remainingTime();
+    void progressTexts_data();
+    void progressTexts();
     void endBoxes_data();
     void endBoxes();
     void modelLabels_data();
@@ -536,6 +538,58 @@ void TestScanWindow::remainingTime()
     QFETCH(int, total);
     QFETCH(QString, text);
     QCOMPARE(ScanTimeText(ScanRemainSecs(elapsed, lines, total)), text);
+}
+
+// The fluorescence scanners count image rows against the height, the readers against the
+// width; texts over an hour still fit their labels.
+void TestScanWindow::progressTexts_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("KIREL-5000/5100 counts the height") << int(kModelKIREL5) << 10 << 400;
+    QTest::newRow("VESK-1800II counts the width") << int(kModelVESK1800) << 400 << 10;
+}
+
+void TestScanWindow::progressTexts()
+{
+    QFETCH(int, model);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    ScanPrepare(model, width, height, home());
+    static QStringList seen;
+    static ScanWindow *window = nullptr;
+    seen.clear();
+    Fake().onRead = [](int call) {
+        ScanSetup &s = newscansetup;
+        if (call > 1) {
+            QString texts;
+            for (const char *name : {"label_elapsedtime", "label_remaintime"}) {
+                const QLabel *label = Child<QLabel>(*window, name);
+                if (QFontMetrics(label->font()).horizontalAdvance(label->text()) > label->width())
+                    texts += QStringLiteral("(cut)");
+                texts += label->text() + QLatin1Char('/');
+            }
+            seen << texts;
+        }
+        s.newpreviewflag = 1;
+        if (call == 1) {
+            s.scanstatus = 20; // data reported, but no first-data time yet
+        } else if (call == 2) {
+            scanstart_epochsecs = kNowMs / 1000 - 30;
+            s.scanstatus = 100; // a quarter of 400 rows in 30 s
+        } else if (call == 3) {
+            scanstart_epochsecs = kNowMs / 1000 - 3725;
+        } else {
+            s.scanrunningflag = 0;
+        }
+    };
+    BoxAnswerer boxes;
+    ScanWindow w;
+    window = &w;
+    w.exec();
+    QCOMPARE(seen, (QStringList{QStringLiteral("0sec/0sec/"), QStringLiteral("30sec/1min 30sec/"),
+                                QStringLiteral("1hrs 2min 5sec/3hrs 6min 15sec/")}));
 }
 
 // Every way a running scan ends: the boxes in order, the image kept and on record when it
