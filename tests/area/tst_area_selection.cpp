@@ -1,11 +1,6 @@
-// The scan area on the bed picture: clicks on the tiles as the operator makes them (mouse
-// events on the window, where the pointer is over the picture), the four corner moves, the
-// plate sizes with their frames, the shaped corner tiles and the latitude buttons. Then the
-// small choices: resolution with the read-time and file-size estimate, scan mode with the
-// high voltage, laser and filter it implies, the KIREL-3000's fluorescence controls, the
-// destination folder and the Help box.
+// The scan area chosen on the bed picture (tile clicks, plate sizes, latitude), then the
+// resolution with its estimate, the scan modes and the destination folder.
 #include "settingssupport.h"
-#include "maker.h"
 #include "scantile.h"
 #include "stationpaths.h"
 
@@ -83,12 +78,10 @@ QList<QRectF> Sorted(QList<QRectF> frames)
 struct ChooserScript {
     QString answer;
     QString start;
-    int calls = 0;
 } chooser;
 
 QString ChooserFake(QWidget *, const QString &, const QString &start)
 {
-    ++chooser.calls;
     chooser.start = start;
     return chooser.answer;
 }
@@ -193,7 +186,7 @@ private slots:
     void modesSetVoltageLaserAndFilter_data();
     void modesSetVoltageLaserAndFilter();
     void kirel3FluorescenceControls();
-    void folderAndHelp();
+    void folderChooser();
 };
 
 // The centre and the four corner pixels of every tile's square on screen select the tile that
@@ -320,13 +313,9 @@ void TestAreaSelection::platePresets_data()
 
     PresetRow("KIREL-5000/5100 35x43cm reaches beyond the bed", kModelKIREL5, {"radioButtonIP3543"},
               {0, 2}, {16, 16}, {8, 8});
-    PresetRow("KIREL-5000/5100 20x25cm", kModelKIREL5, {"radioButtonIP2025"}, {0, 8}, {9, 15},
-              {4, 11});
     PresetRow("KIREL-5000/5100 plate after a grid selection", kModelKIREL5,
               {"radioButtonIP3543", "radioButtonGrid", "radioButtonIP2025"}, {0, 8}, {9, 15},
               {4, 11});
-    PresetRow("KIREL-3000 20x25cm on its smaller bed", kModelKIREL3, {"radioButtonIP2025"}, {0, 0},
-              {9, 7}, {4, 3});
     PresetRow("VESK-1800II 20x25cm after 23x25cm", kModelVESK1800,
               {"radioButtonIP2325", "radioButtonIP2025"}, {0, 0}, {9, 7}, {4, 3},
               {vesk1800t2025, vesk1800b2025, vesk1800l2025, vesk1800r2025});
@@ -441,8 +430,7 @@ void TestAreaSelection::resolutionRefreshesTheEstimate()
 
 void TestAreaSelection::modesSetVoltageLaserAndFilter_data()
 {
-    QTest::addColumn<QString>("freeMode");  // clicked first, from the IP mode of start-up
-    QTest::addColumn<QStringList>("modes"); // then these
+    QTest::addColumn<QStringList>("modes"); // clicked after fluorescence
     QTest::addColumn<bool>("listBuilt");
     QTest::addColumn<QList<int>>("codes"); // laser code of each list entry
     QTest::addColumn<QStringList>("trayLabels");
@@ -452,8 +440,6 @@ void TestAreaSelection::modesSetVoltageLaserAndFilter_data()
     QTest::addColumn<bool>("filterEnabled");
     QTest::addColumn<int>("hv"); // 900 set in the free mode
 
-    const QString fluorescence = QStringLiteral("radioButton_FluorescenceMode");
-    const QString digitizing = QStringLiteral("radioButton_DigitizingMode");
     const QStringList ip = {"radioButton_IPmode"};
     const QStringList twoIP = {"Y520", "IP", "O575", "IP"};
     const QStringList noIP = {"Y520", "R665", "O575", ""};
@@ -461,29 +447,23 @@ void TestAreaSelection::modesSetVoltageLaserAndFilter_data()
     // IP scans at 750 V and both IP modes read with the last 635 nm laser through the last IP
     // position; IP-V leaves the voltage to the operator, at the value IP left.
     QTest::newRow("IP: last 635nm entry and last IP position")
-        << fluorescence << ip << true << codes << twoIP << 3 << false << 3 << false << 750;
-    QTest::newRow("IP-V: last 635nm entry and last IP position")
-        << digitizing << QStringList{"radioButton_IPVmode"} << true << codes << twoIP << 3 << false
-        << 3 << false << 900;
+        << ip << true << codes << twoIP << 3 << false << 3 << false << 750;
     QTest::newRow("IP-V after IP opens the voltage at 750 V")
-        << fluorescence << QStringList{"radioButton_IPmode", "radioButton_IPVmode"} << true << codes
-        << twoIP << 3 << false << 3 << false << 750;
+        << QStringList{"radioButton_IPmode", "radioButton_IPVmode"} << true << codes << twoIP << 3
+        << false << 3 << false << 750;
     QTest::newRow("no 635nm laser takes the first entry")
-        << fluorescence << ip << true << QList<int>{1, 2, 8, 16} << twoIP << 0 << false << 3
-        << false << 750;
+        << ip << true << QList<int>{1, 2, 8, 16} << twoIP << 0 << false << 3 << false << 750;
     QTest::newRow("list not built yet leaves the laser")
-        << fluorescence << ip << false << QList<int>{1, 4, 2} << twoIP << 2 << true << 3 << false
-        << 750;
+        << ip << false << QList<int>{1, 4, 2} << twoIP << 2 << true << 3 << false << 750;
     QTest::newRow("tray without IP position leaves the filter")
-        << fluorescence << ip << true << QList<int>{4, 8} << noIP << 0 << false << 2 << true << 750;
+        << ip << true << QList<int>{4, 8} << noIP << 0 << false << 2 << true << 750;
     QTest::newRow("digitizing after fluorescence keeps every choice")
-        << fluorescence << QStringList{digitizing} << true << codes << twoIP << 4 << true << 2
+        << QStringList{"radioButton_DigitizingMode"} << true << codes << twoIP << 4 << true << 2
         << true << 900;
 }
 
 void TestAreaSelection::modesSetVoltageLaserAndFilter()
 {
-    QFETCH(QString, freeMode);
     QFETCH(QStringList, modes);
     QFETCH(bool, listBuilt);
     QFETCH(QList<int>, codes);
@@ -495,14 +475,10 @@ void TestAreaSelection::modesSetVoltageLaserAndFilter()
     QFETCH(int, hv);
 
     QVERIFY(Start(kModelKIREL5));
-    // Start-up in IP mode has all four locked; fluorescence and digitizing free them.
-    QVERIFY(!HV()->isEnabled() && !HVSlider()->isEnabled());
-    QVERIFY(!Laser()->isEnabled() && !Filter()->isEnabled());
-    const int startHV = HV()->value();
-    ClickButton(qPrintable(freeMode));
+    // Start-up is in IP mode, all four locked; fluorescence and digitizing free them.
+    ClickButton("radioButton_FluorescenceMode");
     QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
     QVERIFY(Laser()->isEnabled() && Filter()->isEnabled());
-    QCOMPARE(HV()->value(), startHV);
     // The KIREL-5000/5100 keeps its plate sizes in every mode.
     QVERIFY(!Child<QWidget>(*w, "radioButtonIP2040")->isHidden());
     HV()->setValue(900);
@@ -571,8 +547,8 @@ void TestAreaSelection::kirel3FluorescenceControls()
 }
 
 // The folder chooser starts in the home folder; a chosen folder is taken, a cancelled chooser
-// keeps the folder there was. Help shows the version box.
-void TestAreaSelection::folderAndHelp()
+// keeps the folder there was.
+void TestAreaSelection::folderChooser()
 {
     const FolderChooser dialog = FolderChooserRun;
     FolderChooserRun = ChooserFake;
@@ -587,13 +563,6 @@ void TestAreaSelection::folderAndHelp()
         QCOMPARE(Text("labelFolder"), chosen);
     }
     FolderChooserRun = dialog;
-    QCOMPARE(chooser.calls, 2);
-
-    ClickButton("pushButtonHelp");
-    QCOMPARE(boxes->shown.size(), 1);
-    QCOMPARE(boxes->shown[0].title, QStringLiteral("Version & Contact  Info"));
-    QCOMPARE(boxes->shown[0].text, QStringLiteral("Version 1.08 24-Jul-2020        \n\n      ") +
-                                       QStringLiteral(SCANSTATION_MAKER_WEB));
 }
 
 QTEST_MAIN(TestAreaSelection)

@@ -1,10 +1,5 @@
-// The two settings dialogs driven as the operator drives them. The configuration dialog:
-// the tray and module lists it shows, "Add", OK and Cancel, and the files OK leaves behind,
-// byte for byte. The template dialog: the current-settings group, the table newest first,
-// Save, Delete and Load, and the templates file they leave behind. Last, the main window's
-// side: "System Settings" rebuilding the filter selectors after a saved tray, and "Save as
-// Template" capturing the settings before the template dialog and applying a template loaded
-// there.
+// The configuration and template dialogs driven as the operator drives them, the files they
+// leave behind, and the main window's side of both.
 #include "configdialog.h"
 #include "mainwindow.h"
 #include "scantile.h"
@@ -203,11 +198,9 @@ private slots:
     void dialogCloses_data();
     void dialogCloses();
 
-    void saveKeepsCurrentSettingsUnlisted_data();
-    void saveKeepsCurrentSettingsUnlisted();
     void currentSettingsTexts_data();
     void currentSettingsTexts();
-    void deleteThenLoad();
+    void saveDeleteLoad();
     void refusedChangesNothing_data();
     void refusedChangesNothing();
     void loadedTemplateApplied_data();
@@ -431,49 +424,6 @@ void TestSettingsDialogs::dialogCloses()
     QCOMPARE(filtercount, stored);
 }
 
-// Element 0 stays the current settings; the template goes after the list, so that the next
-// scan, which renames element 0 "startup", leaves it alone.
-void TestSettingsDialogs::saveKeepsCurrentSettingsUnlisted_data()
-{
-    QTest::addColumn<bool>("afterB");
-    QTest::addColumn<QString>("comment"); // null: left untouched
-    QTest::newRow("first save, no file yet") << false << QStringLiteral("first");
-    QTest::newRow("after a template, no comment") << true << QString();
-}
-
-void TestSettingsDialogs::saveKeepsCurrentSettingsUnlisted()
-{
-    QFETCH(bool, afterB);
-    QFETCH(QString, comment);
-    if (afterB)
-        ListSet({kCurrent, kB});
-    else
-        scanTemplate[0] = kCurrent;
-
-    TemplatesDialog d(nullptr);
-    QCOMPARE(Table(d)->rowCount(), afterB ? 1 : 0);
-    Child<QLineEdit>(&d, "lineEdit_name")->setText("A");
-    if (!comment.isNull())
-        Child<QLineEdit>(&d, "lineEdit_comment")->setText(comment);
-    Press(d, "pushButton_save");
-
-    ScanTempl current = kCurrent;
-    current.name = "Last Settings";
-    current.comment = "Not displayed";
-    ScanTempl saved = kCurrent;
-    saved.name = "A";
-    saved.comment = comment.isNull() ? QLatin1String("") : comment; // empty, not null
-    QList<ScanTempl> file{current};
-    if (afterB)
-        file << kB;
-    file << saved;
-    QCOMPARE(templatecount, file.size());
-    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(current));
-    QCOMPARE(TemplateBytes(scanTemplate[file.size() - 1]), TemplateBytes(saved));
-    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes(file));
-    QCOMPARE(RowNames(d), afterB ? QStringList({"A", "B"}) : QStringList({"A"}));
-}
-
 void TestSettingsDialogs::currentSettingsTexts_data()
 {
     QTest::addColumn<int>("mode");
@@ -543,38 +493,45 @@ void TestSettingsDialogs::currentSettingsTexts()
         QCOMPARE(Table(d)->item(0, col)->text(), cells[col]);
 }
 
-// Delete closes the gap and stores the list; Load then copies a template into element 0
-// without storing anything.
-void TestSettingsDialogs::deleteThenLoad()
+// Save puts the template after the list, element 0 staying the current settings (the next
+// scan renames element 0 "startup" and leaves the template alone). Delete closes the gap; both
+// store the list. Load then copies a template into element 0 and stores nothing.
+void TestSettingsDialogs::saveDeleteLoad()
 {
-    ListSet({kCurrent, kA, kB, kC});
-
+    ListSet({kCurrent, kB, kC});
     TemplatesDialog d(nullptr);
-    Table(d)->selectRow(1);
-    Press(d, "pushButton_Delete");
-
-    QCOMPARE(templatecount, 3);
-    QCOMPARE(RowNames(d), (QStringList{"C", "A"}));
+    Child<QLineEdit>(&d, "lineEdit_name")->setText("A");
+    Press(d, "pushButton_save");
     // Element 0 (a capture: its laser is the code plus one) is not stored under the scan
     // request's name, which would make start-up read its laser as a list position.
     ScanTempl current = kCurrent;
     current.name = QStringLiteral("Last Settings");
     current.comment = QStringLiteral("Not displayed");
-    const QByteArray stored = TemplatesBytes({current, kA, kC});
+    ScanTempl saved = kCurrent;
+    saved.name = QStringLiteral("A");
+    saved.comment = QLatin1String(""); // left untouched: empty, not null
+    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(current));
+    QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), TemplatesBytes({current, kB, kC, saved}));
+    QCOMPARE(RowNames(d), (QStringList{"A", "C", "B"}));
+
+    Table(d)->selectRow(1);
+    Press(d, "pushButton_Delete");
+    QCOMPARE(templatecount, 3);
+    QCOMPARE(RowNames(d), (QStringList{"A", "B"}));
+    const QByteArray stored = TemplatesBytes({current, kB, saved});
     QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), stored);
-    QCOMPARE(TemplateBytes(scanTemplate[2]), TemplateBytes(kC));
     // The scan request writes one record past the list: that record must end the list
     // instead of repeating the last template.
     QCOMPARE(TemplateBytes(scanTemplate[3]), TemplateBytes(ScanTempl()));
 
-    Table(d)->selectRow(0);
+    Table(d)->selectRow(1);
     Press(d, "pushButton_Delete_2");
     QCOMPARE(templateload, 1);
-    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(kC));
+    QCOMPARE(TemplateBytes(scanTemplate[0]), TemplateBytes(kB));
     QCOMPARE(templatecount, 3);
     // The group shows the loaded template; how it words each setting is the test above's.
-    QCOMPARE(Shown(d, "label_areatext"), QStringLiteral("23x40cm"));
-    QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/c"));
+    QCOMPARE(Shown(d, "label_areatext"), QStringLiteral("20x40cm"));
+    QCOMPARE(Shown(d, "label_foldertext"), QStringLiteral("/home/b"));
     QCOMPARE(root->readFile(TemplatesFixedPath(kModel)), stored);
 }
 
