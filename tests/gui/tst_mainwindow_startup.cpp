@@ -59,9 +59,7 @@ void TestMainWindowStartup::firstStartPerModel_data()
     QTest::addColumn<QString>("statusHeading");
     QTest::addColumn<QStringList>("hidden");
     QTest::addColumn<QStringList>("checkedAndLocked");
-    QTest::addColumn<QPoint>("origin");   // where scene point (0, 0) sits in the window
-    QTest::addColumn<QStringList>("ch1"); // the filter selectors
-    QTest::addColumn<QStringList>("ch2");
+    QTest::addColumn<QPoint>("origin"); // where scene point (0, 0) sits in the window
 
     // Every control each model hides, whole: a control a list forgets stays on the form.
     const QStringList alwaysHidden = Names("pushButton_LD685toggle pushButton_Config");
@@ -73,10 +71,6 @@ void TestMainWindowStartup::firstStartPerModel_data()
                              "labelLDtemperature");
     const QStringList fixedReading =
         Names("radioButton radioButton1000 radioButton10000 radioButton30000");
-    // The tray file's labels. The KIREL-3000's channel 1 is its fixed tray whatever the file
-    // holds (the data files' test); its channel 2 is the file's.
-    const QStringList ch1 = {"Y520", "", "O575", "R670"};
-    const QStringList ch2 = {"C2a", "", "C2c", ""};
 
     QTest::newRow("KIREL-5000/5100")
         << int(kModelKIREL5) << "KIREL5 IMAGE READER"
@@ -84,7 +78,7 @@ void TestMainWindowStartup::firstStartPerModel_data()
         << "Lasers"
         << alwaysHidden + Names("groupBoxScanLatitude groupBoxScanSensitivity label_statuslog "
                                 "label_scannercondition")
-        << QStringList{} << QPoint(501, 241) << ch1 << ch2;
+        << QStringList{} << QPoint(501, 241);
     QTest::newRow("KIREL-3000")
         << int(kModelKIREL3) << "KIREL3 IMAGE READER"
         << "KIREL-3000 "
@@ -94,20 +88,18 @@ void TestMainWindowStartup::firstStartPerModel_data()
                      "pushButtonTemplateSave radioButton_Res25 radioButtonIP3543 "
                      "groupBox_Channel2 checkBox_enableCh1 checkBox_enableCh2 label_3 "
                      "labelLDmonitor labelLDtemperature spinBox_HVch1 horizontalSlider_HVch1")
-        << Names("radioButton5 radioButton4000") << QPoint(501, 239)
-        << QStringList{"IP", "R R665", "G O575", "B Y520"} << ch2;
+        << Names("radioButton5 radioButton4000") << QPoint(501, 239);
     // The VESK-5000 writes no line at 200 um: that button goes too.
     QTest::newRow("VESK-5000") << int(kModelVESK5000) << "VESK IMAGE READER"
                                << "VESK-5000 "
                                << "Status Log"
                                << veskHidden + Names("radioButtonIP2325 radioButton_Res200")
-                               << QStringList{} << QPoint(501, 242) << ch1 << ch2;
+                               << QStringList{} << QPoint(501, 242);
     QTest::newRow("VESK-1800II") << int(kModelVESK1800) << "VESK IMAGE READER"
                                  << "VESK-1800II "
                                  << "Status Log"
                                  << veskHidden + fixedReading + Names("radioButton_Res25")
-                                 << Names("radioButton5 radioButton4000") << QPoint(491, 234) << ch1
-                                 << ch2;
+                                 << Names("radioButton5 radioButton4000") << QPoint(491, 234);
 }
 
 // A first start of each model over stale run state: the form, its groups stacked without
@@ -123,13 +115,6 @@ void TestMainWindowStartup::firstStartPerModel()
     QFETCH(QStringList, hidden);
     QFETCH(QStringList, checkedAndLocked);
     QFETCH(QPoint, origin);
-    QFETCH(QStringList, ch1);
-    QFETCH(QStringList, ch2);
-    QVERIFY(root->writeFile(
-        FilterTrayFixedPath(),
-        ModulesBytes({Module("LPY", 520, "Y520", 510, "C2a", 0), Module("EMPTY", 0, "", 0, "", 0),
-                      Module("LPO", 575, "O575", 600, "C2c", 0),
-                      Module("LPR", 670, "R670", 0, "", 0)})));
     ResetSharedState(model);
     scannerconfig[28] = 1;
     LDconfig[0] = 1;
@@ -212,16 +197,10 @@ void TestMainWindowStartup::firstStartPerModel()
             polling || (timer->isActive() && timer->interval() == 500 && !timer->isSingleShot());
     QVERIFY(polling);
 
-    // The selectors list the tray; a position without a code shows no text and no icon.
-    // Choosing a position on one channel chooses it on the other.
+    // Choosing a tray position on one channel chooses it on the other (what the selectors
+    // list is the settings tests').
     auto *filter1 = Child<QComboBox>(*w, "comboBox_FilterCh1");
     auto *filter2 = Child<QComboBox>(*w, "comboBox_FilterCh2");
-    QCOMPARE(ComboTexts(filter1), ch1);
-    QCOMPARE(ComboTexts(filter2), ch2);
-    for (int i = 0; i < kTrayPositions; ++i) {
-        QCOMPARE(filter1->itemIcon(i).isNull(), ch1[i].isEmpty());
-        QCOMPARE(filter2->itemIcon(i).isNull(), ch2[i].isEmpty());
-    }
     filter1->setCurrentIndex(3);
     QCOMPARE(filter2->currentIndex(), 3);
     filter2->setCurrentIndex(2);

@@ -75,11 +75,6 @@ void ButtonPress(ConfigDialog &d, QDialogButtonBox::StandardButton which)
     Child<QDialogButtonBox>(&d, "buttonBox")->button(which)->click();
 }
 
-bool SameModule(const FilterMod &a, const FilterMod &b)
-{
-    return ModuleBytes(a) == ModuleBytes(b);
-}
-
 constexpr int kModel = kModelKIREL5;
 
 ScanTempl Templ(const QString &name, int mode, int area, int resolution, int laser,
@@ -318,8 +313,6 @@ void TestSettingsDialogs::dialogCloses_data()
         << int(kModelKIREL5) << true << false << FilterModuleFixedPath()
         << QList<int>{0, -1, 0, -1};
     QTest::newRow("Cancel") << int(kModelKIREL5) << false << true << "" << mixed;
-    QTest::newRow("Cancel, new station without a module file")
-        << int(kModelKIREL5) << false << false << "" << QList<int>{0, 0, 0, 0};
 }
 
 // The dialog shows the settings, takes a new module, a tray and the system parameters, and
@@ -359,15 +352,16 @@ void TestSettingsDialogs::dialogCloses()
     QCOMPARE(d.size(), reduced ? QSize(649, 242) : QSize(649, 682));
     if (reduced)
         QCOMPARE(Child<QDialogButtonBox>(&d, "buttonBox")->geometry(), QRect(270, 190, 341, 32));
-    // The boxes show the settings, each its own.
-    const struct {
-        const char *box;
-        bool on;
-    } shown[] = {{"checkBox_RawDataSave", true}, {"checkBox_ShadingDataSave", false},
-                 {"checkBox_bootlog", true},     {"checkBox_scanlog", false},
-                 {"checkBox_readinglog", false}, {"checkBox_LD685manctrl", true}};
-    for (const auto &b : shown)
-        QVERIFY2(Child<QCheckBox>(&d, b.box)->isChecked() == b.on, b.box);
+    // The boxes show the settings, each its own; then each is turned over.
+    const char *const settingBoxes[] = {"checkBox_RawDataSave", "checkBox_ShadingDataSave",
+                                        "checkBox_bootlog",     "checkBox_scanlog",
+                                        "checkBox_readinglog",  "checkBox_LD685manctrl"};
+    const bool on[] = {true, false, true, false, false, true};
+    for (int i = 0; i < 6; ++i) {
+        auto *box = Child<QCheckBox>(&d, settingBoxes[i]);
+        QVERIFY2(box->isChecked() == on[i], settingBoxes[i]);
+        box->setChecked(!on[i]);
+    }
     if (model == kModelKIREL5)
         QVERIFY(Child<QCheckBox>(&d, "checkBox_FlipVeskImage")->isHidden());
     const FilterMod added = Module("New", 139, "a", 140, "b", 7);
@@ -378,11 +372,6 @@ void TestSettingsDialogs::dialogCloses()
         TrayBox(d, k + 1)->setCurrentIndex(choice[k]);
         chosen << (choice[k] < 0 ? kGfp : modules[choice[k]]);
     }
-    for (const char *box : {"checkBox_RawDataSave", "checkBox_scanlog", "checkBox_readinglog"})
-        Child<QCheckBox>(&d, box)->setChecked(true);
-    for (const char *box :
-         {"checkBox_ShadingDataSave", "checkBox_bootlog", "checkBox_LD685manctrl"})
-        Child<QCheckBox>(&d, box)->setChecked(false);
     ButtonPress(d, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
     QCOMPARE(d.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
 
@@ -402,7 +391,7 @@ void TestSettingsDialogs::dialogCloses()
                  modulesWritten ? ModulesBytes(modules) : modulesBefore);
     if (blocked != SysParamFixedPath(model))
         QCOMPARE(root->readFile(SysParamFixedPath(model)),
-                 sysWritten ? SysParamBytes(1, 0, 0, 1, 1) : QByteArray());
+                 sysWritten ? SysParamBytes(0, 1, 0, 1, 1) : QByteArray());
     QCOMPARE(sysparams.readlog, sysWritten ? 1 : 0);
     QCOMPARE(filtertraystatus, trayWritten ? 1 : 0);
     QCOMPARE(LD685manctrl, kirel5 ? 0 : 1);
@@ -410,7 +399,7 @@ void TestSettingsDialogs::dialogCloses()
     // fixed tray.
     const bool trayTaken = ok && model != kModelKIREL3 && blocked != FilterTrayFixedPath();
     for (int k = 0; k < kTrayPositions; ++k)
-        QVERIFY(SameModule(filterTray[k], trayTaken ? chosen[k] : kGfp));
+        QCOMPARE(ModuleBytes(filterTray[k]), ModuleBytes(trayTaken ? chosen[k] : kGfp));
     if (ok && model != kModelKIREL5)
         return;
     // The list is what its file holds: a module not stored is gone, and OK in the next
@@ -449,8 +438,6 @@ void TestSettingsDialogs::currentSettingsTexts_data()
                                                  " 600 V"};
     QTest::newRow("635nm") << 0 << 0 << 100 << 5 << 750 << "473"
                            << QStringList{"IP", "Grid", "100µm", "635nm", " 750 V"};
-    QTest::newRow("670nm") << 2 << 0 << 100 << 9 << 600 << "473"
-                           << QStringList{"Fluorescence", "Grid", "100µm", "670nm", " 600 V"};
     QTest::newRow("685nm diode") << 2 << 0 << 100 << 17 << 600 << "473"
                                  << QStringList{"Fluorescence", "Grid", "100µm", "685nm", " 600 V"};
     QTest::newRow("laser value of no laser shows the number")
@@ -611,19 +598,16 @@ void TestSettingsDialogs::loadedTemplateApplied_data()
     QTest::addColumn<int>("startMode");
     QTest::addColumn<int>("loadedMode");
     QTest::addColumn<QString>("modeButton");
-    QTest::addColumn<bool>("voltageFree");
-    QTest::addColumn<bool>("filterFree");
     QTest::addColumn<int>("laser"); // list entry selected after the load
 
     // The list holds 473, 635 and 670 nm, the 670 nm laser selected: IP and IP-V read with
     // the 635 nm laser; another mode keeps the operator's laser.
     QTest::newRow("fluorescence after IP frees all")
-        << int(kModeIP) << int(kModeFluorescence) << "radioButton_FluorescenceMode" << true << true
-        << 2;
+        << int(kModeIP) << int(kModeFluorescence) << "radioButton_FluorescenceMode" << 2;
     QTest::newRow("IP locks all") << int(kModeFluorescence) << int(kModeIP) << "radioButton_IPmode"
-                                  << false << false << 1;
+                                  << 1;
     QTest::newRow("IP-V locks laser and filter")
-        << int(kModeIP) << int(kModeIPV) << "radioButton_IPVmode" << true << false << 1;
+        << int(kModeIP) << int(kModeIPV) << "radioButton_IPVmode" << 1;
 }
 
 // The dialog opens on the window's settings, captured into element 0; loading row 0 puts
@@ -633,8 +617,6 @@ void TestSettingsDialogs::loadedTemplateApplied()
     QFETCH(int, startMode);
     QFETCH(int, loadedMode);
     QFETCH(QString, modeButton);
-    QFETCH(bool, voltageFree);
-    QFETCH(bool, filterFree);
     QFETCH(int, laser);
     QVERIFY(root->writeFile(
         FilterTrayFixedPath(),
@@ -698,7 +680,9 @@ void TestSettingsDialogs::loadedTemplateApplied()
     QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->value(), 800);
     QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->currentIndex(), 2);
 
-    QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->isEnabled(), voltageFree);
+    // IP mode fixes the voltage; IP and IP-V fix the laser and the filter.
+    const bool filterFree = loadedMode != kModeIP && loadedMode != kModeIPV;
+    QCOMPARE(Child<QSpinBox>(w.get(), "spinBox_HVch1")->isEnabled(), loadedMode != kModeIP);
     QCOMPARE(Child<QComboBox>(w.get(), "comboBox_FilterCh1")->isEnabled(), filterFree);
     QCOMPARE(lasers->currentIndex(), laser);
     QCOMPARE(lasers->isEnabled(), filterFree);
@@ -707,23 +691,16 @@ void TestSettingsDialogs::loadedTemplateApplied()
 void TestSettingsDialogs::settingsFromTheWindow_data()
 {
     QTest::addColumn<bool>("ok");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("icon");
-
-    // The colour bands of the codes are the data files' test.
-    QTest::newRow("OK, code 170 red") << true << 170 << kRed;
-    QTest::newRow("OK, code 0 no icon") << true << 0 << QString();
-    QTest::newRow("Cancel") << false << 170 << kRed;
+    QTest::newRow("OK") << true;
+    QTest::newRow("Cancel") << false;
 }
 
-// "System Settings" from the window: a tray saved in the dialog, whose position 3 carries the
-// code under test on both channels, rebuilds both selectors with the icons of its codes;
-// Cancel leaves them, and the position chosen on the window, as they were.
+// "System Settings" from the window: a tray saved in the dialog rebuilds both selectors with
+// the icons of its codes (the colour bands are the data files' test; code 0 has none). Cancel
+// leaves them, and the position chosen on the window, as they were.
 void TestSettingsDialogs::settingsFromTheWindow()
 {
     QFETCH(bool, ok);
-    QFETCH(int, code);
-    QFETCH(QString, icon);
     QVERIFY(root->writeFile(
         FilterTrayFixedPath(),
         ModulesBytes({Module("a", 520, "A1", 0, "", 0), Module("b", 580, "B1", 0, "", 0),
@@ -731,7 +708,8 @@ void TestSettingsDialogs::settingsFromTheWindow()
     QVERIFY(root->writeFile(FilterModuleFixedPath(),
                             ModulesBytes({Module("One", 520, "Y520", 0, "", 1),
                                           Module("Two", 580, "R580", 550, "O550", 2),
-                                          Module("Test", code, "T1", code, "T2", 3)})));
+                                          Module("Red", 170, "T1", 170, "T2", 3),
+                                          Module("None", 0, "Z1", 0, "Z2", 4)})));
     auto w = Start({Templ("startup", kModeFluorescence, kAreaGrid, 200, 0, "IP", 750, "/s")});
     auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
     auto *ch2 = Child<QComboBox>(w.get(), "comboBox_FilterCh2");
@@ -739,9 +717,8 @@ void TestSettingsDialogs::settingsFromTheWindow()
     QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
 
     WhenShown<ConfigDialog>([ok](ConfigDialog *d) {
-        const int choice[] = {0, 1, 2, 1};
         for (int k = 0; k < kTrayPositions; ++k)
-            TrayBox(*d, k + 1)->setCurrentIndex(choice[k]);
+            TrayBox(*d, k + 1)->setCurrentIndex(k);
         Child<QCheckBox>(d, "checkBox_LD685manctrl")->setChecked(true);
         ButtonPress(*d, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
     });
@@ -750,20 +727,22 @@ void TestSettingsDialogs::settingsFromTheWindow()
     QCOMPARE(filtertraystatus, ok ? 1 : 0);
     QCOMPARE(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden(), !ok);
     const QStringList ch1Texts =
-        ok ? QStringList{"Y520", "R580", "T1", "R580"} : QStringList{"A1", "B1", "C1", ""};
+        ok ? QStringList{"Y520", "R580", "T1", "Z1"} : QStringList{"A1", "B1", "C1", ""};
     QCOMPARE(ComboTexts(ch1), ch1Texts);
     QCOMPARE(filterTray[0].labelCh1, ch1Texts[0]);
     // A new tray selects the position of the current settings (the startup record's 1) again.
     QCOMPARE(ch1->currentIndex(), ok ? 1 : 2);
     QCOMPARE(ch2->currentIndex(), ch1->currentIndex());
-    if (ok) {
-        QCOMPARE(ComboTexts(ch2), (QStringList{"", "O550", "T2", "O550"}));
-        QCOMPARE(iconnameCh1Pos[2], icon);
-        QCOMPARE(iconnameCh2Pos[2], icon);
-        QCOMPARE(iconnameCh2Pos[1], kOrange);
-        QCOMPARE(ch1->itemIcon(2).isNull(), icon.isEmpty());
-        QCOMPARE(ch2->itemIcon(2).isNull(), icon.isEmpty());
-        QVERIFY(ch2->itemIcon(0).isNull());
+    if (!ok)
+        return;
+    QCOMPARE(ComboTexts(ch2), (QStringList{"", "O550", "T2", "Z2"}));
+    QCOMPARE(iconnameCh1Pos[2], kRed);
+    QCOMPARE(iconnameCh2Pos[2], kRed);
+    QCOMPARE(iconnameCh2Pos[1], kOrange);
+    QVERIFY(iconnameCh1Pos[3].isEmpty() && iconnameCh2Pos[3].isEmpty());
+    for (int i = 0; i < kTrayPositions; ++i) {
+        QCOMPARE(ch1->itemIcon(i).isNull(), i == 3);
+        QCOMPARE(ch2->itemIcon(i).isNull(), i == 0 || i == 3);
     }
 }
 
