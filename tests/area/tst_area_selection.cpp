@@ -57,7 +57,6 @@ void ModelRows()
     QTest::newRow("VESK-1800II") << int(kModelVESK1800);
 }
 
-// What the folder chooser was asked and what it answers.
 struct ChooserScript {
     QString answer;
     QString start;
@@ -448,7 +447,6 @@ void TestAreaSelection::modesSetVoltageLaserAndFilter()
     QFETCH(int, hv);
 
     QVERIFY(Start(kModelKIREL5));
-    // Start-up is in IP mode, all four locked; fluorescence and digitizing free them.
     ClickButton("radioButton_FluorescenceMode");
     QVERIFY(HV()->isEnabled() && HVSlider()->isEnabled());
     QVERIFY(Laser()->isEnabled() && Filter()->isEnabled());

@@ -47,7 +47,6 @@ private slots:
     void settingsRestoredFromTemplates();
 };
 
-// Widget names, separated by spaces.
 static QStringList Names(const char *names)
 {
     return QString::fromLatin1(names).split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -153,7 +152,6 @@ void TestMainWindowStartup::firstStartPerModel()
         bottom = group->geometry().bottom();
     }
 
-    // The settings of a first start.
     QCOMPARE(templatecount, 0);
     QVERIFY(Child<QAbstractButton>(*w, "radioButton_IPmode")->isChecked());
     QVERIFY(Child<QAbstractButton>(*w, "radioButtonGrid")->isChecked());
@@ -176,7 +174,6 @@ void TestMainWindowStartup::firstStartPerModel()
         QVERIFY(Child<QAbstractButton>(*w, "radioButton30000")->isChecked());
         QVERIFY(!Child<QAbstractButton>(*w, "radioButton1000")->isEnabled());
     }
-    // Each model's log names and header lines are the log files' test.
     for (const QString &log : {BootLogPath(), ErrorLogPath(), ScanLogPath()})
         QVERIFY2(QFileInfo::exists(log), qPrintable(log));
 

