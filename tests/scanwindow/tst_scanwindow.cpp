@@ -1009,15 +1009,24 @@ void TestScanWindow::startScanRecordsTemplateAndRunsTheWindow()
     QVERIFY(QFile(TemplatesFilePath()).size() > 0);
 
     // The VESK-5000 scans at the latitude and sensitivity the operator clicked, in that order.
-    w.reset();
-    w = StartModel(kModelVESK5000);
-    Child<QRadioButton>(*w, "radioButton")->click();
-    Child<QRadioButton>(*w, "radioButton1000")->click();
-    Child<QLineEdit>(*w, "lineEdit_filename")->setText(QStringLiteral("plate1"));
-    w->on_pushButton_Scan_clicked();
-    QCOMPARE(Fake().starts, 2);
-    QCOMPARE(newscansetup.latitude, 4);
-    QCOMPARE(newscansetup.sensitivity, 1000);
+    const struct {
+        const char *latitudeButton;
+        int latitude;
+        int sensitivity;
+    } clicks[] = {{"radioButton", 4, 1000}, {"radioButton", 4, 10000}, {"radioButton5", 5, 30000}};
+    for (const auto &c : clicks) {
+        w.reset();
+        w = StartModel(kModelVESK5000);
+        Child<QRadioButton>(*w, c.latitudeButton)->click();
+        Child<QRadioButton>(*w, qPrintable(QStringLiteral("radioButton%1").arg(c.sensitivity)))
+            ->click();
+        Child<QLineEdit>(*w, "lineEdit_filename")
+            ->setText(QStringLiteral("plate%1").arg(c.sensitivity));
+        w->on_pushButton_Scan_clicked();
+        QCOMPARE(newscansetup.latitude, c.latitude);
+        QCOMPARE(newscansetup.sensitivity, c.sensitivity);
+    }
+    QCOMPARE(Fake().starts, 4);
 }
 
 QTEST_MAIN(TestScanWindow)
