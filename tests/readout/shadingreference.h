@@ -1,7 +1,6 @@
-// The fluorescence scanner's shading correction written out pixel by pixel, nine square
-// roots per pixel, exactly as the station's own description of it reads, with one mend:
-// a neighbour outside the 48 x 42 table takes the nearest edge node. The tests hold the
-// station's fast correction against it; the benchmark times both.
+// The fluorescence scanner's shading correction written out pixel by pixel, nine square roots
+// a pixel, with one mend: a neighbour outside the 48 x 42 table takes the nearest edge node.
+// The tests hold the station's fast correction against it; the benchmark times both.
 #ifndef SHADINGREFERENCE_H
 #define SHADINGREFERENCE_H
 

@@ -1,6 +1,5 @@
-// A stand-in for the scanner operations of the scan window: each start and read call is
-// counted and does what the test scripted, on the shared scan state as the readouts do.
-// Also the fixed clock of the files' dates and the widget look-up of the windows' tests.
+// A stand-in for the scan window's scanner operations: each start and read is counted and does
+// what the test scripted on the shared scan state; also the fixed clock and the widget look-up.
 #ifndef FAKESCANNER_H
 #define FAKESCANNER_H
 

@@ -1,7 +1,6 @@
-// The scan window: the files it makes, the preview and histogram rules, and the run from
-// start to end against a scripted stand-in for the scanner operations. Then Start Scan: the
-// scan area, the scan geometry and the parameter block of every model, the file-name checks,
-// the "startup" template, and the resolutions each model offers.
+// The scan window: the files it makes, the preview and histogram rules, and the run from start
+// to end against a scripted stand-in for the scanner operations. Then Start Scan: the area,
+// geometry and parameter block of every model, the file-name checks and the "startup" record.
 #include "boxes.h"
 #include "fakescanner.h"
 
@@ -17,15 +16,12 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QGraphicsPixmapItem>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
-#include <QToolTip>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -111,74 +107,42 @@ QStringList ErrorLogLines()
     return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-// The area the layouts give, micrometres.
-struct Um {
-    qint64 x0 = 0, y0 = 0, W = 0, H = 0;
-};
-
-// One request and what the layouts say it must become.
+// One request, and the area in micrometres the layouts say it covers.
 struct RequestCase {
     int model = kModelKIREL5;
     ScanChoice choice;
-    BYTE laserCode = 1; // the channel-1 laser the scanner reported
-    // expected
-    Um um;
-    int bufferlines = 0;
-    int bufferreadsize = 0;
-    int bufptroffset = 0;
-    int bytelinewidth = 0;
-    bool averaged = false; // the reader averages 2 x 2 at this resolution
+    expect::Area um;
 };
 
-// A KIREL-5000/5100 fluorescence request of tiles L to R at 600 V and the pieces it must be
-// read in.
-RequestCase Kirel5(QPoint L, QPoint R, int resolution, Um um, int bufferlines, int bufferreadsize,
-                   BYTE laserCode = 1)
+// A request of tiles L to R at 600 V: fluorescence on the KIREL-5000/5100, a plate on the
+// readers at latitude 4 and sensitivity 10000 (which only the VESK-5000 takes).
+RequestCase Request(int model, int area, QPoint L, QPoint R, int resolution, expect::Area um)
 {
     RequestCase c;
-    c.choice.mode = kModeFluorescence;
-    c.choice.area = kAreaGrid;
+    c.model = model;
+    c.choice.mode = model == kModelKIREL5 ? kModeFluorescence : kModeIP;
+    c.choice.area = area;
     c.choice.cornerL = L;
     c.choice.cornerR = R;
     c.choice.resolution = resolution;
     c.choice.HVch1 = 600;
-    c.laserCode = laserCode;
-    c.um = um;
-    c.bufferlines = bufferlines;
-    c.bufferreadsize = bufferreadsize;
-    return c;
-}
-
-// A reader request at latitude 4 and sensitivity 10000 (which only the VESK-5000 takes):
-// the piece, the cut's offset and the reader line in bytes.
-RequestCase Reader(int model, int area, QPoint L, QPoint R, int resolution, Um um,
-                   int bufferreadsize, int bufptroffset, int bytelinewidth, bool averaged = false)
-{
-    RequestCase c = Kirel5(L, R, resolution, um, 10, bufferreadsize);
-    c.model = model;
-    c.choice.mode = kModeIP;
-    c.choice.area = area;
     c.choice.latitude = 4;
     c.choice.sensitivity = 10000;
-    c.bufptroffset = bufptroffset;
-    c.bytelinewidth = bytelinewidth;
-    c.averaged = averaged;
+    c.um = um;
     return c;
 }
 
-// The 30 bytes from the parameter-block layouts: the readers' own bytes over the first 12
-// of the fluorescence block, the KIREL-3's tail after.
+// The 30 bytes from the parameter-block layouts (channel-1 laser code 1): the readers' own
+// bytes over the first 12 of the fluorescence block, the KIREL-3's tail after.
 QByteArray ExpectedParams(const RequestCase &c)
 {
     const ScanChoice &h = c.choice;
-    const expect::Area a{c.um.x0, c.um.y0, c.um.W, c.um.H};
-    QByteArray b =
-        expect::FluorescenceBlock(a, h.resolution, h.filterIndex + 1, c.laserCode, h.HVch1);
+    QByteArray b = expect::FluorescenceBlock(c.um, h.resolution, h.filterIndex + 1, 1, h.HVch1);
     if (c.model == kModelKIREL5)
         return b;
     const bool vesk5000 = c.model == kModelVESK5000;
     b.replace(0, 12,
-              expect::ReaderBlock(c.model, a, h.resolution, vesk5000 ? h.latitude : 5,
+              expect::ReaderBlock(c.model, c.um, h.resolution, vesk5000 ? h.latitude : 5,
                                   vesk5000 ? h.sensitivity : 4000));
     if (c.model == kModelKIREL3)
         b.replace(12, 5, QByteArray("\x01\x07\xE4\x02\x07", 5));
@@ -244,9 +208,6 @@ private slots:
     void previewGeometry();
     void pixelShown_data();
     void pixelShown();
-    void previewSampling();
-    void previewDrawnBottomUpAfterTheSecondRefresh();
-    void histogramBars();
 
     void remainingTime_data();
     void remainingTime();
@@ -262,12 +223,7 @@ private slots:
     void resolutionNotOfferedIsRefused();
     void fileNameChecks_data();
     void fileNameChecks();
-    void fieldsTellWhatTheyCut();
     void startScanRecordsTemplateAndRunsTheWindow();
-    void readerLatitudeAndSensitivityAsClicked_data();
-    void readerLatitudeAndSensitivityAsClicked();
-    void scanWindowPlace_data();
-    void scanWindowPlace();
 };
 
 // ---------------------------------------------------------------------------------------
@@ -328,7 +284,6 @@ void TestScanWindow::infHeaderByteForByte()
              (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1());
     QCOMPARE(root->readFile(QStringLiteral("/home/scan1.log")),
              QByteArray("Scanning Log File - www.kirel.example\n"));
-    QCOMPARE(kirelscanfile_log.fileName(), home() + QStringLiteral("/scan1.log"));
 }
 
 void TestScanWindow::imageFilesFullSizeZeroAndReserved_data()
@@ -336,8 +291,6 @@ void TestScanWindow::imageFilesFullSizeZeroAndReserved_data()
     QTest::addColumn<int>("model");
     QTest::addColumn<int>("raw");
     QTest::newRow("kirel5 with raw") << int(kModelKIREL5) << 1;
-    QTest::newRow("kirel5 without raw") << int(kModelKIREL5) << 0;
-    QTest::newRow("vesk5000 rows of pixwidth") << int(kModelVESK5000) << 0;
     // The readers have no uncorrected copy: "Save Raw Data" makes no .raw there.
     QTest::newRow("vesk5000 with raw asked for") << int(kModelVESK5000) << 1;
 }
@@ -360,7 +313,6 @@ void TestScanWindow::imageFilesFullSizeZeroAndReserved()
     QVERIFY(w.fileProblem().isEmpty());
     QCOMPARE(ScanFileSize, qint32(bytes - (model == kModelKIREL5 ? 1000 : 800) * 2));
     QVERIFY(kirelscanfile_img.isOpen());
-    QCOMPARE(kirelscanfile_img.pos(), bytes);
     QStringList made{QStringLiteral("scan1.img"), QStringLiteral("scan1.inf")};
     raw = raw && model == kModelKIREL5;
     if (raw)
@@ -474,10 +426,8 @@ void TestScanWindow::scanEndsBeforeTheFirstRead()
 
     BoxAnswerer boxes;
     ScanWindow w;
-    if (refusal == kNoScanPath) {
-        QCOMPARE(w.windowTitle(), QStringLiteral("KIREL SCAN PREVIEW"));
+    if (refusal == kNoScanPath)
         QCOMPARE(ScanFiles(home()).size(), 3); // no raw copy but on the KIREL-5000/5100
-    }
     w.exec();
     QCOMPARE(boxes.titles(), QStringList{QStringLiteral("SCAN ERROR")});
     if (refusal == kNoPlate)
@@ -530,43 +480,29 @@ void TestScanWindow::previewGeometry()
     QCOMPARE(newscansetup.previewheight, previewHeight);
     QCOMPARE(newscansetup.previewscale, scale);
     QCOMPARE(newscansetup.previewincrement, 10 * scale);
-    QCOMPARE(int(scanimage[0]), 255);
-    QCOMPARE(int(scanimage[575 * 500 - 1]), 255);
 }
 
-// A pixel's preview byte (its high byte, rounded up) in the display colour and background,
-// and its histogram bin: value x 160 / 65535, the top value alone in the undrawn bin 160.
+// A pixel's preview byte (its high byte, rounded up) and its histogram bin: value x 160 /
+// 65535, the top value alone in the undrawn bin 160.
 void TestScanWindow::pixelShown_data()
 {
     QTest::addColumn<int>("pixel");
-    QTest::addColumn<int>("colour");
-    QTest::addColumn<int>("background");
-    QTest::addColumn<QColor>("shown");
+    QTest::addColumn<int>("shown");
     QTest::addColumn<int>("bin"); // -1: a zero pixel is not counted
-    QTest::newRow("0x00FF rounds up to 1") << 0x00FF << 0 << 0 << QColor(1, 1, 1) << 0;
-    QTest::newRow("0xFF01 stays 255") << 0xFF01 << 0 << 0 << QColor(255, 255, 255) << 159;
-    QTest::newRow("0x0100 is 1") << 0x0100 << 0 << 0 << QColor(1, 1, 1) << 0;
-    QTest::newRow("zero") << 0 << 0 << 0 << QColor(0, 0, 0) << -1;
-    QTest::newRow("grey white 254") << 0xFE00 << 0 << 255 << QColor(1, 1, 1) << 158;
-    QTest::newRow("red white") << 0x6400 << 1 << 255 << QColor(255, 155, 155) << 62;
-    QTest::newRow("green black") << 0x6400 << 2 << 0 << QColor(0, 100, 0) << 62;
-    QTest::newRow("blue white") << 0x6400 << 3 << 255 << QColor(155, 155, 255) << 62;
-    QTest::newRow("409 in bin 0") << 409 << 0 << 0 << QColor(2, 2, 2) << 0;
-    QTest::newRow("410 in bin 1") << 410 << 0 << 0 << QColor(2, 2, 2) << 1;
-    QTest::newRow("65534 in bin 159") << 65534 << 0 << 0 << QColor(255, 255, 255) << 159;
-    QTest::newRow("65535 in bin 160") << 65535 << 0 << 0 << QColor(255, 255, 255) << 160;
+    QTest::newRow("0x00FF rounds up to 1") << 0x00FF << 1 << 0;
+    QTest::newRow("0xFF01 stays 255") << 0xFF01 << 255 << 159;
+    QTest::newRow("zero") << 0 << 0 << -1;
+    QTest::newRow("409 in bin 0") << 409 << 2 << 0;
+    QTest::newRow("410 in bin 1") << 410 << 2 << 1;
+    QTest::newRow("65535 in bin 160") << 65535 << 255 << 160;
 }
 
 void TestScanWindow::pixelShown()
 {
     QFETCH(int, pixel);
-    QFETCH(int, colour);
-    QFETCH(int, background);
-    QFETCH(QColor, shown);
+    QFETCH(int, shown);
     QFETCH(int, bin);
-    BYTE rgb[3] = {};
-    PreviewColour(PreviewByte(BYTE(pixel >> 8), BYTE(pixel)), colour, background, rgb);
-    QCOMPARE(QColor(rgb[0], rgb[1], rgb[2]), shown);
+    QCOMPARE(int(PreviewByte(BYTE(pixel >> 8), BYTE(pixel))), shown);
     std::memset(histval, 0, sizeof histval);
     const BYTE line[] = {BYTE(pixel >> 8), BYTE(pixel), 0, 0};
     HistogramLinesCount(line, 1, 2, 4);
@@ -576,85 +512,6 @@ void TestScanWindow::pixelShown()
     QCOMPARE(total, bin < 0 ? 0.0f : 1.0f); // the zero pixel beside it is not counted
     if (bin >= 0)
         QCOMPARE(histval[bin], 1.0f);
-}
-
-void TestScanWindow::previewSampling()
-{
-    ScanSetup &s = newscansetup;
-    // Scale 0.5: the later pixel of a pair wins; a row past the end lands in the last row.
-    s.previewwidth = 2;
-    s.previewheight = 1;
-    s.previewscale = 0.5f;
-    s.scanstatus = 7;
-    const BYTE line[] = {0x10, 0, 0x20, 0, 0x30, 0, 0x40, 0};
-    PreviewLinesSample(line, 1, 4, 8);
-    QCOMPARE(int(scanimage[0]), 0x20);
-    QCOMPARE(int(scanimage[1]), 0x40);
-
-    // Booking a piece: the flag goes up once a whole preview row is waiting.
-    s.bufferlines = 5;
-    s.previewincrement = 0.6f;
-    s.previewbuffer = 0;
-    s.newpreviewflag = 0;
-    s.scanstatus = 0;
-    PreviewPieceBook();
-    QCOMPARE(s.newpreviewflag, 0);
-    PreviewPieceBook();
-    QCOMPARE(s.newpreviewflag, 1);
-    QCOMPARE(s.scanstatus, 10);
-}
-
-void TestScanWindow::previewDrawnBottomUpAfterTheSecondRefresh()
-{
-    ScanPrepare(kModelKIREL5, 3, 4, home());
-    ScanWindow w;
-    scanimage[0] = 0;   // first preview row of the scan
-    scanimage[3] = 255; // second row
-    QCOMPARE(w.PreviewRefresh(), 0);
-    QVERIFY(!scanpreviewItem);
-    newscansetup.previewposition = 2;
-    QCOMPARE(w.PreviewRefresh(), 1);
-    QVERIFY(scanpreviewItem);
-    const QImage picture = scanpreviewItem->pixmap().toImage();
-    QCOMPARE(picture.size(), QSize(3, 2));
-    QCOMPARE(QColor(picture.pixel(0, 1)), QColor(255, 255, 255)); // the first row at the bottom
-    QCOMPARE(QColor(picture.pixel(0, 0)), QColor(255, 0, 0));
-    QCOMPARE(scanpreviewItem->pos(), QPointF(0, 2));
-
-    // The display style changes redraw with the new mapping.
-    w.on_comboBox_DisplayBkg_currentIndexChanged(1);
-    QCOMPARE(displaybkg, 0);
-    QCOMPARE(QColor(scanpreviewItem->pixmap().toImage().pixel(0, 0)), QColor(255, 255, 255));
-}
-
-void TestScanWindow::histogramBars()
-{
-    ScanPrepare(kModelKIREL5, 10, 10, home());
-    Fake().onRead = [](int) {
-        histval[0] = 40;
-        histval[1] = 800;
-        histval[2] = 400;
-        newscansetup.newpreviewflag = 1;
-        newscansetup.previewbuffer = 1;
-        newscansetup.scanrunningflag = 0;
-    };
-    BoxAnswerer boxes;
-    ScanWindow w;
-    w.exec();
-    QVERIFY(histItem);
-    const QImage bars = histItem->pixmap().toImage();
-    QCOMPARE(bars.size(), QSize(160, 80));
-    auto barHeight = [&bars](int column) {
-        int h = 0;
-        for (int y = 0; y < 80; ++y)
-            if (QColor(bars.pixel(column, y)) == QColor(0, 0, 255))
-                ++h;
-        return h;
-    };
-    QCOMPARE(barHeight(0), 4); // 40 x 80 / 800
-    QCOMPARE(barHeight(1), 80);
-    QCOMPARE(barHeight(2), 40);
-    QCOMPARE(QColor(bars.pixel(2, 39)), QColor(255, 255, 255));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -670,9 +527,7 @@ void TestScanWindow::remainingTime_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("no line yet") << 12 << 0 << 400 << "0sec";
     QTest::newRow("2.6 rounded up") << 13 << 5 << 6 << "3sec";
-    QTest::newRow("59") << 59 << 1 << 2 << "59sec";
     QTest::newRow("60") << 60 << 1 << 2 << "1min 0sec";
-    QTest::newRow("3599") << 3599 << 1 << 2 << "59min 59sec";
     QTest::newRow("3600") << 3600 << 1 << 2 << "1hrs 0min 0sec";
 }
 
@@ -685,14 +540,15 @@ void TestScanWindow::remainingTime()
     QCOMPARE(ScanTimeText(ScanRemainSecs(elapsed, lines, total)), text);
 }
 
-// The fluorescence scanner's rows are `height` lines; a reader's are its `width` lines.
+// The fluorescence scanners count image rows against the height, the readers against the
+// width; texts over an hour still fit their labels.
 void TestScanWindow::progressTexts_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
-    QTest::newRow("kirel5 counts height") << int(kModelKIREL5) << 10 << 400;
-    QTest::newRow("vesk1800 counts width") << int(kModelVESK1800) << 400 << 10;
+    QTest::newRow("KIREL-5000/5100 counts the height") << int(kModelKIREL5) << 10 << 400;
+    QTest::newRow("VESK-1800II counts the width") << int(kModelVESK1800) << 400 << 10;
 }
 
 void TestScanWindow::progressTexts()
@@ -710,7 +566,6 @@ void TestScanWindow::progressTexts()
             QString texts;
             for (const char *name : {"label_elapsedtime", "label_remaintime"}) {
                 const QLabel *label = Child<QLabel>(*window, name);
-                // Texts over an hour are drawn smaller; before, they were cut off.
                 if (QFontMetrics(label->font()).horizontalAdvance(label->text()) > label->width())
                     texts += QStringLiteral("(cut)");
                 texts += label->text() + QLatin1Char('/');
@@ -718,12 +573,11 @@ void TestScanWindow::progressTexts()
             seen << texts;
         }
         s.newpreviewflag = 1;
-        s.buffersize = 1234;
         if (call == 1) {
             s.scanstatus = 20; // data reported, but no first-data time yet
         } else if (call == 2) {
             scanstart_epochsecs = kNowMs / 1000 - 30;
-            s.scanstatus = 100;
+            s.scanstatus = 100; // a quarter of 400 rows in 30 s
         } else if (call == 3) {
             scanstart_epochsecs = kNowMs / 1000 - 3725;
         } else {
@@ -736,7 +590,6 @@ void TestScanWindow::progressTexts()
     w.exec();
     QCOMPARE(seen, (QStringList{QStringLiteral("0sec/0sec/"), QStringLiteral("30sec/1min 30sec/"),
                                 QStringLiteral("1hrs 2min 5sec/3hrs 6min 15sec/")}));
-    QCOMPARE(Child<QLabel>(w, "label_buffer")->text(), QStringLiteral("Buffer size: 1234"));
 }
 
 // Every way a running scan ends: the boxes in order, the image kept and on record when it
@@ -763,18 +616,12 @@ void TestScanWindow::endBoxes_data()
         << int(kModelVESK5000) << int(kComplete) << yes << complete << done << 1;
     QTest::newRow("kirel5 readout error")
         << int(kModelKIREL5) << int(kSenseError) << yes << error << sense << 1;
-    QTest::newRow("vesk1800 readout error")
-        << int(kModelVESK1800) << int(kSenseError) << yes << error << sense << 1;
     QTest::newRow("kirel5 write failure")
         << int(kModelKIREL5) << int(kWriteFailure) << yes << error << write << 1;
-    QTest::newRow("vesk5000 write failure")
-        << int(kModelVESK5000) << int(kWriteFailure) << yes << error << write << 1;
     // Each read moves the watch on by a quarter of the limit; the first brings 5 lines, the
     // fourth read after it reaches the limit. The lines that came are kept.
     QTest::newRow("kirel5 no data")
         << int(kModelKIREL5) << int(kNoData) << yes << error << noData << 5;
-    QTest::newRow("vesk1800 no reselection")
-        << int(kModelVESK1800) << int(kNoData) << yes << error << noData << 5;
     // A bus held with no sense (-37) ends after three reads, before the time limit.
     QTest::newRow("kirel5 bus held three reads")
         << int(kModelKIREL5) << int(kBusHeld) << yes << error << noData << 3;
@@ -868,12 +715,6 @@ void TestScanWindow::endBoxes()
         QVERIFY2(boxes.boxes[1].text.contains(QStringLiteral("The scanning log is incomplete: ") +
                                               home() + QStringLiteral("/scan1.log: ")),
                  qPrintable(boxes.boxes[1].text));
-    // A complete scan's preview covers the whole area: no rows left in the empty blue.
-    if (ending == kComplete) {
-        QVERIFY(scanpreviewItem);
-        QCOMPARE(scanpreviewItem->pixmap().height(), newscansetup.previewheight);
-        QCOMPARE(scanpreviewItem->pos(), QPointF(0, 0));
-    }
     const bool complete = ending == kComplete || ending == kScanningLogLost ||
                           (ending >= kStopButton && answer == QMessageBox::No);
     QCOMPARE(Fake().connectionTests, model == kModelKIREL5 ? 1 : 0);
@@ -965,58 +806,49 @@ void TestScanWindow::areaGeometryAndParameterBlock_data()
 {
     QTest::addColumn<RequestCase>("c");
     const QPoint origin(0, 0), bottomLeft(0, 15);
-    const Um oneTile{0, 0, 25000, 25000};
     QTest::newRow("kirel5 one tile bottom-left 200um")
-        << Kirel5(bottomLeft, bottomLeft, 200, oneTile, 5, 1250);
+        << Request(kModelKIREL5, kAreaGrid, bottomLeft, bottomLeft, 200, {0, 0, 25000, 25000});
     // The preset's corner lies one row under the grid. (Column 17, 35 mm wide, the reads of
     // two 25 um lines and the VESK-5000's averaged bottom row: compared in the whole scans.)
-    RequestCase c = Kirel5(origin, {17, 16}, 200, {0, 0, 435000, 359000}, 5, 2175 * 10);
+    RequestCase c = Request(kModelKIREL5, kArea3543, origin, {17, 16}, 200, {0, 0, 435000, 359000});
     c.choice.mode = kModeIP;
-    c.choice.area = kArea3543;
     QTest::newRow("kirel5 35x43 corner below the grid keeps lower edge 0") << c;
-
-    // model, preset, tiles, resolution, area; piece, cut offset, line bytes
-    // 27 mm = 270 reader pixels of 100 um
+    // model, preset, tiles, resolution, area
     QTest::newRow("vesk1800 20x25 plate 200um averaged")
-        << Reader(kModelVESK1800, kArea2025, origin, {9, 8}, 200, {0, 27000, 256000, 205000}, 46400,
-                  270 * 2, 4640, true);
-    QTest::newRow("vesk1800 23x25 plate 50um fills the line") << Reader(
-        kModelVESK1800, kArea2325, origin, {9, 8}, 50, {0, 0, 256000, 232000}, 92800, 0, 9280);
+        << Request(kModelVESK1800, kArea2025, origin, {9, 8}, 200, {0, 27000, 256000, 205000});
+    QTest::newRow("vesk1800 23x25 plate 50um fills the line")
+        << Request(kModelVESK1800, kArea2325, origin, {9, 8}, 50, {0, 0, 256000, 232000});
     // 204.8 mm: the rows hold 4096 pixels, not 204 mm worth
-    QTest::newRow("vesk5000 20x25 plate is 204.8mm") << Reader(
-        kModelVESK5000, kArea2025, origin, {9, 7}, 50, {0, 0, 256000, 204800}, 81920, 0, 8192);
+    QTest::newRow("vesk5000 20x25 plate is 204.8mm")
+        << Request(kModelVESK5000, kArea2025, origin, {9, 7}, 50, {0, 0, 256000, 204800});
     // The bottom tile row sits on the plate's bottom edge.
     QTest::newRow("vesk5000 grid 25um stays inside the line")
-        << Reader(kModelVESK5000, kAreaGrid, origin, {9, 7}, 25, {0, 3500, 250000, 200000}, 163840,
-                  35 * 8, 16384);
+        << Request(kModelVESK5000, kAreaGrid, origin, {9, 7}, 25, {0, 3500, 250000, 200000});
     QTest::newRow("kirel3 20x25 plate 50um")
-        << Reader(kModelKIREL3, kArea2025, origin, {9, 8}, 50, {0, 27000, 256000, 205000}, 92800,
-                  270 * 4, 9280);
+        << Request(kModelKIREL3, kArea2025, origin, {9, 8}, 50, {0, 27000, 256000, 205000});
 }
 
 void TestScanWindow::areaGeometryAndParameterBlock()
 {
     QFETCH(RequestCase, c);
     ResetSharedState(c.model);
-    laserCh1[0] = c.laserCode;
+    laserCh1[0] = 1;
 
     const ScanChoice &choice = c.choice;
     const ScanAreaUm area = ScanAreaCompute(choice);
     QCOMPARE(area.x0, c.um.x0);
     QCOMPARE(area.y0, c.um.y0);
-    QCOMPARE(area.width, c.um.W);
-    QCOMPARE(area.height, c.um.H);
+    QCOMPARE(area.width, c.um.width);
+    QCOMPARE(area.height, c.um.height);
 
     QVERIFY(ScanRequestFill(choice, area));
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(scanparams), 30), ExpectedParams(c));
     const ScanSetup &s = newscansetup;
     const int r = choice.resolution;
-    QCOMPARE(s.width, qint32(c.um.W / r));
-    QCOMPARE(s.height, qint32(c.um.H / r));
+    QCOMPARE(s.width, qint32(c.um.width / r));
+    QCOMPARE(s.height, qint32(c.um.height / r));
     QCOMPARE(s.xstart, qint32(c.um.x0 / r));
     QCOMPARE(s.ystart, qint32(c.um.y0 / r));
-    QCOMPARE(s.bufferlines, c.bufferlines);
-    QCOMPARE(s.bufferreadsize, c.bufferreadsize);
     QCOMPARE(laserCh1index, 0);
     if (c.model == kModelKIREL5) {
         QCOMPARE(s.shadingincr, 10000 / r); // a node every 10 mm
@@ -1025,10 +857,8 @@ void TestScanWindow::areaGeometryAndParameterBlock()
     // Readers: one image row is one reader line cut to the area, `height` pixels long.
     QCOMPARE(s.pixwidth, s.height);
     QCOMPARE(s.VESKystart, qint32(c.um.y0 / 100));
-    QCOMPARE(s.bufptroffset, c.bufptroffset);
-    QCOMPARE(s.bytelinewidth, c.bytelinewidth);
     // The cut spans pixwidth reader pixels, or twice as many where two are averaged.
-    const int cutBytes = s.pixwidth * 2 * (c.averaged ? 2 : 1);
+    const int cutBytes = s.pixwidth * 2 * (r / expect::ReaderPitch(c.model, r));
     QVERIFY2(s.bufptroffset + cutBytes <= s.bytelinewidth, "the cut reads past the line");
     QCOMPARE(s.latitude, c.model == kModelVESK5000 ? choice.latitude : 5);
     QCOMPARE(s.sensitivity, c.model == kModelVESK5000 ? choice.sensitivity : 4000);
@@ -1070,25 +900,20 @@ void TestScanWindow::fileNameChecks_data()
     refused("blank", QString(), QString(), blank);
     refused("only spaces and .img", "  .img ", QString(), blank);
     refused("folder separator", "../escape", "../escape", separator);
-    refused("tab", "a\tb", "a\tb", separator);
     // A comma would split the scan log's record.
     refused("comma", "gel,2", "gel,2", separator);
-    // Direction marks and line separators would show the operator another name than is
-    // stored; Latin-1 cannot hold them either.
+    // A direction mark would show the operator another name than is stored; Latin-1 cannot
+    // hold it either.
     refused("right-to-left override", "gel\u202Egmi", "gel\u202Egmi", separator);
-    refused("line separator", "ge\u2028l", "ge\u2028l", separator);
     refused("not Latin-1", "\u017B\u00F3\u0142w", "\u017B\u00F3\u0142w",
             "File Name Cannot Contain U+017B" + latin1);
     // A pasted line feed would move the .inf lines after the comment.
     refused("line feed in the comment", "gel", "gel",
             "Comment Cannot Contain Line Breaks Or Control Characters!", "a\nb");
-    refused("comment not Latin-1", "gel", "gel", "Comment Cannot Contain U+4E2D" + latin1,
-            "\u4E2D\u6587 \u20AC");
     // A comma would split the scan log's record, a line feed the .inf's folder line.
     const QString folderSeparator =
         QStringLiteral("Destination Folder Cannot Contain \",\" Or Control Characters!");
     refused("comma in the folder", "gel", "gel", folderSeparator, note, "gels,2026");
-    refused("line feed in the folder", "gel", "gel", folderSeparator, note, "a\nb");
     refused("folder not Latin-1", "gel", "gel", "Destination Folder Cannot Contain U+4E2D" + latin1,
             note, "\u4E2D");
     const QString taken = QStringLiteral("File Name Already Exists!");
@@ -1151,27 +976,7 @@ void TestScanWindow::fileNameChecks()
     QVERIFY(folder.isEmpty() || QDir(image_dir).isEmpty());
 }
 
-// The name holds 100 characters and the comment 32: a key past that is not taken, and the
-// field says so instead of dropping it unseen.
-void TestScanWindow::fieldsTellWhatTheyCut()
-{
-    auto w = StartModel(kModelKIREL5);
-    w->show();
-    for (const auto &[field, limit] :
-         {std::pair{"lineEdit_filename", 100}, std::pair{"lineEdit_comment", 32}}) {
-        auto *edit = Child<QLineEdit>(*w, field);
-        QTest::keyClicks(edit, QString(limit, QLatin1Char('a')));
-        QVERIFY(!QToolTip::isVisible());
-        QTest::keyClicks(edit, QStringLiteral("b"));
-        QCOMPARE(edit->text(), QString(limit, QLatin1Char('a')));
-        QTRY_VERIFY(QToolTip::isVisible());
-        QCOMPARE(QToolTip::text(),
-                 QStringLiteral("At most %1 characters: the rest was not taken").arg(limit));
-        QToolTip::hideText();
-        QTRY_VERIFY(!QToolTip::isVisible());
-    }
-}
-
+// Start Scan keeps the settings of the scan as template record 0 and runs the window.
 void TestScanWindow::startScanRecordsTemplateAndRunsTheWindow()
 {
     auto w = StartModel(kModelKIREL5);
@@ -1202,66 +1007,26 @@ void TestScanWindow::startScanRecordsTemplateAndRunsTheWindow()
     QCOMPARE(t.HVch1, 600);
     QCOMPARE(t.folder, image_dir);
     QVERIFY(QFile(TemplatesFilePath()).size() > 0);
-}
 
-// The VESK-5000 scans at the latitude and sensitivity the operator clicked, in that order.
-void TestScanWindow::readerLatitudeAndSensitivityAsClicked_data()
-{
-    QTest::addColumn<QString>("latitudeButton");
-    QTest::addColumn<QString>("sensitivityButton");
-    QTest::addColumn<int>("latitude");
-    QTest::addColumn<int>("sensitivity");
-    QTest::newRow("4 at 1000") << "radioButton"
-                               << "radioButton1000" << 4 << 1000;
-    QTest::newRow("4 at 10000") << "radioButton"
-                                << "radioButton10000" << 4 << 10000;
-    QTest::newRow("5 at 4000") << "radioButton5"
-                               << "radioButton4000" << 5 << 4000;
-    QTest::newRow("5 at 30000") << "radioButton5"
-                                << "radioButton30000" << 5 << 30000;
-}
-
-void TestScanWindow::readerLatitudeAndSensitivityAsClicked()
-{
-    QFETCH(QString, latitudeButton);
-    QFETCH(QString, sensitivityButton);
-    QFETCH(int, latitude);
-    QFETCH(int, sensitivity);
-    auto w = StartModel(kModelVESK5000);
-    Child<QRadioButton>(*w, qPrintable(latitudeButton))->click();
-    Child<QRadioButton>(*w, qPrintable(sensitivityButton))->click();
-    Child<QLineEdit>(*w, "lineEdit_filename")->setText(QStringLiteral("plate1"));
-    BoxAnswerer boxes;
-    w->on_pushButton_Scan_clicked();
-    QCOMPARE(Fake().starts, 1);
-    QCOMPARE(newscansetup.latitude, latitude);
-    QCOMPARE(newscansetup.sensitivity, sensitivity);
-}
-
-// The 900 x 750 scan window in a frame of 1 pixel and a 25-pixel title bar (902 x 776
-// outside), over a main window's frame of 1002 x 811.
-void TestScanWindow::scanWindowPlace_data()
-{
-    QTest::addColumn<QRect>("owner");
-    QTest::addColumn<QRect>("screen");
-    QTest::addColumn<QPoint>("place");
-    const QRect fullHd(0, 0, 1920, 1080);
-    QTest::newRow("centred on the main window")
-        << QRect(100, 50, 1002, 811) << fullHd << QPoint(100 + 50, 50 + 17);
-    QTest::newRow("kept inside the right edge")
-        << QRect(1000, 0, 1002, 811) << fullHd << QPoint(1920 - 902, 17);
-    // 1024 x 768 with a 28-pixel panel at the top: the window is taller than the space
-    // left, and its lower part, with the Stop button, stays on the screen.
-    QTest::newRow("1024x768: the Stop button stays on the screen")
-        << QRect(0, 28, 1002, 811) << QRect(0, 28, 1024, 740) << QPoint(50, 768 - 776);
-}
-
-void TestScanWindow::scanWindowPlace()
-{
-    QFETCH(QRect, owner);
-    QFETCH(QRect, screen);
-    QFETCH(QPoint, place);
-    QCOMPARE(DialogPlace(owner, QSize(900, 750), QMargins(1, 25, 1, 1), screen), place);
+    // The VESK-5000 scans at the latitude and sensitivity the operator clicked, in that order.
+    const struct {
+        const char *latitudeButton;
+        int latitude;
+        int sensitivity;
+    } clicks[] = {{"radioButton", 4, 1000}, {"radioButton", 4, 10000}, {"radioButton5", 5, 30000}};
+    for (const auto &c : clicks) {
+        w.reset();
+        w = StartModel(kModelVESK5000);
+        Child<QRadioButton>(*w, c.latitudeButton)->click();
+        Child<QRadioButton>(*w, qPrintable(QStringLiteral("radioButton%1").arg(c.sensitivity)))
+            ->click();
+        Child<QLineEdit>(*w, "lineEdit_filename")
+            ->setText(QStringLiteral("plate%1").arg(c.sensitivity));
+        w->on_pushButton_Scan_clicked();
+        QCOMPARE(newscansetup.latitude, c.latitude);
+        QCOMPARE(newscansetup.sensitivity, c.sensitivity);
+    }
+    QCOMPARE(Fake().starts, 4);
 }
 
 QTEST_MAIN(TestScanWindow)

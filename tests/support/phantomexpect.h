@@ -1,17 +1,10 @@
 // What a scan of the virtual scanner must leave behind, worked out from the phantom on the
-// bed (phantom.h) and the scanners' layouts alone: the picture of each image file, the
-// MODE SELECT blocks, the shading file. Nothing here calls the station's own code.
-//
-// Fluorescence (KIREL-5000/5100): `height` rows of `width` pixels; scan line j (j = 0 first)
-// in row height - 1 - j; pixel i of line j at x = (x0 / R + i) R, y = (y0 / R + j) R. The
-// .raw holds S times the factor of the nearest shading node, the .img S itself within the
-// tolerance of the interpolated correction.
-// Imaging plates: `width` rows (W / R, one per output line) of `pixwidth` (H / R) pixels;
-// output line m in row width - 1 - m. Reader line l lies at x = x0 + l Rr, reader pixel p
-// at y = p Rr (Rr the reader's pitch); output pixel j of line m is reader pixel y0 / Rr + j
-// of line m, or, where the reader's pitch is half the resolution, the mean of reader
-// pixels y0 / Rr + 2j and + 2j + 1 of lines 2m and 2m + 1, truncated. Pixels past the end of
-// the reader's line (232 mm on the VESK-1800II, 204.8 mm on the VESK-5000) are 0.
+// bed (phantom.h) and the scanners' layouts alone, never from the station's own code.
+// Fluorescence: `height` rows of `width` pixels, scan line j (j = 0 first) in row
+// height - 1 - j, pixel i of line j at bed pixel (x0 / R + i, y0 / R + j). Imaging plates:
+// `width` rows (one per output line, line m in row width - 1 - m) of `pixwidth` pixels; a
+// reader pitch of half the resolution averages 2 x 2 reader pixels, truncated. Pixels past
+// the end of the reader's line (232 mm on the VESK-1800II, 204.8 mm on the VESK-5000) are 0.
 #ifndef PHANTOMEXPECT_H
 #define PHANTOMEXPECT_H
 
@@ -56,12 +49,9 @@ inline int ReaderPitch(int model, int resolution)
     return resolution;
 }
 
-// The shading table the KIREL-5000/5100 reads for a laser code of the parameter block
-// (IP mode: the IP table).
-inline int ShadingSelectorFor(bool ipMode, int laserByte)
+// The shading table the KIREL-5000/5100 reads in fluorescence for a laser code of the block.
+inline int ShadingSelectorFor(int laserByte)
 {
-    if (ipMode)
-        return 1;
     switch (laserByte) {
     case 1:
         return 3;
@@ -76,6 +66,8 @@ inline int ShadingSelectorFor(bool ipMode, int laserByte)
     }
 }
 
+// The .raw holds the phantom times the factor of the nearest shading node (`raw`); the .img
+// the phantom itself, within the tolerance of the interpolated correction.
 inline Picture FluorescenceExpected(const Area &a, int r, int selector, bool raw)
 {
     Picture p;
@@ -132,12 +124,10 @@ inline Picture PlateExpected(int model, const Area &a, int r)
     return p;
 }
 
-// Big-endian 16-bit values as a picture of `columns` pixels per row.
+// Big-endian 16-bit values as a picture of `columns` (> 0) pixels per row.
 inline Picture PictureOf(const QByteArray &bytes, int columns)
 {
     Picture p;
-    if (columns <= 0)
-        return p;
     p.columns = columns;
     p.rows = int(bytes.size() / 2 / columns);
     p.values.resize(int(bytes.size() / 2));
@@ -157,9 +147,7 @@ inline QString PictureDifference(const Picture &got, const Picture &want, double
 {
     if (got.rows != want.rows || got.columns != want.columns ||
         got.values.size() != want.values.size())
-        return QStringLiteral("%1 x %2 pixels (%3 values), expected %4 x %5")
-            .arg(got.rows)
-            .arg(got.columns)
+        return QStringLiteral("%1 values, expected %2 x %3")
             .arg(got.values.size())
             .arg(want.rows)
             .arg(want.columns);
@@ -225,11 +213,6 @@ inline QByteArray ShadingFile(int selector)
     for (int k = 0; k < kPhantomShadingColumns * kPhantomShadingRows; ++k)
         PutBig(b, 8 + 2 * k, 2, ShadingTableValue(selector, k));
     return b;
-}
-
-inline QString Hex(const QByteArray &b)
-{
-    return QString::fromLatin1(b.toHex(' ')); // as the command trace writes it
 }
 
 } // namespace expect
