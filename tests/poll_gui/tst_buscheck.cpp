@@ -32,6 +32,16 @@ void TestBuscheck::verdicts_data()
     QTest::newRow("switched off in the INQUIRY data")
         << QStringList{"--virtual", "11", "--fault", "power-off", "--fault-after-bytes", "20"} << 1
         << "stopped answering in the middle of INQUIRY";
+    // With --readout a reader is started: only then does it disconnect and reselect.
+    const auto readout = [](const char *name, const char *model, const char *fault, int code,
+                            const char *verdict) {
+        QTest::newRow(name) << QStringList{"--virtual", model, "--fault", fault, "--readout"}
+                            << code << verdict;
+    };
+    readout("reader reselects", "4", "none", 0, "the reader reselected the Pi after START");
+    readout("reader never reselects", "4", "no-reselect", 1, "never reselected");
+    readout("reader reselects as ID 6", "8", "wrong-reselect", 1, "with the IDs c0 instead of a0");
+    readout("not a reader", "11", "none", 1, "did not disconnect after START");
     QTest::newRow("no Pi") << QStringList() << 2 << "not a Raspberry Pi";
     // A model it cannot emulate is refused on standard error before anything runs.
     QTest::newRow("unknown model") << QStringList{"--virtual", "99"} << 2 << QString();
