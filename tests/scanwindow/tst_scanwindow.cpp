@@ -16,6 +16,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QGraphicsPixmapItem>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -211,6 +212,7 @@ private slots:
 
     void remainingTime_data();
     void remainingTime();
+    void previewDrawnBottomUp();
     void progressTexts_data();
     void progressTexts();
     void endBoxes_data();
@@ -538,6 +540,29 @@ void TestScanWindow::remainingTime()
     QFETCH(int, total);
     QFETCH(QString, text);
     QCOMPARE(ScanTimeText(ScanRemainSecs(elapsed, lines, total)), text);
+}
+
+// The preview appears from the second refresh on, the first row at the bottom, in the colours
+// of the display style; a change of style redraws it.
+void TestScanWindow::previewDrawnBottomUp()
+{
+    ScanPrepare(kModelKIREL5, 3, 4, home());
+    ScanWindow w;
+    scanimage[0] = 0;   // first preview row of the scan
+    scanimage[3] = 255; // second row
+    QCOMPARE(w.PreviewRefresh(), 0);
+    QVERIFY(!scanpreviewItem);
+    newscansetup.previewposition = 2;
+    QCOMPARE(w.PreviewRefresh(), 1);
+    QVERIFY(scanpreviewItem);
+    const QImage picture = scanpreviewItem->pixmap().toImage();
+    QCOMPARE(picture.size(), QSize(3, 2));
+    QCOMPARE(QColor(picture.pixel(0, 1)), QColor(255, 255, 255)); // the first row at the bottom
+    QCOMPARE(QColor(picture.pixel(0, 0)), QColor(255, 0, 0));
+    QCOMPARE(scanpreviewItem->pos(), QPointF(0, 2));
+    w.on_comboBox_DisplayBkg_currentIndexChanged(1);
+    QCOMPARE(displaybkg, 0);
+    QCOMPARE(QColor(scanpreviewItem->pixmap().toImage().pixel(0, 0)), QColor(255, 255, 255));
 }
 
 // The fluorescence scanners count image rows against the height, the readers against the
