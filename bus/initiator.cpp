@@ -78,7 +78,6 @@ void BusFree()
 
 void BusResetPulse()
 {
-    constexpr unsigned kBusResetPulseUs = 1000;
     bus.SetRST(TRUE);
     BusPauseMicroseconds(kBusResetPulseUs);
     bus.SetRST(FALSE);

@@ -35,6 +35,7 @@ void Reset();
 void BusFree();
 // The bus reset that opens every connection test and scan start: RST held for 1 ms, far
 // beyond the 25 us the scanner needs to see it; whatever the scanner was doing ends.
+constexpr unsigned kBusResetPulseUs = 1000;
 void BusResetPulse();
 // The handler of SIGINT, SIGHUP and SIGTERM: releases every line with register writes
 // alone, then ends the process with status 0; while a scan runs (a hand-over descriptor is

@@ -140,6 +140,9 @@ int ScanRemainSecs(int elapsed, int lines, int total);
 QString ScanFilePath(const char *extension);
 // Bytes of the .img file (and of the .raw file): rows x pixels per row x 2.
 qint64 ScanImageBytes();
+// The image rows the scan in hand delivers: the KIREL-5000/5100 scans `height` rows, the
+// readers `width`.
+int ScanImageRows();
 // The first file of the scan's name that already exists (any of .img, .raw, .inf, .sd,
 // .log, whatever it is); empty when the name is free.
 QString ScanNameTaken();

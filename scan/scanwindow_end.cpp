@@ -12,7 +12,7 @@
 void ScanEndRecord(const QString &how, bool complete)
 {
     const ScanSetup &s = newscansetup;
-    const int expected = ScannerType == kModelKIREL5 ? s.height : s.width;
+    const int expected = ScanImageRows();
     const QString lines =
         QStringLiteral("%1 of %2 lines").arg(qMin(s.scanstatus, expected)).arg(expected);
     if (sysparams.readlog == 1)

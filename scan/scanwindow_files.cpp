@@ -57,9 +57,7 @@ qint64 SmallFilesBytes()
 {
     if (sysparams.readlog != 1)
         return kSmallFilesBytes;
-    const ScanSetup &s = newscansetup;
-    const qint64 rows = ScannerType == kModelKIREL5 ? s.height : s.width;
-    const qint64 pieces = rows / qMax(1, s.bufferlines) + 1;
+    const qint64 pieces = ScanImageRows() / qMax(1, newscansetup.bufferlines) + 1;
     return kSmallFilesBytes + pieces * kLogBytesPerPiece;
 }
 
@@ -242,14 +240,18 @@ QString ScanFilePath(const char *extension)
     return image_dir + QLatin1Char('/') + image_name + QLatin1String(extension);
 }
 
+int ScanImageRows()
+{
+    const ScanSetup &s = newscansetup;
+    return ScannerType == kModelKIREL5 ? s.height : s.width;
+}
+
 qint64 ScanImageBytes()
 {
     // Fluorescence: `height` rows of `width` pixels; readers: `width` rows of `pixwidth`.
     const ScanSetup &s = newscansetup;
-    const bool kirel5 = ScannerType == kModelKIREL5;
-    const qint64 rows = kirel5 ? s.height : s.width;
-    const qint64 rowPixels = kirel5 ? s.width : s.pixwidth;
-    const qint64 bytes = rows * rowPixels * 2;
+    const qint64 rowPixels = ScannerType == kModelKIREL5 ? s.width : s.pixwidth;
+    const qint64 bytes = ScanImageRows() * rowPixels * 2;
     // An empty area still gets a file of one byte.
     return bytes > 0 ? bytes : 1;
 }

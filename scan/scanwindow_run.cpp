@@ -348,7 +348,7 @@ bool ScanWindow::NoDataCheck(int code)
     busHeldReads = code == kResultBusHeld ? busHeldReads + 1 : 0;
     if (now - lastDataMs < kScanNoDataLimitMs && busHeldReads < kBusHeldReadsLimit)
         return false;
-    const int expected = ScannerType == kModelKIREL5 ? s.height : s.width;
+    const int expected = ScanImageRows();
     dataProblem = QStringLiteral("Scan Error:<ul><li>The scanner stopped sending image data</li>"
                                  "<li>%1 of %2 lines read</li></ul>")
                       .arg(s.scanstatus)

@@ -35,7 +35,7 @@ namespace
 constexpr int kExitAnswered = 0;
 constexpr int kExitNoAnswer = 1;
 constexpr int kExitCannotRun = 2;
-constexpr useconds_t kResetPulseUs = 1000;
+constexpr int kInquiryLength = 36;
 constexpr int kVirtualSamples = 1000;
 constexpr int kHardwareSamples = 100000;
 // The wait for a reader's reselection after START, in 1 ms polls: a real reader takes up to
@@ -201,6 +201,18 @@ bool MeasureCosts(EmulatedGpio *virt, double *readNs, double *writeNs)
     return true;
 }
 
+// The bus up as initiator, released, and the bus reset every connection test opens with.
+bool BusOpenWithReset()
+{
+    if (!Init())
+        return false;
+    scsiid = kScannerId;
+    Reset();
+    BusFree();
+    BusResetPulse();
+    return true;
+}
+
 // One transaction of the station's pattern, each phase printed; TRUE when it went through.
 struct Transaction {
     int arbitration = 0;
@@ -342,12 +354,10 @@ int Check(const Options &o)
         regs.setProfile(measured);
         regs.referee().setMode(CableReferee::Mode::Record);
         probe.installOnBus();
-        BYTE inquiry[6] = {kOpInquiry, 0, 0, 0, 36, 0};
-        BYTE buf[36];
-        const bool ran = Init() &&
-                         (Reset(), BusFree(), bus.SetRST(TRUE), BusPauseMicroseconds(kResetPulseUs),
-                          bus.SetRST(FALSE), KIREL5Arbitration() >= 0) &&
-                         Command(inquiry, 6) && DataIn(buf, 36) == 36 && Status() >= 0 &&
+        BYTE inquiry[6] = {kOpInquiry, 0, 0, 0, kInquiryLength, 0};
+        BYTE buf[kInquiryLength];
+        const bool ran = BusOpenWithReset() && KIREL5Arbitration() >= 0 && Command(inquiry, 6) &&
+                         DataIn(buf, kInquiryLength) == kInquiryLength && Status() >= 0 &&
                          MessageIn() >= 0;
         BusFree();
         Cleanup();
@@ -393,28 +403,22 @@ int Check(const Options &o)
 
     // 4. Reset, selection, INQUIRY and TEST UNIT READY.
     Say(QStringLiteral("4 transactions"));
-    if (!Init()) {
+    if (!BusOpenWithReset()) {
         Say(QStringLiteral("  the registers could not be opened"));
         return kExitCannotRun;
     }
-    scsiid = kScannerId;
-    Reset();
-    BusFree();
-    bus.SetRST(TRUE);
-    BusPauseMicroseconds(kResetPulseUs);
-    bus.SetRST(FALSE);
-    Say(QStringLiteral("  bus reset: RST held %1 us").arg(kResetPulseUs));
+    Say(QStringLiteral("  bus reset: RST held %1 us").arg(kBusResetPulseUs));
     bus.Aquire();
     const bool busyBefore = bus.GetBSY();
 
-    BYTE inquiry[6] = {kOpInquiry, 0, 0, 0, 36, 0};
-    BYTE data[36] = {};
-    const Transaction inq = Ask(inquiry, 6, data, 36);
+    BYTE inquiry[6] = {kOpInquiry, 0, 0, 0, kInquiryLength, 0};
+    BYTE data[kInquiryLength] = {};
+    const Transaction inq = Ask(inquiry, 6, data, kInquiryLength);
     Transaction tur;
-    const bool inquiryOk = inq.arbitration >= 0 && inq.command && inq.dataIn == 36 &&
+    const bool inquiryOk = inq.arbitration >= 0 && inq.command && inq.dataIn == kInquiryLength &&
                            inq.status == 0 && inq.message >= 0;
     if (inquiryOk) {
-        const QByteArray text(reinterpret_cast<const char *>(data), 36);
+        const QByteArray text(reinterpret_cast<const char *>(data), kInquiryLength);
         Say(QStringLiteral("  vendor \"%1\" product \"%2\" revision \"%3\"")
                 .arg(QString::fromLatin1(text.mid(8, 8)), QString::fromLatin1(text.mid(16, 16)),
                      QString::fromLatin1(text.mid(32, 4))));
